@@ -1,0 +1,68 @@
+# GoogleTest from Debian's sources (/usr/src/googletest), built with whichever
+# toolchain this tree uses, so the same tests run natively and under Wine.
+set(KESTREL_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
+if(NOT TARGET gtest)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    add_subdirectory(${KESTREL_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+include(GoogleTest)
+
+# Tests that touch Wine, a pseudo-terminal, the display or the keyboard share one
+# lock so that ctest -j never runs two at once, and each has a hard time limit so a
+# deadlock fails instead of hanging the run.
+set(KESTREL_EXCLUSIVE_LOCK kestrel_platform)
+set(KESTREL_WINE_TIMEOUT 300)
+
+if(CMAKE_CROSSCOMPILING)
+    set(KESTREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+    # Every Wine test needs the private prefix; it is made once, before the first.
+    add_test(NAME wine_prefix_setup
+             COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-run.sh --prepare)
+    add_test(NAME wine_prefix_cleanup
+             COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-run.sh --shutdown)
+    set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix)
+    set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine_prefix)
+    set_tests_properties(wine_prefix_setup wine_prefix_cleanup PROPERTIES
+        ENVIRONMENT "WINEPREFIX=${KESTREL_WINEPREFIX}"
+        RESOURCE_LOCK ${KESTREL_EXCLUSIVE_LOCK}
+        TIMEOUT ${KESTREL_WINE_TIMEOUT})
+endif()
+
+# Shared helpers of the tests (fakes, builders), compiled once.
+function(kestrel_add_test_library)
+    add_library(kestrel_test_support STATIC support/fake_session.cpp)
+    target_include_directories(kestrel_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(kestrel_test_support PUBLIC kestrel_app GTest::gtest)
+endfunction()
+
+# kestrel_add_tests(name sources... LIBRARIES libs... [PLATFORM])
+# Natively each test case is its own CTest entry. Cross-compiled, the executable is
+# one CTest entry run under Wine, so listing the tests never starts Wine at build time.
+# PLATFORM marks tests that need the pty, the display or the keyboard natively too.
+function(kestrel_add_tests name)
+    cmake_parse_arguments(ARG "PLATFORM" "" "LIBRARIES" ${ARGN})
+    add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} kestrel_test_support
+                                          GTest::gtest_main kestrel_options)
+    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        # Test inputs are built with designated initializers that leave defaults out.
+        target_compile_options(${name} PRIVATE -Wno-missing-field-initializers)
+    endif()
+    if(CMAKE_CROSSCOMPILING)
+        add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+        set_tests_properties(${name} PROPERTIES
+            ENVIRONMENT "WINEPREFIX=${KESTREL_WINEPREFIX}"
+            FIXTURES_REQUIRED wine_prefix
+            RESOURCE_LOCK ${KESTREL_EXCLUSIVE_LOCK}
+            TIMEOUT ${KESTREL_WINE_TIMEOUT})
+    elseif(ARG_PLATFORM)
+        add_test(NAME ${name} COMMAND ${name})
+        set_tests_properties(${name} PROPERTIES
+            RESOURCE_LOCK ${KESTREL_EXCLUSIVE_LOCK} TIMEOUT ${KESTREL_WINE_TIMEOUT})
+    else()
+        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
+    endif()
+endfunction()

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/receive_buffer.h"
+#include "app/session_services.h"
+#include "app/tape_image.h"
+#include "serial/port_handle.h"
+
+namespace kestrel::app {
+
+inline constexpr char kCommandNextEntry = 'B';
+inline constexpr char kStartByte = 0x00;
+inline constexpr char kEndByte = 0x09;
+inline constexpr int kVkEscape = 27;
+inline constexpr int kBlockPauseMs = 10;
+inline constexpr std::size_t kMaxWriteBytes = 16384;  // also the port's output queue
+
+inline constexpr std::string_view kWaitingLine = "Waiting command (ESC to exit)...";
+
+// The tape block server proper. The remote machine sends "B" to ask for the next
+// entry of the tape; the tool answers with a start byte, a 10 ms pause, the 17-byte
+// header, another 10 ms pause and the data. A "B" on an exhausted tape gets the end
+// byte 09h and ends the window; Esc stops the waiting at any time.
+//
+// Everything runs on the window thread, inside the window's first paint: the wait
+// keeps every window alive by pumping messages, and received bytes reach the
+// ReceiveBuffer only from inside that pumping, so no lock is needed.
+class CommandLoop {
+public:
+    CommandLoop(SessionServices services, TapeImage& tape, ReceiveBuffer& received)
+        : io_(services), tape_(tape), received_(received) {}
+
+    // The command loop: serves entries until the tape ends or Esc stops it.
+    void KESTREL(serial::PortHandle port, LogView& log);
+
+    // Waits for one command byte, or for Esc (then empty: never a "B").
+    std::optional<char> WAITCOMMAND();
+
+    // The first received byte, taken from the buffer; empty when nothing is waiting.
+    std::optional<char> GETCHAR();
+
+    // Logs and sends the entry at the front of the tape, then cuts it off.
+    void BLK(serial::PortHandle port, LogView& log);
+
+    // Writes the bytes in completed writes of at most 16384 bytes each; results unchecked.
+    void SENDSTR(serial::PortHandle port, std::string_view bytes);
+
+private:
+    bool EscHeld() { return io_.keys.IsHeld(kVkEscape); }
+
+    SessionServices io_;
+    TapeImage& tape_;
+    ReceiveBuffer& received_;
+};
+
+// Appends one line (text, CR, LF) to the log, shows it and scrolls to it.
+void MESSAGE(LogView& log, std::string_view text);
+
+// The entry's name as the log shows it: trailing blanks removed; leading blanks,
+// tabs, carriage returns and line feeds removed.
+std::string LogName(std::string_view stored_name);
+
+}  // namespace kestrel::app

@@ -1,0 +1,51 @@
+#include "ui/memoread.h"
+
+#include <limits>
+#include <new>
+
+#include "ui/read_only_file.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+constexpr char kEndOfFileMark = 0x1A;
+
+}  // namespace
+
+std::string MEMOREAD(const std::string& path) { return MemoreadUpTo(path, kMemoreadMaxBytes); }
+
+std::string MemoreadUpTo(const std::string& path, std::uint64_t max_bytes) {
+    std::optional<ReadOnlyFile> file = ReadOnlyFile::Open(path);
+    if (!file) {
+        return {};
+    }
+    std::optional<std::uint64_t> size = file->Size();
+    if (!size || *size == 0 || *size > max_bytes ||
+        *size > std::numeric_limits<std::size_t>::max()) {
+        return {};
+    }
+
+    char last = 0;
+    if (!file->ReadAt(*size - 1, &last, 1)) {
+        return {};
+    }
+    if (last == kEndOfFileMark) {
+        --*size;  // only this one byte is ever dropped
+    }
+
+    std::string bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(*size));
+    } catch (const std::bad_alloc&) {
+        return {};  // too large to hold in memory: as unreadable as a missing file
+    } catch (const std::length_error&) {
+        return {};
+    }
+    if (!bytes.empty() && !file->ReadAt(0, bytes.data(), bytes.size())) {
+        return {};
+    }
+    return bytes;
+}
+
+}  // namespace kestrel::ui

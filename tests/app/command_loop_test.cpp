@@ -1,0 +1,288 @@
+#include "app/command_loop.h"
+
+#include <gtest/gtest.h>
+
+#include "support/fake_session.h"
+#include "support/tape_builder.h"
+
+namespace kestrel::app {
+namespace {
+
+using testing::Bytes;
+using testing::EntrySpec;
+using testing::FakeSession;
+using testing::Hex;
+using testing::TapEntry;
+using testing::WireHeader;
+using Timeline = std::vector<std::string>;
+
+constexpr serial::PortHandle kPort = 3;
+const std::string kWaiting = "log Waiting command (ESC to exit)...";
+
+// One session of the command loop against a scripted remote machine and keyboard.
+struct Session {
+    TapeImage tape;
+    ReceiveBuffer received;
+    FakeSession fake{received};
+    CommandLoop loop{fake.Services(), tape, received};
+
+    explicit Session(std::string image = {}) : tape(std::move(image)) {}
+    void Run() { loop.KESTREL(kPort, fake); }
+    std::string Wire() const { return fake.Wire(); }
+};
+
+// The bytes of one complete answer to "B".
+std::string Answer(const EntrySpec& spec) { return '\0' + WireHeader(spec) + spec.data; }
+
+const std::string kEnd = "\x09";
+
+TEST(CommandLoopWorkedExample, OneEntryThenTheEndByteByteForByte) {
+    // A 30-byte image: header block 13 00 | 00 | 00 HELLO..... 05 00 0A 00 05 00 | sum,
+    // data block 07 00 | FF | 01 02 03 04 05 | sum.
+    std::string image = Bytes({0x13, 0x00, 0x00, 0x00}) + "HELLO     " +
+                        Bytes({0x05, 0x00, 0x0A, 0x00, 0x05, 0x00, 0x5A}) +
+                        Bytes({0x07, 0x00, 0xFF, 0x01, 0x02, 0x03, 0x04, 0x05, 0xEE});
+    ASSERT_EQ(image.size(), 30u);
+    Session s(image);
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.ArriveAtRefresh(5, "B");
+    s.Run();
+
+    EXPECT_EQ(s.fake.Timeline(), (Timeline{
+                                     kWaiting,
+                                     "log Sending file HELLO...",
+                                     "write 00",
+                                     "sleep 10",
+                                     "write 00",
+                                     "write 48454C4C4F2020202020",
+                                     "write 0500",
+                                     "write 0A00",
+                                     "write 0500",
+                                     "sleep 10",
+                                     "write 0102030405",
+                                     "write 09",
+                                     "end",
+                                 }));
+    EXPECT_EQ(s.fake.seen_port, kPort);
+    EXPECT_EQ(s.fake.LogText(), "Waiting command (ESC to exit)...\r\nSending file HELLO...\r\n");
+    EXPECT_TRUE(s.tape.Remaining().empty());
+}
+
+TEST(CommandLoopServing, ThreeRequestsOnATwoFileTapeGetTwoEntriesAndTheEndByte) {
+    EntrySpec first{.type = 0, .name = "PROG", .data = "10 PRINT"};
+    EntrySpec second{.type = 3, .name = "DATA", .data = std::string(100, '\x7F'), .param1 = 9};
+    Session s(TapEntry(first) + TapEntry(second));
+    s.fake.ArriveAtRefresh(1, "BBB");
+    s.Run();
+    EXPECT_EQ(s.Wire(), Answer(first) + Answer(second) + kEnd);
+    EXPECT_EQ(s.fake.EndRequests(), 1);
+    EXPECT_EQ(s.fake.LogText(),
+              "Waiting command (ESC to exit)...\r\n"
+              "Sending file PROG...\r\n"
+              "Sending file DATA...\r\n");
+}
+
+TEST(CommandLoopServing, OtherBytesAreDroppedAndTheComparisonIsCaseSensitive) {
+    EntrySpec only{.name = "ONLY", .data = "x"};
+    Session s(TapEntry(only));
+    s.fake.ArriveAtRefresh(1, "XYb");
+    s.fake.ArriveAtRefresh(2, "B");
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    EXPECT_EQ(s.Wire(), Answer(only) + kEnd);  // the end byte here comes from Esc
+    EXPECT_EQ(s.fake.EndRequests(), 0);
+}
+
+TEST(CommandLoopServing, TwoQuickRequestsAreServedOneAfterTheOther) {
+    EntrySpec first{.name = "ONE", .data = "111"};
+    EntrySpec second{.name = "TWO", .data = "22"};
+    Session s(TapEntry(first) + TapEntry(second) + TapEntry({.name = "THREE"}));
+    s.fake.ArriveAtRefresh(1, "BB");
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    EXPECT_EQ(s.Wire(), Answer(first) + Answer(second) + kEnd);
+    // The second entry's start byte follows the first entry's data.
+    const Timeline& t = s.fake.Timeline();
+    auto data = std::find(t.begin(), t.end(), "write " + Hex("111"));
+    ASSERT_NE(data, t.end());
+    EXPECT_EQ(*(data + 1), "log Sending file TWO...");
+    EXPECT_EQ(*(data + 2), "write 00");
+}
+
+TEST(CommandLoopServing, BytesArrivingWhileABlockGoesOutAreServedInOrder) {
+    Session s(TapEntry({.name = "A"}) + TapEntry({.name = "B"}));
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.ArriveAtRefresh(2, "xB");  // lands at the wait that follows the first block
+    s.fake.ArriveAtRefresh(3, "B");
+    s.Run();
+    EXPECT_EQ(s.Wire(), Answer({.name = "A"}) + Answer({.name = "B"}) + kEnd);
+    EXPECT_EQ(s.fake.EndRequests(), 1);
+}
+
+TEST(CommandLoopServing, AnEntryWithNoDataSendsStartPauseHeaderPauseAndNothingMore) {
+    EntrySpec empty{.type = 1, .name = "NODATA", .param1 = 5, .param2 = 6};
+    Session s(TapEntry(empty) + TapEntry({}));
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    const Timeline& t = s.fake.Timeline();
+    ASSERT_GE(t.size(), 10u);
+    EXPECT_EQ(Timeline(t.begin() + 1, t.begin() + 10),
+              (Timeline{"log Sending file NODATA...", "write 00", "sleep 10", "write 01",
+                        "write " + Hex("NODATA    "), "write 0000", "write 0500", "write 0600",
+                        "sleep 10"}));
+    EXPECT_EQ(t[10], "write 09");  // from Esc: no empty data write in between
+}
+
+TEST(CommandLoopServing, TheSpecExampleWithParameters32768) {
+    EntrySpec spec{.type = 3, .name = "HELLO", .data = "\x01\x02", .param1 = 32768, .param2 = 32768};
+    std::string image = TapEntry(spec) + TapEntry({.name = "REST"});
+    Session s(image);
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    EXPECT_EQ(s.Wire(), Bytes({0x00, 0x03}) + "HELLO     " +
+                            Bytes({0x02, 0x00, 0x00, 0x80, 0x00, 0x80, 0x01, 0x02}) + kEnd);
+    EXPECT_EQ(s.tape.Remaining(), std::string_view(image).substr(27));
+}
+
+TEST(CommandLoopServing, AnEmptyTapeAnswersTheFirstRequestWithTheEndByte) {
+    Session s;
+    s.fake.ArriveAtRefresh(1, "B");
+    s.Run();
+    EXPECT_EQ(s.fake.Timeline(), (Timeline{kWaiting, "write 09", "end"}));
+}
+
+TEST(CommandLoopServing, ARefusedWindowEndStillEndsTheLoop) {
+    // The fake never closes anything: the end request is made once and the loop returns.
+    Session s;
+    s.fake.ArriveAtRefresh(1, "BBBB");
+    s.Run();
+    EXPECT_EQ(s.Wire(), kEnd);
+    EXPECT_EQ(s.fake.EndRequests(), 1);
+    EXPECT_EQ(s.received.size(), 3u);  // the loop took nothing after the end
+}
+
+TEST(CommandLoopLogName, TrailingBlanksGoAndLeadingWhitespaceGoes) {
+    EXPECT_EQ(LogName("HELLO     "), "HELLO");
+    EXPECT_EQ(LogName("  \t\r\nHI  "), "HI");
+    // Only blanks are trimmed at the end: a trailing tab or line end stays.
+    EXPECT_EQ(LogName("\tA B \t  "), "A B \t");
+    EXPECT_EQ(LogName("X\r\n  "), "X\r\n");
+    EXPECT_EQ(LogName("          "), "");
+    EXPECT_EQ(LogName(""), "");
+}
+
+TEST(CommandLoopLogName, TheLogLineShowsTheTrimmedNameButTheWireCarriesAllTenBytes) {
+    EntrySpec spec{.name = " \tHELLO"};
+    Session s(TapEntry(spec));
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    EXPECT_NE(s.fake.LogText().find("Sending file HELLO...\r\n"), std::string::npos);
+    EXPECT_EQ(s.Wire().substr(2, 10), " \tHELLO   ");
+}
+
+TEST(CommandLoopEsc, HeldWhenTheLoopStartsNothingIsLoggedOrSent) {
+    Session s(TapEntry({}));
+    s.fake.EscAnswers({true});
+    s.fake.ArriveAtRefresh(1, "B");
+    s.Run();
+    EXPECT_TRUE(s.fake.Timeline().empty());
+    EXPECT_EQ(s.received.size(), 0u);  // never pumped, so the B never even arrived
+}
+
+TEST(CommandLoopEsc, HeldWhileWaitingSendsTheEndByteAndStopsWithoutEndingTheWindow) {
+    Session s(TapEntry({}));
+    s.fake.HoldEscFromRefresh(3);
+    s.Run();
+    EXPECT_EQ(s.fake.Timeline(), (Timeline{kWaiting, "write 09"}));
+    EXPECT_EQ(s.fake.EndRequests(), 0);
+}
+
+TEST(CommandLoopEsc, NoByteIsTakenInAPassWhereEscIsHeld) {
+    Session s(TapEntry({}));
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.HoldEscFromRefresh(1);  // the B has arrived, but Esc is down before it is taken
+    s.Run();
+    EXPECT_EQ(s.Wire(), kEnd);
+    EXPECT_EQ(s.received.size(), 1u);
+}
+
+TEST(CommandLoopEsc, ReleasedRightAfterTheEndByteLogsWaitingAgainAndServesFromTheSamePlace) {
+    EntrySpec first{.name = "FIRST", .data = "1"};
+    Session s(TapEntry(first) + TapEntry({.name = "SECOND"}));
+    // Polls: outer test (up), wait test (down), step 2 (down), outer test (up), ...
+    s.fake.EscAnswers({false, true, true, false});
+    s.fake.ArriveAtRefresh(2, "B");
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    const Timeline& t = s.fake.Timeline();
+    ASSERT_GE(t.size(), 4u);
+    EXPECT_EQ(Timeline(t.begin(), t.begin() + 4),
+              (Timeline{kWaiting, "write 09", kWaiting, "log Sending file FIRST..."}));
+    EXPECT_EQ(s.Wire(), kEnd + Answer(first) + kEnd);
+}
+
+TEST(CommandLoopEsc, ReleasedBeforeTheLoopsOwnTestSendsNothingAndWaitingGoesOn) {
+    Session s(TapEntry({.name = "KEPT"}));
+    // Polls: outer test (up), wait test (down: the wait stops), step 2 (up again).
+    s.fake.EscAnswers({false, true, false});
+    s.fake.ArriveAtRefresh(3, "B");
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    const Timeline& t = s.fake.Timeline();
+    ASSERT_GE(t.size(), 2u);
+    EXPECT_EQ(t[0], kWaiting);
+    EXPECT_EQ(t[1], "log Sending file KEPT...");  // no end byte, no second waiting line
+}
+
+TEST(SendStr, WritesAreAtMost16384BytesEachInOrder) {
+    struct Case {
+        std::size_t length;
+        std::vector<std::size_t> writes;
+    };
+    for (const Case& c : {Case{0, {}}, Case{1, {1}}, Case{16384, {16384}},
+                          Case{16385, {16384, 1}}, Case{40000, {16384, 16384, 7232}},
+                          Case{65535, {16384, 16384, 16384, 16383}}}) {
+        Session s;
+        std::string bytes(c.length, '\0');
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<char>(i * 7 + i / 256);
+        }
+        s.loop.SENDSTR(kPort, bytes);
+        EXPECT_EQ(s.fake.WriteSizes(), c.writes) << c.length;
+        EXPECT_EQ(s.Wire(), bytes) << c.length;
+    }
+}
+
+TEST(SendStr, ABlockOf16385DataBytesGoesOutAsTwoWritesAfterTheSecondPause) {
+    EntrySpec big{.name = "BIG", .data = std::string(16385, 'q')};
+    Session s(TapEntry(big));
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    EXPECT_EQ(s.fake.WriteSizes(), (std::vector<std::size_t>{1, 1, 10, 2, 2, 2, 16384, 1, 1}));
+    EXPECT_EQ(s.fake.Timeline()[9], "sleep 10");
+}
+
+TEST(Message, AppendsALineWithCrLfAndKeepsWhatWasThere) {
+    ReceiveBuffer unused;
+    FakeSession log(unused);
+    MESSAGE(log, "one");
+    MESSAGE(log, "");
+    MESSAGE(log, "three");
+    EXPECT_EQ(log.LogText(), "one\r\n\r\nthree\r\n");
+}
+
+TEST(GetChar, TakesTheFrontByteOrNothing) {
+    Session s;
+    EXPECT_EQ(s.loop.GETCHAR(), std::nullopt);
+    s.received.Append("AB");
+    EXPECT_EQ(s.loop.GETCHAR(), 'A');
+    EXPECT_EQ(s.loop.GETCHAR(), 'B');
+    EXPECT_EQ(s.loop.GETCHAR(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kestrel::app

@@ -1,0 +1,92 @@
+#include "support/fake_session.h"
+
+namespace kestrel::testing {
+
+namespace {
+
+// A loop that the script has left with nothing to do would spin for ever; past this
+// many idle passes the test fails and Esc is held down to end the loop.
+constexpr int kIdlePassesBeforeFailure = 100000;
+
+}  // namespace
+
+std::string Hex(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : bytes) {
+        auto byte = static_cast<unsigned char>(c);
+        out.push_back(kDigits[byte >> 4]);
+        out.push_back(kDigits[byte & 0x0F]);
+    }
+    return out;
+}
+
+std::string FakeSession::Wire() const {
+    std::string wire;
+    for (const std::string& write : writes_) {
+        wire += write;
+    }
+    return wire;
+}
+
+int FakeSession::Write(serial::PortHandle port, std::string_view bytes) {
+    seen_port = port;
+    timeline_.push_back("write " + Hex(bytes));
+    writes_.emplace_back(bytes);
+    write_sizes_.push_back(bytes.size());
+    return static_cast<int>(bytes.size());
+}
+
+bool FakeSession::IsHeld(int virtual_key) {
+    EXPECT_EQ(virtual_key, 27) << "the command loop only ever polls Esc";
+    if (!esc_answers_.empty()) {
+        bool held = esc_answers_.front();
+        esc_answers_.pop_front();
+        return held;
+    }
+    if (esc_from_refresh_ >= 0 && refreshes_ >= esc_from_refresh_) {
+        return true;
+    }
+    // Idle means the wait has pumped twice in a row with nothing left to deliver: a
+    // byte just taken from the buffer does not make the remote quiet yet.
+    if (esc_when_idle_ && idle_refreshes_ >= 2) {
+        return true;
+    }
+    if (idle_refreshes_ > kIdlePassesBeforeFailure) {
+        ADD_FAILURE() << "the command loop kept waiting after the remote went quiet";
+        return true;
+    }
+    return false;
+}
+
+void FakeSession::SysRefresh() {
+    ++refreshes_;
+    auto arrival = arrivals_.find(refreshes_);
+    if (arrival != arrivals_.end()) {
+        received_.Append(arrival->second);
+    }
+    idle_refreshes_ = RemoteDone() && received_.empty() ? idle_refreshes_ + 1 : 0;
+}
+
+void FakeSession::Sleep(int milliseconds) { timeline_.push_back("sleep " + std::to_string(milliseconds)); }
+
+void FakeSession::VarPut(std::string text) {
+    // Record the appended line, as the log shows it, without its CR LF.
+    if (text.size() >= log_text_.size() && text.compare(0, log_text_.size(), log_text_) == 0) {
+        std::string added = text.substr(log_text_.size());
+        if (added.size() >= 2 && added.compare(added.size() - 2, 2, "\r\n") == 0) {
+            added.resize(added.size() - 2);
+        }
+        timeline_.push_back("log " + added);
+    } else {
+        ADD_FAILURE() << "the log text lost what it held";
+    }
+    log_text_ = std::move(text);
+}
+
+void FakeSession::EndWindow() {
+    ++end_requests_;
+    timeline_.push_back("end");
+}
+
+}  // namespace kestrel::testing

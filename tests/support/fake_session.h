@@ -1,0 +1,85 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/receive_buffer.h"
+#include "app/session_services.h"
+
+namespace kestrel::testing {
+
+// Stands in for the port, the keyboard, the message pump, the pauses and the log
+// control all at once, and records what the command loop does with them on one
+// timeline, in order:
+//   "write 00"               a completed port write, bytes in hex
+//   "sleep 10"               a pause
+//   "log Sending file X..."  a line appended to the log
+//   "end"                    a request to end the window
+// The remote machine is scripted by pump pass: bytes given to ArriveAtRefresh(n, ..)
+// land in the ReceiveBuffer during the n-th SysRefresh (counting from 1), as the
+// receive notification would deliver them.
+class FakeSession : public app::PortWriter,
+                    public app::KeyState,
+                    public app::MessagePump,
+                    public app::Pause,
+                    public app::LogView {
+public:
+    explicit FakeSession(app::ReceiveBuffer& received) : received_(received) {}
+
+    app::SessionServices Services() { return {*this, *this, *this, *this}; }
+
+    void ArriveAtRefresh(int refresh, std::string bytes) { arrivals_[refresh] += bytes; }
+
+    // Successive answers for Esc polls; once used up, Esc reads as released, or as
+    // held once the remote has gone quiet if HoldEscWhenIdle() was asked for. A loop
+    // that keeps waiting on a quiet remote without it fails the test.
+    void EscAnswers(std::vector<bool> answers) { esc_answers_.assign(answers.begin(), answers.end()); }
+    void HoldEscFromRefresh(int refresh) { esc_from_refresh_ = refresh; }
+    // The operator gives up once the remote has sent everything it was scripted to.
+    void HoldEscWhenIdle() { esc_when_idle_ = true; }
+
+    // Everything written to the port, in order, as one string.
+    std::string Wire() const;
+    std::vector<std::size_t> WriteSizes() const { return write_sizes_; }
+    const std::vector<std::string>& Timeline() const { return timeline_; }
+    const std::string& LogText() const { return log_text_; }
+    int EndRequests() const { return end_requests_; }
+    int Refreshes() const { return refreshes_; }
+
+    int Write(serial::PortHandle port, std::string_view bytes) override;
+    bool IsHeld(int virtual_key) override;
+    void SysRefresh() override;
+    void Sleep(int milliseconds) override;
+    std::string VarGet() override { return log_text_; }
+    void VarPut(std::string text) override;
+    void Refresh() override {}
+    void GoBottom() override {}
+    void EndWindow() override;
+
+    serial::PortHandle seen_port = serial::kNoPort;
+
+private:
+    bool RemoteDone() const { return arrivals_.empty() || arrivals_.rbegin()->first <= refreshes_; }
+
+    app::ReceiveBuffer& received_;
+    std::map<int, std::string> arrivals_;
+    std::deque<bool> esc_answers_;
+    int esc_from_refresh_ = -1;
+    bool esc_when_idle_ = false;
+    int refreshes_ = 0;
+    int idle_refreshes_ = 0;
+    std::vector<std::string> timeline_;
+    std::vector<std::string> writes_;
+    std::vector<std::size_t> write_sizes_;
+    std::string log_text_;
+    int end_requests_ = 0;
+};
+
+std::string Hex(std::string_view bytes);
+
+}  // namespace kestrel::testing
