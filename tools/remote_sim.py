@@ -348,7 +348,11 @@ class RemoteSimulator:
         return self._deadline - self.clock()
 
     def run(self, steps, original: bytes | None = None) -> "Report":
-        """Play a script, listen `settle` seconds more, and report."""
+        """Play a script, listen `settle` seconds more, and report.
+
+        Times and the run's limit count from here."""
+        self.origin = self.clock()
+        self._deadline = self.origin + self.max_time
         expected = tapfile.wire_entries(original) if original is not None else None
         self._expected_count = None if expected is None else len(expected)
         limit = self.max_requests if expected is None else len(expected) + 1
@@ -404,7 +408,10 @@ class RemoteSimulator:
                              self._last_arrival())
             limit = self.answer_timeout if self.splitter.received else self.first_timeout
             remaining = idle_since + limit - self.now()
-            if remaining <= 0 or self._time_left() <= 0:
+            if self._time_left() <= 0:
+                raise SimulatorError(f"run time limit of {self.max_time:g} s reached; "
+                                     + self._stall_message(limit))
+            if remaining <= 0:
                 raise SimulatorError(self._stall_message(limit))
             self._pump(min(remaining, self._time_left()))
 
@@ -752,6 +759,8 @@ class Report:
                     f"first of the tape's {len(self.expected)}")
             for difference in self.differences:
                 add(f"{'Tape differs:':<30} {difference}")
+        if self.log.line_closed_at is not None:
+            add(f"{'Line:':<30} closed by the other end at {self.log.line_closed_at:.3f} s")
         for note in self.log.notes:
             add(f"{'Note:':<30} {note}")
         for error in self.errors:

@@ -177,9 +177,9 @@ class PtyCase(unittest.TestCase):
         self.tool = FakeTool(self.slave, tape, **misbehaviour)
         self.tool.start()
 
-    def run_script(self, script, original=DEMO, timeout=PATIENT, **options):
+    def run_script(self, script, original=DEMO, timeout=PATIENT, max_time=60, **options):
         sim = remote_sim.RemoteSimulator(self.master, answer_timeout=timeout, settle=0.1,
-                                         max_time=60, **options)
+                                         max_time=max_time, **options)
         started = time.monotonic()
         report = sim.run(parse_script(script), original)
         self.elapsed = time.monotonic() - started
@@ -290,6 +290,11 @@ class ServingBadly(PtyCase):
         self.serve(silent=True)
         report = self.run_script("B*", timeout=IMPATIENT)
         self.assert_fails(report, remote_sim.EXIT_PROTOCOL, "no answer to request 1")
+
+    def test_the_run_limit_ends_a_patient_wait(self):
+        self.serve(silent=True)
+        report = self.run_script("B*", timeout=30, max_time=0.3)
+        self.assert_fails(report, remote_sim.EXIT_PROTOCOL, "run time limit of 0.3 s")
 
     def test_a_cut_answer_says_where_it_stopped(self):
         self.serve(cut_data_after=100)
