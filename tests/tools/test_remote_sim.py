@@ -31,6 +31,9 @@ TWO = tapfile.build_tape([
 ])
 # Well above anything the fake tool needs, so passing runs never time out.
 PATIENT = 5.0
+# The fake tool's pauses where a test checks the measured ones: long enough that a
+# busy machine's scheduling delays cannot hide them.
+SLOW_PAUSE = 0.05
 # Short, for the runs that are meant to time out.
 IMPATIENT = 0.3
 
@@ -188,7 +191,7 @@ class PtyCase(unittest.TestCase):
 
 class ServingWell(PtyCase):
     def test_a_whole_tape_is_served_rebuilt_and_timed(self):
-        self.serve()
+        self.serve(pause=SLOW_PAUSE)
         report = self.run_script("B*")
         self.assertEqual(report.exit_status, remote_sim.EXIT_OK, report.text())
         self.assertEqual(report.rebuilt, DEMO)
@@ -196,8 +199,11 @@ class ServingWell(PtyCase):
         self.assertEqual([a.kind for a in report.answers], ["entry"] * 3 + ["end"])
         for answer in report.entries:
             self.assertGreaterEqual(answer.latency(), 0)
-            self.assertGreaterEqual(answer.pause_before_header(), 0.005)
-            self.assertGreaterEqual(answer.pause_before_data(), 0.005)
+        # A late read can merge a pause into its neighbour; one clean entry is enough.
+        self.assertGreaterEqual(max(a.pause_before_header() for a in report.entries),
+                                SLOW_PAUSE / 2)
+        self.assertGreaterEqual(max(a.pause_before_data() for a in report.entries),
+                                SLOW_PAUSE / 2)
         rate = report.summary()["throughput"]
         self.assertEqual(rate["data_bytes"], 41 + 6912 + 266)
         self.assertEqual(rate["answer_bytes"], 3 * 18 + rate["data_bytes"])
@@ -259,7 +265,8 @@ class ServingWell(PtyCase):
         first = document["answers"][0]
         self.assertEqual((first["name"], first["length"], first["param1"]),
                          ("HELLO     ", 2, 32768))
-        self.assertGreaterEqual(first["pause_before_header_ms"], 5)
+        self.assertIsInstance(first["pause_before_header_ms"], float)
+        self.assertIsInstance(document["summary"]["pause_before_data"]["median_ms"], float)
         sent = [event["hex"] for event in document["trace"] if event["dir"] == "sent"]
         self.assertEqual(sent, ["42", "42", "42"])
 
@@ -327,7 +334,7 @@ class ServingBadly(PtyCase):
 
         closer = threading.Thread(target=close_soon)
         closer.start()
-        report = self.run_script("B*", timeout=IMPATIENT)
+        report = self.run_script("B*", timeout=2.0)  # outlasts a late closer thread
         closer.join()
         self.assert_fails(report, remote_sim.EXIT_PROTOCOL, "timeout")
         self.assertIsNotNone(report.log.line_closed_at)
