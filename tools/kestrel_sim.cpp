@@ -1,0 +1,109 @@
+// kestrel-sim: serves a tape image to a simulated remote machine and prints what
+// would cross the serial line, so the tape block server can be watched without a
+// port or a window.
+//
+//   kestrel-sim TAPE.tap [COMMANDS]
+//
+// COMMANDS is what the remote sends, one byte at a time, a "B" only once the answer
+// to the previous one has gone out; by default it asks with "B" until the tape
+// ends. When the script runs out first, the operator holds Esc down.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "app/command_loop.h"
+#include "app/module_state.h"
+
+namespace {
+
+using namespace kestrel;
+
+class SimulatedLine : public app::PortWriter,
+                      public app::KeyState,
+                      public app::MessagePump,
+                      public app::Pause,
+                      public app::LogView {
+public:
+    SimulatedLine(app::ReceiveBuffer& received, std::string script, bool repeat_b)
+        : received_(received), script_(std::move(script)), repeat_b_(repeat_b) {}
+
+    int Write(serial::PortHandle, std::string_view bytes) override {
+        std::printf("  -> %5zu byte%s:", bytes.size(), bytes.size() == 1 ? " " : "s");
+        constexpr std::size_t kShown = 17;
+        for (std::size_t i = 0; i < bytes.size() && i < kShown; ++i) {
+            std::printf(" %02X", static_cast<unsigned char>(bytes[i]));
+        }
+        std::printf("%s\n", bytes.size() > kShown ? " ..." : "");
+        awaiting_answer_ = false;
+        return static_cast<int>(bytes.size());
+    }
+
+    // The operator presses Esc, and keeps it down, once the remote has nothing more to say.
+    bool IsHeld(int) override { return esc_down_; }
+
+    // The remote sends its next command once the tool has taken the previous one and,
+    // for a "B", started answering it.
+    void SysRefresh() override {
+        if (!received_.empty() || awaiting_answer_) {
+            return;
+        }
+        if (ScriptDone()) {
+            if (!esc_down_) {
+                std::printf("the operator holds Esc down\n");
+            }
+            esc_down_ = true;
+            return;
+        }
+        char command = repeat_b_ ? 'B' : script_[next_++];
+        awaiting_answer_ = command == 'B';
+        std::printf("<-  remote sends %02X \"%c\"\n", static_cast<unsigned char>(command),
+                    command >= 0x20 && command < 0x7F ? command : '.');
+        received_.Append(std::string_view(&command, 1));
+    }
+
+    void Sleep(int milliseconds) override {
+        std::printf("     pause %d ms\n", milliseconds);
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+
+    std::string VarGet() override { return log_; }
+    void VarPut(std::string text) override {
+        std::printf("log: %s", text.substr(log_.size()).c_str());
+        log_ = std::move(text);
+    }
+    void Refresh() override {}
+    void GoBottom() override {}
+    void EndWindow() override { std::printf("the session window ends\n"); }
+
+private:
+    bool ScriptDone() const { return !repeat_b_ && next_ >= script_.size(); }
+
+    app::ReceiveBuffer& received_;
+    std::string script_;
+    std::size_t next_ = 0;
+    bool repeat_b_;
+    bool awaiting_answer_ = false;
+    bool esc_down_ = false;
+    std::string log_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: kestrel-sim TAPE.tap [COMMANDS]\n");
+        return 2;
+    }
+    app::TapeImage& tape = app::TheTapeImage();
+    tape.Load(argv[1]);
+    std::printf("tape %s: %zu bytes%s\n", argv[1], tape.Remaining().size(),
+                tape.IsExhausted() ? " (empty or unreadable)" : "");
+
+    SimulatedLine line(app::TheReceiveBuffer(), argc == 3 ? argv[2] : "", argc == 2);
+    app::CommandLoop loop({line, line, line, line}, tape, app::TheReceiveBuffer());
+    constexpr serial::PortHandle kSimulatedPort = 0;
+    loop.KESTREL(kSimulatedPort, line);
+    return 0;
+}
