@@ -9,6 +9,8 @@ using PortHandle = int;
 
 inline constexpr PortHandle kNoPort = -1;
 
-inline constexpr bool IsOpen(PortHandle port) { return port >= 0; }
+inline constexpr bool IsOpen(PortHandle port) {
+    return port >= 0;
+}
 
 }  // namespace kestrel::serial

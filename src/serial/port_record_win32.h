@@ -1,0 +1,59 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "serial/port_handle.h"
+#include "serial/receive_ring.h"
+#include "serial/unique_handle_win32.h"
+
+namespace kestrel::serial {
+
+// Everything one open port needs, owned by the port table from OPENCOMM to CLOSECOMM.
+// Two threads touch it: the window thread, which runs every port routine, and the
+// port's receive thread. Each field says who writes it and who reads it.
+struct PortRecord {
+    explicit PortRecord(PortHandle own_handle) : handle(own_handle) {}
+
+    // The number that names this port; notifications carry it as wParam.
+    // Set at creation, then read-only for both threads.
+    const PortHandle handle;
+
+    // The serial device, opened for overlapped I/O. Set by OPENCOMM before the receive
+    // thread starts; used by both threads (reads by the receive thread, writes and
+    // settings by the window thread); closed only after the receive thread has ended.
+    UniqueHandle device;
+
+    // Received bytes not yet read. Producer: the receive thread. Consumer: READCOMM on
+    // the window thread. The ring's indices carry the ordering (release/acquire).
+    ReceiveRing ring;
+
+    // The window to notify of received bytes, as an integer; 0 means notification is
+    // off. Written by the window thread (ENABLECOMMNOTIFICATION, CLOSECOMM), loaded by
+    // the receive thread once per notification. Pointer-sized and atomic.
+    std::atomic<std::uintptr_t> notify_window{0};
+
+    // Completion record of the write in flight. Window thread only (WRITECOMM); its
+    // event is created and closed per write.
+    OVERLAPPED write_completion{};
+
+    // Completion event of the receive thread's reads (manual reset). Created by
+    // OPENCOMM; used only by the receive thread.
+    UniqueHandle read_event;
+
+    // Signalled once, by CLOSECOMM on the window thread, to end the receive thread;
+    // waited on by the receive thread alongside every wait it makes (manual reset).
+    UniqueHandle stop_event;
+
+    // Signalled by READCOMM on the window thread whenever it frees ring slots; waited
+    // on by the receive thread while the ring is full (auto reset).
+    UniqueHandle room_event;
+
+    // The receive thread. Set by OPENCOMM, joined and closed by CLOSECOMM; window
+    // thread only.
+    UniqueHandle receive_thread;
+};
+
+}  // namespace kestrel::serial
