@@ -1,0 +1,38 @@
+#pragma once
+
+#include "app/port_session.h"
+#include "app/session_services.h"
+
+namespace kestrel::app {
+
+// The session's seams over the serial port layer, the keyboard and the platform's
+// pause, for the real program.
+
+class SerialPortLayer : public PortLayer {
+  public:
+    serial::PortHandle OpenComm(std::string_view device, int input_queue,
+                                int output_queue) override;
+    bool BuildCommDcb(std::string_view text, std::string& settings) override;
+    bool SetCommState(serial::PortHandle port, std::string_view settings) override;
+    int ReadComm(serial::PortHandle port, std::string& buffer) override;
+    bool EnableCommNotification(serial::PortHandle port, serial::WindowHandle window,
+                                int receive_threshold, int transmit_threshold) override;
+    bool CloseComm(serial::PortHandle port) override;
+};
+
+class SerialPortWriter : public PortWriter {
+  public:
+    int Write(serial::PortHandle port, std::string_view bytes) override;
+};
+
+class AsyncKeyState : public KeyState {
+  public:
+    bool IsHeld(int virtual_key) override;
+};
+
+class ThreadPause : public Pause {
+  public:
+    void Sleep(int milliseconds) override;
+};
+
+}  // namespace kestrel::app
