@@ -21,6 +21,10 @@ if(WIN32)
     if(MINGW)
         # One self-contained executable: no libgcc, libstdc++ or winpthread DLLs beside it.
         target_link_options(kestrel_options INTERFACE -static -static-libgcc -static-libstdc++)
+    elseif(MSVC)
+        # The static runtime, and our own manifest (src/app/kestrel.rc) instead of the linker's.
+        set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>" CACHE STRING "" FORCE)
+        target_link_options(kestrel_options INTERFACE /MANIFEST:NO)
     endif()
 endif()
 
