@@ -20,7 +20,7 @@ class NullLine : public app::PortWriter,
                  public app::MessagePump,
                  public app::Pause,
                  public app::LogView {
-public:
+  public:
     explicit NullLine(app::ReceiveBuffer& received) : received_(received) {}
     int Write(serial::PortHandle, std::string_view bytes) override {
         written += bytes.size();
@@ -41,14 +41,15 @@ public:
 
     std::size_t written = 0;
 
-private:
+  private:
     app::ReceiveBuffer& received_;
 };
 
 std::string TapeOf(std::int64_t entries) {
     std::string tape;
     for (std::int64_t i = 0; i < entries; ++i) {
-        tape += testing::TapEntry({.name = "FILE" + std::to_string(i % 1000), .data = std::string(64, 'd')});
+        tape += testing::TapEntry(
+            {.name = "FILE" + std::to_string(i % 1000), .data = std::string(64, 'd')});
     }
     return tape;
 }
@@ -67,7 +68,10 @@ void BM_ServeWholeTape(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }
-BENCHMARK(BM_ServeWholeTape)->RangeMultiplier(10)->Range(100, 100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ServeWholeTape)
+    ->RangeMultiplier(10)
+    ->Range(100, 100000)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -24,8 +24,8 @@ void Check(bool condition, const char* what) {
 }
 
 bool Inside(std::string_view part, std::string_view whole) {
-    return part.empty() ||
-           (part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size());
+    return part.empty() || (part.data() >= whole.data() &&
+                            part.data() + part.size() <= whole.data() + whole.size());
 }
 
 std::string LoadThroughFile(const std::string& bytes) {
@@ -65,12 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (!tape.IsExhausted()) {
         std::string_view before = tape.Remaining();
         kestrel::app::TapeEntry entry = tape.Front();
-        Check(Inside(entry.name, before) && Inside(entry.data, before), "a field lies outside the image");
+        Check(Inside(entry.name, before) && Inside(entry.data, before),
+              "a field lies outside the image");
         Check(entry.name.size() <= 10, "name longer than 10 bytes");
         Check(entry.data.size() <= entry.length, "more data than the header says");
         tape.DropFront();
         std::size_t step = std::min<std::size_t>(25u + entry.length, before.size());
-        Check(step > 0 && tape.Remaining().size() == before.size() - step, "a cut did not shorten the image");
+        Check(step > 0 && tape.Remaining().size() == before.size() - step,
+              "a cut did not shorten the image");
         Check(++cuts * 25 <= original_size + 24, "more cuts than the image has room for");
     }
     for (char c : tape.Remaining()) {

@@ -25,7 +25,7 @@ class SimulatedLine : public app::PortWriter,
                       public app::MessagePump,
                       public app::Pause,
                       public app::LogView {
-public:
+  public:
     SimulatedLine(app::ReceiveBuffer& received, std::string script, bool repeat_b)
         : received_(received), script_(std::move(script)), repeat_b_(repeat_b) {}
 
@@ -77,7 +77,7 @@ public:
     void GoBottom() override {}
     void EndWindow() override { std::printf("the session window ends\n"); }
 
-private:
+  private:
     bool ScriptDone() const { return !repeat_b_ && next_ >= script_.size(); }
 
     app::ReceiveBuffer& received_;

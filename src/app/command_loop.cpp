@@ -43,7 +43,9 @@ std::optional<char> CommandLoop::WAITCOMMAND() {
     return command;
 }
 
-std::optional<char> CommandLoop::GETCHAR() { return received_.TakeFront(); }
+std::optional<char> CommandLoop::GETCHAR() {
+    return received_.TakeFront();
+}
 
 void CommandLoop::BLK(serial::PortHandle port, LogView& log) {
     const TapeEntry entry = tape_.Front();

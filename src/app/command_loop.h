@@ -30,7 +30,7 @@ inline constexpr std::string_view kWaitingLine = "Waiting command (ESC to exit).
 // keeps every window alive by pumping messages, and received bytes reach the
 // ReceiveBuffer only from inside that pumping, so no lock is needed.
 class CommandLoop {
-public:
+  public:
     CommandLoop(SessionServices services, TapeImage& tape, ReceiveBuffer& received)
         : io_(services), tape_(tape), received_(received) {}
 
@@ -49,7 +49,7 @@ public:
     // Writes the bytes in completed writes of at most 16384 bytes each; results unchecked.
     void SENDSTR(serial::PortHandle port, std::string_view bytes);
 
-private:
+  private:
     bool EscHeld() { return io_.keys.IsHeld(kVkEscape); }
 
     SessionServices io_;

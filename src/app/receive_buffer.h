@@ -12,7 +12,7 @@ namespace kestrel::app {
 // truncated or limited, so bytes that arrive while a block is going out are served
 // later in arrival order. Taking from the front is amortised constant time.
 class ReceiveBuffer {
-public:
+  public:
     void Append(std::string_view bytes);
 
     // The first byte, removed from the buffer; empty (and the buffer unchanged) when
@@ -22,7 +22,7 @@ public:
     std::size_t size() const { return bytes_.size() - front_; }
     bool empty() const { return size() == 0; }
 
-private:
+  private:
     std::string bytes_;
     std::size_t front_ = 0;  // bytes before this index have been taken
 };

@@ -14,14 +14,14 @@ namespace kestrel::app {
 
 // WRITECOMM: writes the bytes and returns only when the write has completed.
 class PortWriter {
-public:
+  public:
     virtual ~PortWriter() = default;
     virtual int Write(serial::PortHandle port, std::string_view bytes) = 0;
 };
 
 // GETASYNCKEYSTATE: whether a key (by virtual-key code) is down at this moment.
 class KeyState {
-public:
+  public:
     virtual ~KeyState() = default;
     virtual bool IsHeld(int virtual_key) = 0;
 };
@@ -29,14 +29,14 @@ public:
 // SYSREFRESH: handles every pending window message, then returns at once. Received
 // bytes reach the ReceiveBuffer only from inside it.
 class MessagePump {
-public:
+  public:
     virtual ~MessagePump() = default;
     virtual void SysRefresh() = 0;
 };
 
 // SLEEP: holds the calling thread for a number of milliseconds, pumping nothing.
 class Pause {
-public:
+  public:
     virtual ~Pause() = default;
     virtual void Sleep(int milliseconds) = 0;
 };
@@ -51,7 +51,7 @@ struct SessionServices {
 // The session's log control as the command loop sees it: the bound log text, the
 // control's redisplay and scrolling, and the end of the window the control is on.
 class LogView {
-public:
+  public:
     virtual ~LogView() = default;
     virtual std::string VarGet() = 0;
     virtual void VarPut(std::string text) = 0;

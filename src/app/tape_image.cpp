@@ -5,7 +5,9 @@
 
 namespace kestrel::app {
 
-void TapeImage::Load(const std::string& path) { Assign(ui::MEMOREAD(path)); }
+void TapeImage::Load(const std::string& path) {
+    Assign(ui::MEMOREAD(path));
+}
 
 void TapeImage::Assign(std::string bytes) {
     bytes_ = std::move(bytes);

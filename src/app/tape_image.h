@@ -12,7 +12,7 @@ namespace kestrel::app {
 // TapeImage and stay valid until the image is loaded again.
 struct TapeEntry {
     std::uint8_t type = 0;
-    std::string_view name;  // up to 10 bytes, padding blanks included
+    std::string_view name;     // up to 10 bytes, padding blanks included
     std::uint16_t length = 0;  // N, the data length stored in the header
     std::uint16_t param1 = 0;
     std::uint16_t param2 = 0;
@@ -42,7 +42,7 @@ inline constexpr std::size_t kEntryOverhead = 25;  // the next entry starts at 2
 // yields only the bytes that exist. Shortening keeps the bytes where they are and
 // moves the front, so taking an entry never copies the rest of the tape.
 class TapeImage {
-public:
+  public:
     TapeImage() = default;
     explicit TapeImage(std::string bytes) { Assign(std::move(bytes)); }
 
@@ -62,7 +62,7 @@ public:
 
     std::string_view Remaining() const;
 
-private:
+  private:
     std::uint8_t ByteAt(std::size_t offset) const;
     std::uint16_t WordAt(std::size_t offset) const;
     std::string_view RangeAt(std::size_t offset, std::size_t count) const;

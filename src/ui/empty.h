@@ -15,6 +15,8 @@ constexpr bool IsBlankByte(unsigned char byte) {
 bool EMPTY(std::string_view text);
 
 // A literal must not slide into some other overload through a pointer conversion.
-inline bool EMPTY(const char* text) { return text == nullptr || EMPTY(std::string_view{text}); }
+inline bool EMPTY(const char* text) {
+    return text == nullptr || EMPTY(std::string_view{text});
+}
 
 }  // namespace kestrel::ui

@@ -13,7 +13,9 @@ constexpr char kEndOfFileMark = 0x1A;
 
 }  // namespace
 
-std::string MEMOREAD(const std::string& path) { return MemoreadUpTo(path, kMemoreadMaxBytes); }
+std::string MEMOREAD(const std::string& path) {
+    return MemoreadUpTo(path, kMemoreadMaxBytes);
+}
 
 std::string MemoreadUpTo(const std::string& path, std::uint64_t max_bytes) {
     std::optional<ReadOnlyFile> file = ReadOnlyFile::Open(path);

@@ -12,7 +12,7 @@ namespace kestrel::ui {
 // writing it. The platform's handle is owned here and closed on destruction.
 // Implemented once per platform: read_only_file_win32.cpp, read_only_file_posix.cpp.
 class ReadOnlyFile {
-public:
+  public:
     // Empty when the file is missing, locked or cannot be opened for any reason.
     static std::optional<ReadOnlyFile> Open(const std::string& path);
 
@@ -26,7 +26,7 @@ public:
     // Fills out[0, count) from the file's byte `offset` on; false unless all of it was read.
     bool ReadAt(std::uint64_t offset, char* out, std::size_t count) const;
 
-private:
+  private:
     struct Handle;
     explicit ReadOnlyFile(std::unique_ptr<Handle> handle);
     std::unique_ptr<Handle> handle_;

@@ -32,7 +32,9 @@ struct Session {
 };
 
 // The bytes of one complete answer to "B".
-std::string Answer(const EntrySpec& spec) { return '\0' + WireHeader(spec) + spec.data; }
+std::string Answer(const EntrySpec& spec) {
+    return '\0' + WireHeader(spec) + spec.data;
+}
 
 const std::string kEnd = "\x09";
 
@@ -135,7 +137,8 @@ TEST(CommandLoopServing, AnEntryWithNoDataSendsStartPauseHeaderPauseAndNothingMo
 }
 
 TEST(CommandLoopServing, TheSpecExampleWithParameters32768) {
-    EntrySpec spec{.type = 3, .name = "HELLO", .data = "\x01\x02", .param1 = 32768, .param2 = 32768};
+    EntrySpec spec{
+        .type = 3, .name = "HELLO", .data = "\x01\x02", .param1 = 32768, .param2 = 32768};
     std::string image = TapEntry(spec) + TapEntry({.name = "REST"});
     Session s(image);
     s.fake.ArriveAtRefresh(1, "B");
@@ -242,9 +245,9 @@ TEST(SendStr, WritesAreAtMost16384BytesEachInOrder) {
         std::size_t length;
         std::vector<std::size_t> writes;
     };
-    for (const Case& c : {Case{0, {}}, Case{1, {1}}, Case{16384, {16384}},
-                          Case{16385, {16384, 1}}, Case{40000, {16384, 16384, 7232}},
-                          Case{65535, {16384, 16384, 16384, 16383}}}) {
+    for (const Case& c :
+         {Case{0, {}}, Case{1, {1}}, Case{16384, {16384}}, Case{16385, {16384, 1}},
+          Case{40000, {16384, 16384, 7232}}, Case{65535, {16384, 16384, 16384, 16383}}}) {
         Session s;
         std::string bytes(c.length, '\0');
         for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -273,6 +276,23 @@ TEST(Message, AppendsALineWithCrLfAndKeepsWhatWasThere) {
     MESSAGE(log, "");
     MESSAGE(log, "three");
     EXPECT_EQ(log.LogText(), "one\r\n\r\nthree\r\n");
+}
+
+TEST(WaitCommand, PumpsOnceMoreAfterTakingAByteSoPendingMessagesAreHandledBeforeTheAnswer) {
+    Session s;
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.ArriveAtRefresh(2, "X");
+    EXPECT_EQ(s.loop.WAITCOMMAND(), 'B');
+    EXPECT_EQ(s.received.TakeFront(), 'X');
+}
+
+TEST(WaitCommand, EscHeldAtTheFirstTestReturnsNothingAndTakesNothing) {
+    Session s;
+    s.received.Append("B");
+    s.fake.EscAnswers({true});
+    EXPECT_EQ(s.loop.WAITCOMMAND(), std::nullopt);
+    EXPECT_EQ(s.received.size(), 1u);
+    EXPECT_EQ(s.fake.Refreshes(), 1);  // still pumps once on the way out
 }
 
 TEST(GetChar, TakesTheFrontByteOrNothing) {

@@ -27,8 +27,8 @@ TEST(TapeImageEntries, ThreeFilesOnTapeYieldThreeEntriesThenTheTapeIsExhausted) 
 }
 
 TEST(TapeImageEntries, FieldsAreReadAtTheirOffsetsLittleEndian) {
-    TapeImage tape(TapEntry({.type = 3, .name = "HELLO", .data = "\x01\x02", .param1 = 32768,
-                             .param2 = 0x1234}));
+    TapeImage tape(TapEntry(
+        {.type = 3, .name = "HELLO", .data = "\x01\x02", .param1 = 32768, .param2 = 0x1234}));
     TapeEntry entry = tape.Front();
     EXPECT_EQ(entry.type, 3);
     EXPECT_EQ(entry.name, "HELLO     ");

@@ -68,7 +68,9 @@ void FakeSession::SysRefresh() {
     idle_refreshes_ = RemoteDone() && received_.empty() ? idle_refreshes_ + 1 : 0;
 }
 
-void FakeSession::Sleep(int milliseconds) { timeline_.push_back("sleep " + std::to_string(milliseconds)); }
+void FakeSession::Sleep(int milliseconds) {
+    timeline_.push_back("sleep " + std::to_string(milliseconds));
+}
 
 void FakeSession::VarPut(std::string text) {
     // Record the appended line, as the log shows it, without its CR LF.

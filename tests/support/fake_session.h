@@ -28,7 +28,7 @@ class FakeSession : public app::PortWriter,
                     public app::MessagePump,
                     public app::Pause,
                     public app::LogView {
-public:
+  public:
     explicit FakeSession(app::ReceiveBuffer& received) : received_(received) {}
 
     app::SessionServices Services() { return {*this, *this, *this, *this}; }
@@ -38,7 +38,9 @@ public:
     // Successive answers for Esc polls; once used up, Esc reads as released, or as
     // held once the remote has gone quiet if HoldEscWhenIdle() was asked for. A loop
     // that keeps waiting on a quiet remote without it fails the test.
-    void EscAnswers(std::vector<bool> answers) { esc_answers_.assign(answers.begin(), answers.end()); }
+    void EscAnswers(std::vector<bool> answers) {
+        esc_answers_.assign(answers.begin(), answers.end());
+    }
     void HoldEscFromRefresh(int refresh) { esc_from_refresh_ = refresh; }
     // The operator gives up once the remote has sent everything it was scripted to.
     void HoldEscWhenIdle() { esc_when_idle_ = true; }
@@ -63,7 +65,7 @@ public:
 
     serial::PortHandle seen_port = serial::kNoPort;
 
-private:
+  private:
     bool RemoteDone() const { return arrivals_.empty() || arrivals_.rbegin()->first <= refreshes_; }
 
     app::ReceiveBuffer& received_;

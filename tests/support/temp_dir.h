@@ -8,7 +8,7 @@ namespace kestrel::testing {
 
 // A fresh directory for one test, removed with everything in it afterwards.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::random_device entropy;
         auto base = std::filesystem::temp_directory_path();
@@ -29,7 +29,7 @@ public:
     std::string path() const { return path_.string(); }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

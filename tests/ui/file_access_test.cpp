@@ -27,7 +27,7 @@ TEST(Empty, AnyOtherByteIsContent) {
 }
 
 class Memoread : public ::testing::Test {
-protected:
+  protected:
     std::string Write(const std::string& name, const std::string& bytes) {
         std::string path = dir_.File(name);
         std::ofstream(path, std::ios::binary) << bytes;
@@ -48,7 +48,11 @@ TEST_F(Memoread, ReadsTheWholeFileByteForByte) {
 TEST_F(Memoread, DropsOneFinalEndOfFileMarkOnly) {
     EXPECT_EQ(MEMOREAD(Write("one.tap", "abc\x1A")), "abc");
     EXPECT_EQ(MEMOREAD(Write("two.tap", "abc\x1A\x1A")), "abc\x1A");
-    EXPECT_EQ(MEMOREAD(Write("mid.tap", "a\x1A" "bc")), "a\x1A" "bc");
+    EXPECT_EQ(MEMOREAD(Write("mid.tap",
+                             "a\x1A"
+                             "bc")),
+              "a\x1A"
+              "bc");
     EXPECT_EQ(MEMOREAD(Write("mark.tap", "\x1A")), "");
 }
 
