@@ -1,0 +1,299 @@
+// The serial port layer on a real pseudo-terminal under Wine; the remote end is
+// played by tests/serial/pty_remote.py.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "serial/key_state.h"
+#include "serial/port.h"
+#include "serial/pty_support_win32.h"
+
+namespace kestrel::serial {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::NotifyWindow;
+using testing::Pattern;
+using testing::PumpFor;
+using testing::PumpUntil;
+using testing::ReadFor;
+using testing::Tell;
+
+// Closes the port at the end of a test, whatever happened.
+class OpenPort {
+  public:
+    explicit OpenPort(std::string_view name) : port_(testing::OpenSynced(name)) {}
+    ~OpenPort() { CLOSECOMM(port_); }
+    OpenPort(const OpenPort&) = delete;
+    OpenPort& operator=(const OpenPort&) = delete;
+    PortHandle get() const { return port_; }
+
+  private:
+    PortHandle port_;
+};
+
+TEST(OpenComm, AnAbsentPortGivesMinusOneAndLeavesNothingRunning) {
+    const int threads = testing::ThreadCount();
+    EXPECT_EQ(OPENCOMM("\\\\.\\COM99", 16384, 16384), kNoPort);
+    EXPECT_EQ(OPENCOMM("\\\\.\\COM99"), kNoPort);
+    EXPECT_EQ(OpenPortCount(), 0);
+    EXPECT_EQ(testing::ThreadCount(), threads);
+}
+
+TEST(OpenComm, EachOpenPortRunsOneThreadThatCloseCommEnds) {
+    const int threads = testing::ThreadCount();
+    const PortHandle port = OPENCOMM("\\\\.\\COM1");
+    ASSERT_TRUE(IsOpen(port));
+    EXPECT_EQ(OpenPortCount(), 1);
+    EXPECT_EQ(testing::ThreadCount(), threads + 1);
+    EXPECT_TRUE(CLOSECOMM(port));
+    EXPECT_EQ(OpenPortCount(), 0);
+    EXPECT_EQ(testing::ThreadCount(), threads);
+}
+
+TEST(OpenComm, APortNumberedAbove9IsReachedThroughTheDevicePath) {
+    OpenPort port("COM12");
+    ASSERT_TRUE(IsOpen(port.get()));
+    Tell(port.get(), "SEND 20 12");
+    EXPECT_EQ(ReadFor(port.get(), 20), Pattern(20, 12));
+}
+
+TEST(LineSettings, TheSessionTextGivesAComplete28ByteRecordThePortAccepts) {
+    std::string settings = "old";
+    ASSERT_TRUE(BUILDCOMMDCB("115200,N,8,2", settings));
+    ASSERT_EQ(settings.size(), 28u);
+    DCB dcb;
+    std::memcpy(&dcb, settings.data(), sizeof dcb);
+    EXPECT_EQ(dcb.DCBlength, sizeof(DCB));
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
+    // Fields the text does not name have values real drivers accept.
+    EXPECT_TRUE(dcb.fBinary);
+    EXPECT_EQ(dcb.XonChar, 0x11);
+    EXPECT_EQ(dcb.XoffChar, 0x13);
+    EXPECT_FALSE(dcb.fOutX || dcb.fInX || dcb.fOutxCtsFlow || dcb.fOutxDsrFlow);
+    EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+    EXPECT_NE(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+    EXPECT_GT(dcb.XonLim, 0);
+    EXPECT_GT(dcb.XoffLim, 0);
+
+    OpenPort port("COM1");
+    ASSERT_TRUE(IsOpen(port.get()));
+    EXPECT_TRUE(SETCOMMSTATE(port.get(), settings));
+    // The line still carries traffic after the change.
+    Tell(port.get(), "SEND 3 1");
+    EXPECT_EQ(ReadFor(port.get(), 3), Pattern(3, 1));
+}
+
+TEST(LineSettings, TextThePlatformCannotParseGivesFalseAndEmptySettings) {
+    for (const char* text : {"fast please", "115200,Q,8,2", "115200,N,8,2,x,y"}) {
+        std::string settings = "previous";
+        EXPECT_FALSE(BUILDCOMMDCB(text, settings)) << text;
+        EXPECT_EQ(settings, "") << text;
+    }
+}
+
+TEST(LineSettings, AMalformedRecordIsRefusedWithoutReachingTheDevice) {
+    OpenPort port("COM1");
+    ASSERT_TRUE(IsOpen(port.get()));
+    std::string settings;
+    ASSERT_TRUE(BUILDCOMMDCB("115200,N,8,2", settings));
+    EXPECT_FALSE(SETCOMMSTATE(port.get(), settings.substr(0, 27)));
+    EXPECT_FALSE(SETCOMMSTATE(port.get(), ""));
+    EXPECT_FALSE(SETCOMMSTATE(port.get(), settings + "x"));
+}
+
+TEST(ReadComm, EmptyPartialAndAcrossTheEndOfTheRing) {
+    OpenPort port("COM1");
+    ASSERT_TRUE(IsOpen(port.get()));
+    std::string buffer = "unchanged";
+    EXPECT_EQ(READCOMM(port.get(), buffer), 0);
+    EXPECT_EQ(buffer, "unchanged");
+
+    // Five bytes in one write; a 3-byte buffer takes three, the next read the other two.
+    Tell(port.get(), "SEND 5 2");
+    std::string three(3, '.');
+    int first = 0;
+    ASSERT_TRUE(PumpUntil([&] { return (first = READCOMM(port.get(), three)) > 0; }));
+    EXPECT_EQ(first, 3);
+    EXPECT_EQ(three, Pattern(5, 2).substr(0, 3));
+    EXPECT_EQ(ReadFor(port.get(), 2), Pattern(5, 2).substr(3));
+
+    // 2000 bytes take the indices near the end of the ring; the next 100 cross it.
+    Tell(port.get(), "SEND 2000 3");
+    EXPECT_EQ(ReadFor(port.get(), 2000), Pattern(2000, 3));
+    Tell(port.get(), "SEND 100 4");
+    EXPECT_EQ(ReadFor(port.get(), 100), Pattern(100, 4));
+}
+
+TEST(WriteComm, WritesTheWholeLengthEvenBeyond32767Bytes) {
+    OpenPort port("COM1");
+    ASSERT_TRUE(IsOpen(port.get()));
+    EXPECT_EQ(WRITECOMM(port.get(), ""), 0);
+    for (std::size_t size : {std::size_t{16384}, std::size_t{40000}}) {
+        const std::string data = Pattern(size, 9);
+        Tell(port.get(), "SINK " + std::to_string(size));
+        EXPECT_EQ(WRITECOMM(port.get(), data), static_cast<int>(size));
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "GOT %zu %08x\n", size,
+                      static_cast<unsigned>(testing::Crc32(data)));
+        EXPECT_EQ(ReadFor(port.get(), std::strlen(expected)), expected);
+    }
+}
+
+TEST(Notification, AnArmedPortCallsTheWindowOnItsPumpingThreadWithHandleAndOne) {
+    OpenPort port("COM1");
+    ASSERT_TRUE(IsOpen(port.get()));
+    NotifyWindow window;
+    std::string seen;
+    std::string tail;
+    window.OnNotify([&](PortHandle notifying, int) {
+        std::string buffer(1000, ' ');
+        const int count = READCOMM(notifying, buffer);
+        seen.append(buffer, 0, static_cast<std::size_t>(count));
+        tail = buffer.substr(static_cast<std::size_t>(count));
+    });
+    EXPECT_TRUE(ENABLECOMMNOTIFICATION(port.get(), window.handle(), 1, -1));
+
+    Tell(port.get(), "SEND 5 6");
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() >= 5; }));
+    EXPECT_EQ(seen, Pattern(5, 6));
+    EXPECT_EQ(tail, std::string(995, ' '));
+    ASSERT_FALSE(window.calls().empty());
+    for (const auto& call : window.calls()) {
+        EXPECT_EQ(call.port, static_cast<WPARAM>(port.get()));
+        EXPECT_EQ(call.status, 1);
+        EXPECT_EQ(call.thread, GetCurrentThreadId());
+    }
+}
+
+TEST(Notification, OtherThresholdsBehaveLikeOneAndMinusOne) {
+    OpenPort port("COM1");
+    ASSERT_TRUE(IsOpen(port.get()));
+    NotifyWindow window;
+    std::string seen;
+    window.OnNotify([&](PortHandle notifying, int) {
+        std::string buffer(1000, ' ');
+        seen.append(buffer, 0, static_cast<std::size_t>(READCOMM(notifying, buffer)));
+    });
+    EXPECT_TRUE(ENABLECOMMNOTIFICATION(port.get(), window.handle(), 5, 100));
+    Tell(port.get(), "SEND 1 7");
+    EXPECT_TRUE(PumpUntil([&] { return seen == Pattern(1, 7); }));
+}
+
+TEST(Notification, ADisarmedPortCallsNobodyButKeepsTheBytes) {
+    OpenPort port("COM1");
+    ASSERT_TRUE(IsOpen(port.get()));
+    NotifyWindow window;
+    ENABLECOMMNOTIFICATION(port.get(), window.handle(), 1, -1);
+    ENABLECOMMNOTIFICATION(port.get(), 0, 1, -1);
+    Tell(port.get(), "SEND 10 8");
+    PumpFor(500ms);
+    EXPECT_TRUE(window.calls().empty());
+    EXPECT_EQ(ReadFor(port.get(), 10), Pattern(10, 8));
+}
+
+TEST(Notification, AWindowThatReadsNothingIsNotCalledAgainUntilMoreArrives) {
+    OpenPort port("COM1");
+    ASSERT_TRUE(IsOpen(port.get()));
+    NotifyWindow window;  // ignores message 68
+    ENABLECOMMNOTIFICATION(port.get(), window.handle(), 1, -1);
+    Tell(port.get(), "SEND 10 10");
+    ASSERT_TRUE(PumpUntil([&] { return !window.calls().empty(); }));
+    PumpFor(500ms);
+    EXPECT_EQ(window.calls().size(), 1u);
+    EXPECT_EQ(ReadFor(port.get(), 10), Pattern(10, 10));
+}
+
+TEST(Notification, NothingArrivesAfterCloseComm) {
+    NotifyWindow window;
+    const PortHandle port = testing::OpenSynced("COM1");
+    ASSERT_TRUE(IsOpen(port));
+    ENABLECOMMNOTIFICATION(port, window.handle(), 1, -1);
+    Tell(port, "SEND 10 11 300");
+    EXPECT_TRUE(CLOSECOMM(port));
+    PumpFor(800ms);
+    EXPECT_TRUE(window.calls().empty());
+}
+
+// The receive thread is parked in its send to this thread (which is not pumping)
+// when CLOSECOMM runs here: the close must release it rather than wait for ever.
+TEST(Notification, CloseCommReleasesAThreadParkedInItsSendToTheClosingThread) {
+    NotifyWindow window;
+    const PortHandle port = testing::OpenSynced("COM1");
+    ASSERT_TRUE(IsOpen(port));
+    int calls = 0;
+    window.OnNotify([&](PortHandle, int) { ++calls; });
+    ENABLECOMMNOTIFICATION(port, window.handle(), 1, -1);
+    Tell(port, "SEND 50 12");
+    Sleep(500);  // not pumping: the send waits
+    EXPECT_TRUE(CLOSECOMM(port));
+    EXPECT_LE(calls, 1);
+    const int calls_at_close = calls;
+    PumpFor(300ms);
+    EXPECT_EQ(calls, calls_at_close);
+}
+
+TEST(Notification, TwoPortsOnOneWindowEachCarryTheirOwnHandle) {
+    OpenPort first("COM1");
+    OpenPort second("COM2");
+    ASSERT_TRUE(IsOpen(first.get()) && IsOpen(second.get()));
+    ASSERT_NE(first.get(), second.get());
+    NotifyWindow window;
+    std::map<PortHandle, std::string> seen;
+    window.OnNotify([&](PortHandle notifying, int) {
+        std::string buffer(1000, ' ');
+        seen[notifying].append(buffer, 0, static_cast<std::size_t>(READCOMM(notifying, buffer)));
+    });
+    ENABLECOMMNOTIFICATION(first.get(), window.handle(), 1, -1);
+    ENABLECOMMNOTIFICATION(second.get(), window.handle(), 1, -1);
+    Tell(first.get(), "SEND 1500 21");
+    Tell(second.get(), "SEND 700 22");
+    EXPECT_TRUE(PumpUntil(
+        [&] { return seen[first.get()].size() >= 1500 && seen[second.get()].size() >= 700; }));
+    EXPECT_EQ(seen[first.get()], Pattern(1500, 21));
+    EXPECT_EQ(seen[second.get()], Pattern(700, 22));
+    EXPECT_EQ(seen.size(), 2u);
+}
+
+// An unplugged adapter: the remote closes its end. The thread must neither spin nor
+// notify, a write must come back, and the port must still close.
+TEST(FailingDevice, AHungUpLineCostsNoProcessorAndWritesReturn) {
+    NotifyWindow window;
+    const PortHandle port = testing::OpenSynced("COM1");
+    ASSERT_TRUE(IsOpen(port));
+    ENABLECOMMNOTIFICATION(port, window.handle(), 1, -1);
+    Tell(port, "HANGUP");
+    Sleep(300);
+    const auto cpu_before = testing::ProcessCpuTime();
+    PumpFor(1500ms);
+    const auto cpu_used = testing::ProcessCpuTime() - cpu_before;
+    EXPECT_LT(cpu_used.count(), 500) << "the receive thread spins on a failed device";
+    EXPECT_TRUE(window.calls().empty());
+    EXPECT_LT(WRITECOMM(port, "after the hang-up"), 17);
+    EXPECT_TRUE(CLOSECOMM(port));
+}
+
+TEST(KeyState, NoKeyCodeMeansNoKeyAndNegativePausesDoNotHang) {
+    EXPECT_FALSE(GETASYNCKEYSTATE());
+    EXPECT_FALSE(GETASYNCKEY(0));
+    const auto start = std::chrono::steady_clock::now();
+    SLEEP(-1);
+    SLEEP(0);
+    SLEEP();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    const auto before = std::chrono::steady_clock::now();
+    SLEEP(10);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 9ms);
+}
+
+}  // namespace
+}  // namespace kestrel::serial
