@@ -1,0 +1,74 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "ui/gdi_object_win32.h"
+#include "ui/window_win32.h"
+
+namespace kestrel::ui {
+
+class TDialog;
+
+// A value a control shows and edits, kept by the control's creator: reading gives
+// the current value, writing replaces it.
+struct Binding {
+    std::function<std::string()> get;
+    std::function<void(std::string)> set;
+};
+
+// Binds a control to a string variable that outlives it.
+Binding BindTo(std::string& variable);
+
+// The next control identifier: 101, 102, ... up to 30000, then 100 again.
+int NextControlId();
+
+// What every control of the framework shares: its identifier inside the owner
+// dialog, its binding, its colours, and the default key handling.
+class TControl : public TWindow {
+public:
+    int nId = 0;
+    Binding bSetGet;
+    COLORREF nClrText = 0;
+    COLORREF nClrPane = 0;
+    std::function<void(TControl&)> bInit;
+
+    // The control's item in the owner's in-memory dialog template.
+    virtual std::string TemplateClass() const = 0;
+
+    // Runs when the owner dialog initialises: finds the control's window by its
+    // identifier (error "Non defined Id" when it is not there), enables and links
+    // it, applies the owner's font.
+    virtual void Initiate(HWND dialog);
+
+    // Fills the owner's client area (the owner's SetControl and every resize).
+    virtual void AdjClient();
+
+    std::string VarGet() const { return bSetGet.get ? bSetGet.get() : std::string(); }
+    void VarPut(std::string value) {
+        if (bSetGet.set) {
+            bSetGet.set(std::move(value));
+        }
+    }
+
+    // Sets the colours the control is drawn in.
+    void SetColor(COLORREF text, COLORREF pane);
+
+    EventResult HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) override;
+    EventResult KeyDown(int key, LPARAM flags) override;
+
+protected:
+    // Places a newly built control: attached to the owner's template when the owner
+    // has no window yet, created at once otherwise.
+    void Attach(TDialog& owner);
+    virtual EventResult Colors(HDC dc);
+    virtual EventResult Click() { return EventResult::None(); }
+
+private:
+    Brush pane_brush_;              // the background brush, made for nClrPane on first use
+    COLORREF pane_brush_colour_ = 0;
+};
+
+}  // namespace kestrel::ui

@@ -1,0 +1,142 @@
+// The modal run of a framework dialog and the dialog procedure.
+//
+// A modal dialog is not in the window table: its object is pushed on the
+// pending-dialog stack before DialogBoxIndirectParam runs, and the first message
+// that reaches the dialog procedure for a new window binds that window to the
+// object pushed last. Nested runs use deeper slots. Every handler runs behind a
+// callback boundary; a failure ends the run, and is raised again once the
+// platform's modal loop has returned.
+#include "ui/dialog_run_win32.h"
+
+#include <cstring>
+
+#include "ui/dialog_win32.h"
+#include "ui/framework_state_win32.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+// Global memory for the template, locked while the platform reads it.
+class TemplateMemory {
+public:
+    explicit TemplateMemory(const std::vector<std::uint8_t>& bytes)
+        : memory_(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes.size() + 4)) {
+        if (memory_ != nullptr) {
+            locked_ = GlobalLock(memory_);
+            if (locked_ != nullptr) {
+                std::memcpy(locked_, bytes.data(), bytes.size());
+            }
+        }
+    }
+    TemplateMemory(const TemplateMemory&) = delete;
+    TemplateMemory& operator=(const TemplateMemory&) = delete;
+    ~TemplateMemory() {
+        if (locked_ != nullptr) {
+            GlobalUnlock(memory_);
+        }
+        if (memory_ != nullptr) {
+            GlobalFree(memory_);
+        }
+    }
+    const DLGTEMPLATE* get() const { return static_cast<const DLGTEMPLATE*>(locked_); }
+
+private:
+    HGLOBAL memory_;
+    void* locked_ = nullptr;
+};
+
+// The object's slot on the pending-dialog stack for the span of one modal run.
+class PendingSlot {
+public:
+    explicit PendingSlot(TDialog& dialog) {
+        FrameworkState& fw = Framework();
+        if (fw.pending_cursor > 0) {
+            --fw.pending_cursor;
+            fw.pending[static_cast<std::size_t>(fw.pending_cursor)] = {nullptr, &dialog};
+            pushed_ = true;
+        }
+    }
+    PendingSlot(const PendingSlot&) = delete;
+    PendingSlot& operator=(const PendingSlot&) = delete;
+    ~PendingSlot() {
+        if (pushed_) {
+            FrameworkState& fw = Framework();
+            fw.pending[static_cast<std::size_t>(fw.pending_cursor)] = {};
+            ++fw.pending_cursor;
+        }
+    }
+
+private:
+    bool pushed_ = false;
+};
+
+// The loop-running flag is set for the span of a modal run, then restored.
+class LoopRunning {
+public:
+    LoopRunning() : previous_(Framework().loop_running) { Framework().loop_running = true; }
+    LoopRunning(const LoopRunning&) = delete;
+    LoopRunning& operator=(const LoopRunning&) = delete;
+    ~LoopRunning() { Framework().loop_running = previous_; }
+
+private:
+    bool previous_;
+};
+
+TDialog* BoundDialog(HWND hwnd) {
+    FrameworkState& fw = Framework();
+    for (int slot = fw.pending_cursor; slot < FrameworkState::kPendingSlots; ++slot) {
+        if (fw.pending[static_cast<std::size_t>(slot)].hWnd == hwnd) {
+            return fw.pending[static_cast<std::size_t>(slot)].dialog;
+        }
+    }
+    if (fw.pending_cursor < FrameworkState::kPendingSlots) {
+        PendingDialog& top = fw.pending[static_cast<std::size_t>(fw.pending_cursor)];
+        if (top.dialog != nullptr && top.hWnd == nullptr) {
+            top.hWnd = hwnd;
+            return top.dialog;
+        }
+    }
+    return nullptr;
+}
+
+INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    TDialog* dialog = BoundDialog(hwnd);
+    if (dialog == nullptr) {
+        return 0;
+    }
+    FrameworkState& fw = Framework();
+    const LPARAM third = message == WM_INITDIALOG ? reinterpret_cast<LPARAM>(hwnd) : lparam;
+    EventResult result =
+        fw.failure.Guard([&] { return dialog->HandleEvent(message, wparam, third); },
+                         EventResult::None());
+    if (fw.failure.pending()) {
+        EndDialog(hwnd, IDCANCEL);  // the failure escapes past this run
+        return 0;
+    }
+    if (message == WM_QUERYENDSESSION && result.IsNumber()) {
+        // The platform reads a dialog's real answer from the message-result word.
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, result.number());
+        return TRUE;
+    }
+    return result.ForDialog();
+}
+
+}  // namespace
+
+INT_PTR DIALOGBOXINDIRECT(HINSTANCE instance, const std::vector<std::uint8_t>& dialog_template,
+                          HWND owner, TDialog& dialog) {
+    LoopRunning loop;
+    HCURSOR previous_cursor = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    TemplateMemory memory(dialog_template);
+    PendingSlot slot(dialog);
+    SetCursor(previous_cursor);
+    if (memory.get() == nullptr) {
+        return -1;
+    }
+    INT_PTR result = DialogBoxIndirectParamA(instance, memory.get(), owner, &DialogProc, 0);
+    Framework().failure.Rethrow();
+    return result;
+}
+
+}  // namespace kestrel::ui

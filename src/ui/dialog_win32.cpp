@@ -1,0 +1,351 @@
+#include "ui/dialog_win32.h"
+
+#include <algorithm>
+
+#include "serial/key_state.h"
+#include "ui/dialog_run_win32.h"
+#include "ui/dialog_template.h"
+#include "ui/framework_errors.h"
+#include "ui/framework_state_win32.h"
+#include "ui/message_pump.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+// Rows and columns to pixels, for dialogs not given in pixels.
+int RowToPixels(int row) { return static_cast<int>(row * 15.1); }
+int ColumnToPixels(int column) { return static_cast<int>(column * 7.9); }
+
+std::string RightTrimmed(std::string text) {
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return text;
+}
+
+// Text in the ANSI or OEM code page as the UTF-16 of a template.
+std::u16string Utf16(const std::string& text, UINT code_page) {
+    if (text.empty()) {
+        return {};
+    }
+    int length = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
+                                     nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                        length);
+    return std::u16string(wide.begin(), wide.end());
+}
+
+DialogBaseUnits BaseUnits() {
+    LONG units = GetDialogBaseUnits();
+    return {std::max(1, static_cast<int>(LOWORD(units))), std::max(1, static_cast<int>(HIWORD(units)))};
+}
+
+}  // namespace
+
+TDialog::TDialog(const DialogOptions& options) {
+    nTop = options.top;
+    nLeft = options.left;
+    nBottom = options.bottom;
+    nRight = options.right;
+    bool pixels = options.pixels;
+    if (options.width != 0 || options.height != 0) {
+        pixels = true;
+        nBottom = options.height;
+        nRight = options.width;
+    }
+    cCaption = RightTrimmed(options.caption);
+    cResName = options.resource_name;
+    nStyle = options.style.value_or(kDefaultDialogStyle);
+    oWnd = options.owner;
+    lTruePixel = options.true_pixel;
+    if (!pixels) {
+        nTop = RowToPixels(nTop);
+        nLeft = ColumnToPixels(nLeft);
+        nBottom = RowToPixels(nBottom);
+        nRight = ColumnToPixels(nRight);
+    }
+    Framework().default_window = this;  // controls built without an owner land here
+}
+
+TDialog::~TDialog() {
+    FrameworkState& fw = Framework();
+    if (fw.default_window == this) {
+        fw.default_window = nullptr;
+    }
+    for (PendingDialog& slot : fw.pending) {
+        if (slot.dialog == this) {
+            slot.dialog = nullptr;
+        }
+    }
+}
+
+void TDialog::DefControl(TControl& control) {
+    if (ControlWithId(control.nId) != nullptr) {
+        RaiseFrameworkError(FrameworkError::kDuplicatedId, ControlIdOperation(control.nId));
+        return;
+    }
+    aControls.push_back(&control);
+    control.hWnd = nullptr;
+}
+
+TControl* TDialog::ControlWithId(int id) const {
+    auto found = std::find_if(aControls.begin(), aControls.end(),
+                              [id](const TControl* c) { return c->nId == id; });
+    return found == aControls.end() ? nullptr : *found;
+}
+
+std::vector<std::uint8_t> TDialog::Template() const {
+    const DialogBaseUnits units = BaseUnits();
+    RECT owner{};
+    if (oWnd != nullptr && oWnd->hWnd != nullptr) {
+        GetWindowRect(oWnd->hWnd, &owner);
+    }
+    TemplateHeader header;
+    header.style = nStyle;
+    header.box = DialogUnitsOf({nTop, nLeft, nBottom, nRight}, owner.left, owner.top, units);
+    header.caption = Utf16(cCaption, CP_OEMCP);
+
+    std::vector<TemplateItem> items;
+    for (const TControl* control : aControls) {
+        TemplateItem item;
+        item.style = control->nStyle;
+        item.id = static_cast<std::uint16_t>(control->nId);
+        PixelBox box{control->nTop, control->nLeft, control->nBottom, control->nRight};
+        item.box = lTruePixel ? DialogUnitBox{static_cast<std::int16_t>(box.left),
+                                              static_cast<std::int16_t>(box.top),
+                                              static_cast<std::int16_t>(box.right - box.left + 1),
+                                              static_cast<std::int16_t>(box.bottom - box.top + 1)}
+                              : ItemUnitsOf(box, units);
+        item.class_name = Utf16(control->TemplateClass(), CP_ACP);
+        items.push_back(std::move(item));
+    }
+    return BuildDialogTemplate(header, items);
+}
+
+void TDialog::Activate(const ActivateOptions& options) {
+    FrameworkState& fw = Framework();
+    hWnd = nullptr;
+    nLastKey = 0;
+    ++fw.activations;
+    struct ActivationCount {
+        ~ActivationCount() { --Framework().activations; }
+    } count;
+
+    HWND owner = nullptr;
+    if (oWnd != nullptr) {
+        owner = oWnd->hWnd;
+    } else if (fw.activations > 1 || fw.loop_running) {
+        owner = GetActiveWindow();
+    } else {
+        owner = fw.main_window;
+    }
+
+    lCentered = options.centered;
+    lCenterInWnd = options.center_in_owner;
+    lModal = true;
+    bWhen = options.when;
+    bValid = options.valid;
+    bInit = options.init;
+    lResize16 = options.resize16;
+    nResult.reset();
+    lValidating = false;
+    lVisible = true;
+
+    if (bWhen && !bWhen(*this)) {
+        nResult = 2;
+        lVisible = false;
+        return;
+    }
+
+    struct Hidden {
+        TDialog& dialog;
+        ~Hidden() { dialog.lVisible = false; }
+    } hidden{*this};
+    INT_PTR result = DIALOGBOXINDIRECT(GetModuleHandleA(nullptr), Template(), owner, *this);
+    nResult = static_cast<int>(static_cast<std::uint16_t>(result));
+    if (*nResult == 65535) {
+        RaiseFrameworkError(FrameworkError::kCannotCreateDialog,
+                            DialogOperation(cResName, cCaption));
+    }
+}
+
+EventResult TDialog::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            return Initiate(reinterpret_cast<HWND>(wparam), reinterpret_cast<HWND>(lparam));
+        case WM_PAINT:
+            return Display();
+        case WM_PRINTCLIENT:
+            return EventResult::Number(1);
+        default:
+            return TWindow::HandleEvent(message, wparam, lparam);
+    }
+}
+
+EventResult TDialog::Initiate(HWND, HWND dialog) {
+    hWnd = dialog;
+    if (!lModal) {
+        Link();
+    }
+    oFont = reinterpret_cast<HFONT>(SendMessageA(hWnd, WM_GETFONT, 0, 0));
+    for (TControl* control : aControls) {
+        control->Initiate(hWnd);
+    }
+    if (lCentered) {
+        HWND reference = nullptr;
+        if (CentresOnOwner()) {
+            reference = oWnd != nullptr ? oWnd->hWnd : Framework().main_window;
+        }
+        WNDCENTER(hWnd, reference);
+    } else if (cResName.empty()) {
+        SetWindowPos(hWnd, nullptr, nLeft, nTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    SetWindowTextA(hWnd, cCaption.c_str());
+    PostMessageA(hWnd, WM_KEYDOWN, VK_TAB, 0);
+
+    bool default_focus = true;
+    if (bInit && !bInit(*this)) {
+        default_focus = false;
+    }
+    if (hWnd != nullptr && IsWindow(hWnd) && (!lHelpIcon.has_value() || *lHelpIcon)) {
+        SetWindowLongPtrA(hWnd, GWL_EXSTYLE,
+                          GetWindowLongPtrA(hWnd, GWL_EXSTYLE) | WS_EX_CONTEXTHELP);
+    }
+    return EventResult::Logical(default_focus);
+}
+
+bool TDialog::CentresOnOwner() const { return Framework().center_on_parent || lCenterInWnd; }
+
+EventResult TDialog::Display() {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hWnd, &ps);
+    Paint(dc);
+    EndPaint(hWnd, &ps);
+    if (bStart) {
+        // Taken and cleared before it runs: a paint that arrives while it runs (it
+        // pumps messages) only paints.
+        std::function<void()> start = std::move(bStart);
+        bStart = nullptr;
+        start();
+    }
+    return EventResult::Logical(false);
+}
+
+bool TDialog::End(std::optional<int> result) {
+    const int value = result.value_or(2);
+    if (bValid && !bValid(*this)) {
+        return false;
+    }
+    nResult = value;
+    if (hWnd != nullptr) {
+        EndDialog(hWnd, value);
+    }
+    SYSREFRESH();
+    return true;
+}
+
+EventResult TDialog::KeyDown(int key, LPARAM flags) {
+    if (key == VK_ESCAPE) {
+        const bool owner_is_dialog = oWnd == nullptr || dynamic_cast<TDialog*>(oWnd) != nullptr;
+        if (owner_is_dialog) {
+            if (Framework().dialog_esc) {
+                End();
+            }
+            return EventResult::None();
+        }
+    }
+    return TWindow::KeyDown(key, flags);
+}
+
+EventResult TDialog::Command(WPARAM wparam, LPARAM lparam) {
+    const int id = LOWORD(wparam);
+    const int code = HIWORD(wparam);
+    if (lparam == 0) {
+        if (id == IDCANCEL) {
+            End(IDCANCEL);
+            return EventResult::Logical(true);
+        }
+        if (id == IDOK && code == 0) {
+            // Enter handled by the dialog manager moves on instead of ending the dialog.
+            const bool back = serial::GETKEYSTATE(VK_SHIFT);
+            HWND next = GetNextDlgTabItem(hWnd, GetFocus(), back ? TRUE : FALSE);
+            if (next != nullptr) {
+                SetFocus(next);
+            }
+            return EventResult::Logical(true);
+        }
+        return EventResult::None();
+    }
+    if (TControl* control = ControlWithId(id)) {
+        control->SendMsg(kFwClick, wparam, lparam);
+        return EventResult::Logical(true);
+    }
+    if (id == IDOK) {
+        End(IDOK);
+        return EventResult::Logical(true);
+    }
+    return EventResult::None();
+}
+
+EventResult TDialog::SysCommand(WPARAM type, LPARAM) {
+    constexpr WPARAM kContextHelp = 61824;
+    if ((type & 0xFFF0) == SC_CLOSE) {
+        if (GetCapture() != nullptr) {
+            ReleaseCapture();
+        }
+        return EventResult::Logical(false);
+    }
+    if ((type & 0xFFF0) == kContextHelp) {
+        lHelpIcon = true;
+    }
+    return EventResult::None();
+}
+
+EventResult TDialog::Close(WPARAM) {
+    // A modal dialog leaves WM_CLOSE to the platform, which turns it into IDCANCEL.
+    return EventResult::None();
+}
+
+EventResult TDialog::ReSize(WPARAM, int, int) {
+    if (oClient != nullptr && oClient->hWnd != nullptr) {
+        oClient->AdjClient();
+    }
+    return EventResult::None();
+}
+
+EventResult TDialog::QueryEndSession() {
+    // The session may end when the dialog does.
+    return EventResult::Number(End() ? TRUE : FALSE);
+}
+
+EventResult TDialog::Destroy() {
+    TWindow::Destroy();
+    return EventResult::None();
+}
+
+void TDialog::SetControl(TControl& control) {
+    oClient = &control;
+    if (hWnd != nullptr && control.hWnd != nullptr) {
+        control.AdjClient();
+    }
+}
+
+bool SETDIALOGESC(std::optional<bool> on) {
+    bool old = Framework().dialog_esc;
+    if (on) {
+        Framework().dialog_esc = *on;
+    }
+    return old;
+}
+
+bool SETCENTERONPARENT(std::optional<bool> on) {
+    bool old = Framework().center_on_parent;
+    if (on) {
+        Framework().center_on_parent = *on;
+    }
+    return old;
+}
+
+}  // namespace kestrel::ui

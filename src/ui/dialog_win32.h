@@ -1,0 +1,118 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/control_win32.h"
+#include "ui/window_win32.h"
+
+namespace kestrel::ui {
+
+// Construction options of a dialog; every one may be left out and then takes the
+// default shown.
+struct DialogOptions {
+    int top = 0;
+    int left = 0;
+    int bottom = 10;   // rows, unless pixels
+    int right = 40;    // columns, unless pixels
+    std::string caption;
+    std::string resource_name;  // empty: the template is built in memory
+    std::optional<DWORD> style;  // default: modal frame, popup, caption, system menu
+    TWindow* owner = nullptr;
+    bool pixels = false;         // the coordinates are pixels
+    int width = 0;               // a width or height makes the coordinates pixels:
+    int height = 0;              // 0, 0, height, width
+    bool true_pixel = false;     // controls' boxes are not converted to dialog units
+};
+
+// Options of a run; what is left out keeps the default shown.
+struct ActivateOptions {
+    bool centered = false;
+    std::function<bool(class TDialog&)> valid;
+    std::function<bool(class TDialog&)> init;  // false: the platform sets no default focus
+    std::function<bool(class TDialog&)> when;  // not true: no window is made
+    bool resize16 = false;
+    bool center_in_owner = false;
+};
+
+inline constexpr DWORD kDefaultDialogStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+
+// The framework's dialog window. Built first, with its controls attached while it
+// has no window; Activate then builds a dialog template in memory, runs it
+// modally, and returns when the dialog has closed. Around that run the creator's
+// callbacks run at fixed points: bInit once the window and its controls exist and
+// before it shows, bStart once right after the first paint (inside the paint
+// handling: a long-running start callback pumps messages itself), bValid on every
+// request to end the dialog.
+class TDialog : public TWindow {
+public:
+    explicit TDialog(const DialogOptions& options = {});
+    ~TDialog() override;
+
+    std::string cCaption;
+    std::string cResName;
+    std::vector<TControl*> aControls;  // in attachment order; owned by the creator
+    TControl* oClient = nullptr;       // the control that fills the client area
+    std::function<bool(TDialog&)> bInit;
+    std::function<bool(TDialog&)> bValid;
+    std::function<bool(TDialog&)> bWhen;
+    std::function<void()> bStart;      // run once, at the first paint, then cleared
+    std::optional<int> nResult = 0;    // the end value; empty during the run
+    bool lModal = true;
+    bool lCentered = false;
+    bool lCenterInWnd = false;
+    bool lResize16 = false;
+    bool lModify = true;
+    std::optional<bool> lHelpIcon;     // empty or true: the context-help button is added
+    bool lVisible = false;
+    bool lValidating = false;
+    int nLastKey = 0;
+    bool lTruePixel = false;
+    HFONT oFont = nullptr;             // the dialog's font (the window's, not owned)
+    std::optional<int> Cargo;          // close code of the library's dialogs (1 OK, 2 cancel)
+
+    std::string ClassName() const override { return "TDIALOG"; }
+
+    // Runs the dialog modally; returns when it has closed.
+    void Activate(const ActivateOptions& options = {});
+
+    // Asks to end the dialog with a result (2 when none); bValid may refuse. True
+    // when the end was accepted.
+    bool End(std::optional<int> result = std::nullopt);
+
+    // Makes `control` the client control, fitted to the client area now and on
+    // every resize.
+    void SetControl(TControl& control);
+
+    // Attaches a control built while the dialog has no window.
+    void DefControl(TControl& control);
+
+    EventResult HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) override;
+    EventResult Initiate(HWND focus, HWND dialog);
+    EventResult Display();
+    EventResult KeyDown(int key, LPARAM flags) override;
+    EventResult Command(WPARAM wparam, LPARAM lparam) override;
+    EventResult SysCommand(WPARAM type, LPARAM lparam) override;
+    EventResult Close(WPARAM result) override;
+    EventResult ReSize(WPARAM size_type, int width, int height) override;
+    EventResult QueryEndSession() override;
+    EventResult Destroy() override;
+
+    // The in-memory template of this dialog and its controls.
+    std::vector<std::uint8_t> Template() const;
+
+private:
+    TControl* ControlWithId(int id) const;
+    bool CentresOnOwner() const;
+};
+
+// SETDIALOGESC: whether Esc ends a dialog (on until changed). Returns the old value.
+bool SETDIALOGESC(std::optional<bool> on = std::nullopt);
+// SETCENTERONPARENT: whether centred dialogs centre on their owner (off until changed).
+bool SETCENTERONPARENT(std::optional<bool> on = std::nullopt);
+
+}  // namespace kestrel::ui

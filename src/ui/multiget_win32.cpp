@@ -1,0 +1,175 @@
+#include "ui/multiget_win32.h"
+
+#include "serial/key_state.h"
+#include "ui/dialog_win32.h"
+#include "ui/framework_state_win32.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+DWORD MultiGetStyle(const MultiGetOptions& o) {
+    DWORD style = WS_CHILD | WS_VISIBLE | ES_WANTRETURN | ES_MULTILINE | WS_TABSTOP;
+    if (o.horizontal_scroll) {
+        style |= WS_HSCROLL;
+    }
+    if (o.centered) {
+        style |= ES_CENTER;
+    }
+    if (o.right_aligned) {
+        style |= ES_RIGHT;
+    }
+    if (o.read_only) {
+        style |= ES_READONLY;
+    }
+    if (!o.no_border) {
+        style |= WS_BORDER;
+    }
+    if (!o.no_vertical_scroll) {
+        style |= WS_VSCROLL;
+    }
+    return style;
+}
+
+constexpr int kCtrlC = 3;
+constexpr int kCtrlV = 22;
+constexpr int kCtrlX = 24;
+constexpr int kCtrlZ = 26;
+
+}  // namespace
+
+TMultiGet::TMultiGet(const MultiGetOptions& options) {
+    nTop = options.top;
+    nLeft = options.left;
+    nBottom = nTop + options.height - 1;
+    nRight = nLeft + options.width - 1;
+    bSetGet = options.binding;
+    lReadOnly = options.read_only;
+    bChange = options.change;
+    nStyle = MultiGetStyle(options);
+    nExStyle = WS_EX_CLIENTEDGE;
+    nId = NextControlId();
+    nClrText = GetSysColor(COLOR_WINDOWTEXT);
+    nClrPane = GetSysColor(COLOR_WINDOW);
+    TDialog* owner = options.owner != nullptr ? options.owner : Framework().default_window;
+    if (owner != nullptr) {
+        Attach(*owner);
+    }
+}
+
+void TMultiGet::Initiate(HWND dialog) {
+    TControl::Initiate(dialog);
+    if (hWnd == nullptr) {
+        return;
+    }
+    SendMsg(EM_LIMITTEXT, static_cast<WPARAM>(nLen), 0);
+    SetWindowTextA(hWnd, DisplayableText(VarGet()).c_str());
+}
+
+void TMultiGet::Refresh() {
+    if (hWnd != nullptr && bSetGet.get) {
+        SetWindowTextA(hWnd, DisplayableText(VarGet()).c_str());
+    }
+}
+
+void TMultiGet::GoBottom() {
+    const auto end = static_cast<WPARAM>(VarGet().size() + 1);
+    SendMsg(EM_SETSEL, end, static_cast<LPARAM>(end));
+    const LRESULT lines = SendMsg(EM_GETLINECOUNT);
+    SendMsg(EM_LINESCROLL, 0, lines);
+}
+
+int TMultiGet::GetPos() const { return LOWORD(SendMsg(EM_GETSEL)); }
+
+EventResult TMultiGet::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_CUT:
+        case WM_PASTE:
+        case WM_CLEAR:
+            if (lReadOnly) {
+                return EventResult::Number(0);
+            }
+            CallWindowProcA(nOldProc, hWnd, message, wparam, lparam);
+            Changed(0, 0);
+            return EventResult::Number(0);
+        default:
+            return TControl::HandleEvent(message, wparam, lparam);
+    }
+}
+
+EventResult TMultiGet::KeyDown(int key, LPARAM flags) {
+    if (key == VK_ESCAPE) {
+        if (oWnd != nullptr) {
+            oWnd->KeyDown(key, flags);
+        }
+        return EventResult::Number(0);
+    }
+    if (key == VK_DELETE) {
+        if (lReadOnly && !lDelete) {
+            return EventResult::Number(0);
+        }
+        CallWindowProcA(nOldProc, hWnd, WM_KEYDOWN, static_cast<WPARAM>(key), flags);
+        Changed(key, flags);
+        return EventResult::Number(0);
+    }
+    return TControl::KeyDown(key, flags);
+}
+
+EventResult TMultiGet::KeyChar(int key, LPARAM flags) {
+    if (key < 32 && serial::GETKEYSTATE(VK_CONTROL)) {
+        if (key == kCtrlC) {
+            return EventResult::None();  // copying changes nothing
+        }
+        if (key == kCtrlV || key == kCtrlX || key == kCtrlZ) {
+            CallWindowProcA(nOldProc, hWnd, WM_CHAR, static_cast<WPARAM>(key), flags);
+            Changed(key, flags);
+            return EventResult::Number(0);
+        }
+        return EventResult::Number(0);
+    }
+    if (lReadOnly || key == VK_TAB || key == VK_ESCAPE) {
+        return EventResult::Number(0);
+    }
+    CallWindowProcA(nOldProc, hWnd, WM_CHAR, static_cast<WPARAM>(key), flags);
+    Changed(key, flags);
+    return EventResult::Number(0);
+}
+
+EventResult TMultiGet::GotFocus(HWND) {
+    if (lReadOnly) {
+        const int pos = GetPos();
+        PostMessageA(hWnd, EM_SETSEL, static_cast<WPARAM>(pos), pos);
+    } else if (serial::GETKEYSTATE(VK_TAB)) {
+        PostMessageA(hWnd, EM_SETSEL, 0, -1);
+    }
+    return EventResult::None();
+}
+
+EventResult TMultiGet::LostFocus(HWND) {
+    // An editable control hands its text back to the bound variable. A read-only one
+    // cannot have been changed by the user, and its window may show less than the
+    // bound text holds, so the variable is left alone.
+    if (!lReadOnly && hWnd != nullptr) {
+        const int length = GetWindowTextLengthA(hWnd);
+        std::string text(static_cast<std::size_t>(length) + 1, '\0');
+        GetWindowTextA(hWnd, text.data(), length + 1);
+        text.resize(static_cast<std::size_t>(length));
+        VarPut(std::move(text));
+    }
+    return EventResult::None();
+}
+
+EventResult TMultiGet::LButtonDown(int row, int column, WPARAM) {
+    const LRESULT hit = SendMsg(EM_CHARFROMPOS, 0, MAKELPARAM(column, row));
+    const WPARAM pos = LOWORD(hit);
+    PostMessageA(hWnd, EM_SETSEL, pos, static_cast<LPARAM>(pos));
+    return EventResult::None();
+}
+
+void TMultiGet::Changed(int key, LPARAM flags) {
+    if (bChange) {
+        bChange(key, flags, *this);
+    }
+}
+
+}  // namespace kestrel::ui

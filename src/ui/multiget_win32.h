@@ -1,0 +1,66 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "ui/control_win32.h"
+#include "ui/edit_text.h"
+
+namespace kestrel::ui {
+
+class TDialog;
+
+struct MultiGetOptions {
+    int top = 0;
+    int left = 0;
+    Binding binding;
+    TDialog* owner = nullptr;  // default: the dialog built last
+    int width = 200;
+    int height = 80;
+    bool horizontal_scroll = false;
+    bool centered = false;
+    bool right_aligned = false;
+    bool read_only = false;
+    bool no_border = false;
+    bool no_vertical_scroll = false;
+    std::function<void(int key, LPARAM flags, class TMultiGet&)> change;
+};
+
+// A multi-line text control (the platform's EDIT window) bound to a string of its
+// creator. The session window's log is one, read-only: the user can look at,
+// scroll, select and copy the text, never change it.
+class TMultiGet : public TControl {
+public:
+    explicit TMultiGet(const MultiGetOptions& options);
+
+    bool lReadOnly = false;
+    bool lDelete = false;  // lets the Delete key through although read-only
+    int nLen = 0;          // input length limit; 0 is none
+    std::function<void(int key, LPARAM flags, TMultiGet&)> bChange;
+
+    std::string ClassName() const override { return "TMULTIGET"; }
+    std::string TemplateClass() const override { return "EDIT"; }
+
+    void Initiate(HWND dialog) override;
+
+    // Shows the bound text again, whole.
+    void Refresh();
+    // Caret after the last character, view scrolled to the last line.
+    void GoBottom();
+    // The caret position: the start of the selection.
+    int GetPos() const;
+
+    EventResult HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) override;
+    EventResult KeyDown(int key, LPARAM flags) override;
+    EventResult KeyChar(int key, LPARAM flags) override;
+    EventResult GotFocus(HWND previous) override;
+    EventResult LostFocus(HWND next) override;
+    EventResult LButtonDown(int row, int column, WPARAM flags) override;
+
+private:
+    void Changed(int key, LPARAM flags);
+};
+
+}  // namespace kestrel::ui
