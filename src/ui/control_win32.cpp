@@ -65,6 +65,17 @@ void TControl::AdjClient() {
     }
 }
 
+std::string TControl::GetText() const {
+    if (hWnd == nullptr) {
+        return {};
+    }
+    const int length = GetWindowTextLengthA(hWnd);
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const int copied = GetWindowTextA(hWnd, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+    return text;
+}
+
 void TControl::SetColor(COLORREF text, COLORREF pane) {
     nClrText = text;
     nClrPane = pane;

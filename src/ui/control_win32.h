@@ -34,6 +34,20 @@ public:
     COLORREF nClrText = 0;
     COLORREF nClrPane = 0;
     std::function<void(TControl&)> bInit;
+    // When set and false, the control is inactive: validation passes it over.
+    std::function<bool()> bWhen;
+    // The control's own validity test, when it has one: true means valid.
+    std::function<bool(TControl&)> Cargo;
+
+    // What the bound value is, for validation: dates and numbers are checked by the
+    // control's own rules.
+    enum class ValueKind { kText, kDate, kNumber };
+    virtual ValueKind Kind() const { return ValueKind::kText; }
+    // The text being edited (the window's text).
+    std::string GetText() const;
+    // True when the edit text is not a valid date / the number does not fit.
+    virtual bool BadDate() const { return false; }
+    virtual bool BadNumber() const { return false; }
 
     // The control's item in the owner's in-memory dialog template.
     virtual std::string TemplateClass() const = 0;

@@ -150,11 +150,7 @@ EventResult TMultiGet::LostFocus(HWND) {
     // cannot have been changed by the user, and its window may show less than the
     // bound text holds, so the variable is left alone.
     if (!lReadOnly && hWnd != nullptr) {
-        const int length = GetWindowTextLengthA(hWnd);
-        std::string text(static_cast<std::size_t>(length) + 1, '\0');
-        GetWindowTextA(hWnd, text.data(), length + 1);
-        text.resize(static_cast<std::size_t>(length));
-        VarPut(std::move(text));
+        VarPut(GetText());
     }
     return EventResult::None();
 }

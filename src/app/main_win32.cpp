@@ -1,0 +1,104 @@
+#include "app/main_win32.h"
+
+#include <string>
+
+#include "app/command_loop.h"
+#include "app/module_state.h"
+#include "app/port_session.h"
+#include "app/serial_services_win32.h"
+#include "app/session_adapters_win32.h"
+#include "app/session_caption.h"
+#include "common/dialog_valid_win32.h"
+#include "serial/key_state.h"
+#include "ui/current_dir.h"
+#include "ui/dialog_win32.h"
+#include "ui/empty.h"
+#include "ui/file_dialog.h"
+#include "ui/multiget_win32.h"
+#include "ui/profile.h"
+
+namespace kestrel::app {
+
+namespace {
+
+constexpr int kVkF4 = 115;
+
+std::string ChooseTapeFile() {
+    ui::CGetFileOptions options;
+    options.filter = "File TAP (*.tap)|*.tap";
+    options.title = "Seleziona file da inviare";
+    options.initial_directory = ui::InitialDirectory(ui::CURDRIVE(), ui::CURDIR());
+    return ui::CGETFILE(options);
+}
+
+std::string ReadPortSetting() {
+    return ui::GETPVPROFSTRING(kSettingsSection, kPortKey, "", std::string(kSettingsFile));
+}
+
+}  // namespace
+
+void MAIN() {
+    const std::string chosen_file = ChooseTapeFile();
+    std::string log_text;
+    std::string port_name = ReadPortSetting();  // read even when the choice was cancelled
+    if (ui::EMPTY(chosen_file)) {
+        return;
+    }
+    TheTapeImage().Load(chosen_file);
+    if (ui::EMPTY(port_name)) {
+        port_name = std::string(kDefaultPort);
+        ui::WRITEPPROSTRING(kSettingsSection, kPortKey, port_name, std::string(kSettingsFile));
+    }
+
+    ui::DialogOptions window_options;
+    window_options.caption = SessionCaption(kProductBanner, port_name);
+    window_options.style = 0;  // a title bar and a border, no system menu, no close box
+    window_options.width = 500;
+    window_options.height = 500;
+    ui::TDialog window(window_options);
+    window.lModify = false;
+    window.lHelpIcon = false;
+
+    ui::MultiGetOptions log_options;
+    log_options.binding = ui::BindTo(log_text);
+    log_options.read_only = true;
+    ui::TMultiGet log(log_options);
+
+    SerialPortLayer ports;
+    PopupMessages messages;
+    SerialPortWriter writer;
+    AsyncKeyState keys;
+    FrameworkPump pump;
+    ThreadPause pause;
+    DialogNotifyTarget notify_target(window);
+    MultiGetLog log_view(log);
+    serial::PortHandle port = serial::kNoPort;
+
+    window.bStart = [&] {
+        CommandLoop loop({writer, keys, pump, pause}, TheTapeImage(), TheReceiveBuffer());
+        loop.KESTREL(port, log_view);
+    };
+
+    ui::ActivateOptions run;
+    run.centered = true;
+    run.valid = [](ui::TDialog& dialog) { return common::__VALID(dialog, false); };
+    run.resize16 = true;
+    run.init = [&](ui::TDialog& dialog) {
+        dialog.SetControl(log);
+        port = APRICOM(notify_target, port_name, {ports, messages, TheReceiveBuffer()});
+        // From here on this rule alone decides every request to end the window: no
+        // closing while F4 is held, so Alt+F4 never closes it.
+        dialog.bValid = [](ui::TDialog&) { return !serial::GETASYNCKEYSTATE(kVkF4); };
+        if (!serial::IsOpen(port)) {
+            return dialog.End();
+        }
+        return true;
+    };
+    window.Activate(run);
+
+    if (serial::IsOpen(port)) {
+        ports.CloseComm(port);
+    }
+}
+
+}  // namespace kestrel::app

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrel::app {
+
+// The session window's caption: the banner, two blanks, and the port with the
+// fixed line settings, e.g. "KESTREL 1.00 ...  (COM1:115200,N,8,2)".
+inline std::string SessionCaption(std::string_view banner, std::string_view port_name) {
+    std::string caption(banner);
+    caption += "  (";
+    caption += port_name;
+    caption += ":115200,N,8,2)";
+    return caption;
+}
+
+}  // namespace kestrel::app
