@@ -35,21 +35,21 @@ inline constexpr std::size_t kFilterAreaSize = 400;
 struct CGetFileOptions {
     // Description/pattern pairs joined by "|", e.g. "File TAP (*.tap)|*.tap".
     // Absent: no filter. Without a "|" it is also the file-name field's start text.
-    std::optional<std::string> filter;
-    std::optional<std::string> title;  // absent: "Select the file"; 255 characters kept
+    std::optional<std::string> filter{};
+    std::optional<std::string> title{};  // absent: "Select the file"; 255 characters kept
     // Only its low byte counts; absent or 0: the first filter pair.
-    std::optional<int> filter_index;
-    std::optional<std::string> initial_directory;  // absent: the platform's choice
+    std::optional<int> filter_index{};
+    std::optional<std::string> initial_directory{};  // absent: the platform's choice
     // Absent: a save dialog exactly when initial_file is given, else an open dialog.
-    std::optional<bool> save_mode;
+    std::optional<bool> save_mode{};
     // Only looked at when flags is 0: adds OFN_LONGNAMES.
-    std::optional<bool> long_names;
+    std::optional<bool> long_names{};
     // Absent: 80Ch. Exactly 0: computed from the mode (PATHMUSTEXIST + NOCHANGEDIR,
     // HIDEREADONLY when saving, LONGNAMES when long_names is true).
-    std::optional<std::uint32_t> flags;
+    std::optional<std::uint32_t> flags{};
     // The file-name field's start text. Absent: the filter text, or an empty field
     // when the filter holds a "|".
-    std::optional<std::string> initial_file;
+    std::optional<std::string> initial_file{};
     // With initial_file absent, keeps the filter text in the file-name field even
     // when it holds a "|" (what a caller naming the eighth slot without a file name
     // gets). Rarely wanted.
