@@ -47,8 +47,9 @@ struct PortRecord {
     // waited on by the receive thread alongside every wait it makes (manual reset).
     UniqueHandle stop_event;
 
-    // Signalled by READCOMM on the window thread whenever it frees ring slots; waited
-    // on by the receive thread while the ring is full (auto reset).
+    // Signalled on the window thread by READCOMM whenever it frees ring slots, and by
+    // ENABLECOMMNOTIFICATION when it arms; waited on by the receive thread while the
+    // ring is full (auto reset).
     UniqueHandle room_event;
 
     // The receive thread. Set by OPENCOMM, joined and closed by CLOSECOMM; window

@@ -117,6 +117,11 @@ bool ENABLECOMMNOTIFICATION(PortHandle port, WindowHandle window, int /*receive_
                             int /*transmit_threshold*/) {
     if (PortRecord* record = OpenPorts().Find(port)) {
         record->notify_window.store(window, std::memory_order_release);
+        if (window != 0) {
+            // A receive thread that waits for room in a full ring cannot see a new
+            // arrival; let it tell the newly armed window what is waiting.
+            SetEvent(record->room_event.get());
+        }
     }
     return true;
 }

@@ -12,7 +12,9 @@
 // runs the callback, this thread is parked in SendMessage and the ring holds still.
 // The thread reads only as much as the ring has room for (at most 1023 bytes a pass);
 // what does not fit stays in the driver's queue. When the ring is full it sleeps on
-// the room event, which READCOMM signals, so nothing is ever overwritten.
+// the room event, which READCOMM signals, so nothing is ever overwritten; arming
+// signals it too, so a full ring is announced to a newly armed window rather than
+// waiting for an arrival the thread cannot see.
 //
 // Waiting. The read is an overlapped ReadFile with an interval timeout and no total
 // timeout: it stays pending, using no processor time, until a byte arrives and then
@@ -83,6 +85,7 @@ class Receiver {
     std::array<char, kMaxPassBytes + 1> buffer_{};
     OVERLAPPED read_{};
     DWORD backoff_ms_ = 0;
+    bool ignored_full_ring_ = false;  // the last notification of a full ring took nothing
 };
 
 void Receiver::Run() {
@@ -108,8 +111,11 @@ void Receiver::Run() {
                 announce_again = false;
                 continue;
             case Outcome::kNothing:
-                if (!announce_again) {
-                    continue;  // room was freed: go back and read
+                // Woken with room to spare: go back and read. Woken by an arming with
+                // the ring still full: announce it, unless the window has just left
+                // the same full ring unread.
+                if (!announce_again && (port_.ring.Room() > 0 || ignored_full_ring_)) {
+                    continue;
                 }
                 break;
             case Outcome::kBytes:
@@ -192,6 +198,7 @@ bool Receiver::Notify() {
     SendMessageA(reinterpret_cast<HWND>(window), kCommNotifyMessage,
                  static_cast<WPARAM>(port_.handle), kCommNotifyReceived);
     const std::size_t after = port_.ring.Unread();
+    ignored_full_ring_ = after == before && port_.ring.Room() == 0;
     return after > 0 && after < before;
 }
 

@@ -213,6 +213,22 @@ TEST(Notification, AWindowThatReadsNothingIsNotCalledAgainUntilMoreArrives) {
     EXPECT_EQ(ReadFor(port.get(), 10), Pattern(10, 10));
 }
 
+// More than the ring holds, to a window that takes nothing: a few calls, no stream of
+// them, and once someone reads, every byte is there in order.
+TEST(Notification, AFullRingThatNobodyReadsIsNotAnnouncedOverAndOver) {
+    OpenPort port("COM1");
+    ASSERT_TRUE(IsOpen(port.get()));
+    NotifyWindow window;  // ignores message 68
+    ENABLECOMMNOTIFICATION(port.get(), window.handle(), 1, -1);
+    Tell(port.get(), "SEND 3000 13");
+    PumpFor(700ms);
+    ENABLECOMMNOTIFICATION(port.get(), window.handle(), 1, -1);
+    PumpFor(300ms);
+    EXPECT_GE(window.calls().size(), 1u);
+    EXPECT_LE(window.calls().size(), 6u);
+    EXPECT_EQ(ReadFor(port.get(), 3000), Pattern(3000, 13));
+}
+
 TEST(Notification, NothingArrivesAfterCloseComm) {
     NotifyWindow window;
     const PortHandle port = testing::OpenSynced("COM1");
