@@ -1,0 +1,218 @@
+"""KESTREL itself, end to end: kestrel.exe under Wine in a virtual desktop on a
+private Xvfb, its COM1 a pseudo-terminal whose other end plays the remote machine,
+and the operator's choices made with real keystrokes.
+
+    KESTREL_EXE=build/windows/kestrel.exe KESTREL_WINE_RUN=tools/wine-run.sh \
+    WINEPREFIX=build/windows/wineprefix python3 tests/e2e/test_kestrel_session.py
+"""
+
+import os
+import select
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "serial"))
+
+import pty_remote  # noqa: E402
+import remote_sim  # noqa: E402
+import tapfile  # noqa: E402
+from winedesk import WineDesktop, temporary_folder, windows_path  # noqa: E402
+
+KESTREL = os.environ.get("KESTREL_EXE", "")
+SAMPLE = os.path.join(ROOT, "samples", "demo.tap")
+FILE_DIALOG = "^Seleziona file da inviare$"
+SESSION = r"^KESTREL 1\.00 .*  \(COM[0-9]+:115200,N,8,2\)$"
+BOX = "^Attenzione$"
+END_BYTE = b"\x09"
+
+
+class Remote:
+    """The remote machine's end of the line, played by hand: send command bytes and
+    read what comes back, always with a time limit."""
+
+    def __init__(self, link):
+        self.pty = remote_sim.LinkedPty(link)
+        self.fd = self.pty.master
+        os.set_blocking(self.fd, False)
+
+    def close(self):
+        self.pty.close()
+
+    def send(self, data):
+        os.write(self.fd, data)
+
+    def read(self, count, timeout=10):
+        """Exactly `count` bytes, or fails the test."""
+        data = b""
+        deadline = time.monotonic() + timeout
+        while len(data) < count:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError(f"expected {count} bytes, got {len(data)}: {data[:40]!r}")
+            ready, _, _ = select.select([self.fd], [], [], left)
+            if ready:
+                try:
+                    chunk = os.read(self.fd, count - len(data))
+                except OSError:  # the tool has not opened the port yet, or closed it
+                    time.sleep(0.02)
+                    continue
+                data += chunk
+        return data
+
+    def quiet_for(self, seconds):
+        """True when nothing arrives for that long."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([self.fd], [], [], deadline - time.monotonic())
+            if ready:
+                try:
+                    if os.read(self.fd, 1):
+                        return False
+                except OSError:
+                    time.sleep(0.02)
+        return True
+
+
+@unittest.skipUnless(KESTREL, "KESTREL_EXE names kestrel.exe")
+class KestrelSession(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        prefix = os.environ["WINEPREFIX"]
+        wine_run = os.environ["KESTREL_WINE_RUN"]
+        cls.link = os.path.join(prefix.rstrip("/") + "-ports", "com1")
+        os.makedirs(os.path.dirname(cls.link), exist_ok=True)
+        subprocess.run([wine_run, "--prepare"], check=True, timeout=300,
+                       stdin=subprocess.DEVNULL)
+        pty_remote.map_ports(wine_run, prefix, {"COM1": cls.link})
+        cls.desk = WineDesktop(wine_run=wine_run, prefix=prefix,
+                               screenshots=os.environ.get("KESTREL_E2E_SCREENSHOTS"))
+        cls.desk.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    def setUp(self):
+        self.folder = temporary_folder()  # the program's current directory
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.settings = os.path.join(self.folder, "KESTREL.INI")
+        self.remote = Remote(self.link)
+        self.addCleanup(self.remote.close)
+        self.program = None
+
+    def tearDown(self):
+        if self.program is not None and self.program.poll() is None:
+            self.desk.screenshot(self.id() + "-left-running")
+            self.desk.end_wine()
+
+    # -- steps --------------------------------------------------------------
+
+    def start(self, settings=None):
+        if settings is not None:
+            with open(self.settings, "wb") as f:
+                f.write(settings)
+        self.program = self.desk.start(KESTREL, cwd=self.folder)
+
+    def choose(self, path):
+        dialog = self.desk.find_window(FILE_DIALOG, timeout=60)
+        self.desk.focus(dialog)
+        self.desk.type_text(windows_path(path))
+        self.desk.key("Return")
+
+    def session_window(self):
+        return self.desk.find_window(SESSION, timeout=30)
+
+    def ended(self, timeout=30):
+        self.desk.wait_exit(self.program, timeout)
+
+    def settings_text(self):
+        with open(self.settings, "rb") as f:
+            return f.read()
+
+    # -- tests --------------------------------------------------------------
+
+    def test_serves_the_sample_tape_over_com1_and_stores_the_default_port(self):
+        with self.desk.scene("serve-sample"):
+            self.start()
+            self.choose(SAMPLE)
+            window = self.session_window()
+            self.assertTrue(self.desk.window_name(window).endswith("  (COM1:115200,N,8,2)"))
+            sim = remote_sim.RemoteSimulator(self.remote.fd, answer_timeout=5, first_timeout=20)
+            with open(SAMPLE, "rb") as f:
+                report = sim.run(remote_sim.parse_script("XYB B*"), f.read())
+            self.assertEqual(report.exit_status, 0, report.text())
+            self.ended()
+        self.assertIn(b"[Impostazioni]", self.settings_text())
+        self.assertIn(b"Porta=COM1", self.settings_text())
+
+    def test_cancelled_choice_ends_at_once_and_leaves_the_settings_alone(self):
+        before = b"[Altro]\r\nChiave=1\r\n"
+        with self.desk.scene("cancel-choice"):
+            self.start(before)
+            dialog = self.desk.find_window(FILE_DIALOG, timeout=60)
+            self.desk.focus(dialog)
+            self.desk.key("Escape")
+            self.ended()
+        self.assertEqual(self.settings_text(), before)
+        self.assertEqual(self.desk.windows(SESSION), [])
+
+    def test_a_port_that_cannot_be_opened_is_reported_and_no_session_window_shows(self):
+        with self.desk.scene("port-failure"):
+            self.start(b"[Impostazioni]\r\nPorta=COM9\r\n")
+            self.choose(SAMPLE)
+            box = self.desk.find_window(BOX, timeout=30)
+            self.assertEqual(self.desk.windows(SESSION), [])
+            self.desk.focus(box)
+            self.desk.key("Return")
+            self.ended()
+        self.assertEqual(self.settings_text(), b"[Impostazioni]\r\nPorta=COM9\r\n")
+
+    def test_esc_sends_the_end_byte_and_closes_the_session(self):
+        with self.desk.scene("esc"):
+            self.start()
+            self.choose(SAMPLE)
+            window = self.session_window()
+            self.remote.send(b"B")
+            first = self.remote.read(1 + 17)
+            self.assertEqual(first[:1], b"\x00")
+            self.assertEqual(first[2:12], b"demo      ")
+            length = first[12] | first[13] << 8
+            self.remote.read(length)
+            self.desk.focus(window)
+            with self.desk.holding("Escape"):
+                self.assertEqual(self.remote.read(1), END_BYTE)
+                self.ended()
+
+    def test_f4_held_at_the_end_of_the_tape_keeps_the_window_open(self):
+        tape = os.path.join(self.folder, "one.tap")
+        with open(tape, "wb") as f:
+            f.write(tapfile.TapEntry.make(3, "ONE", b"\x01\x02\x03").to_bytes())
+        with self.desk.scene("f4"):
+            self.start()
+            self.choose(tape)
+            window = self.session_window()
+            self.remote.send(b"B")
+            self.assertEqual(self.remote.read(1 + 17 + 3)[-3:], b"\x01\x02\x03")
+            self.desk.focus(window)
+            with self.desk.holding("F4"):
+                time.sleep(0.3)
+                self.remote.send(b"B")
+                self.assertEqual(self.remote.read(1), END_BYTE)
+                time.sleep(1)
+                self.assertEqual(self.program.poll(), None)
+                self.assertEqual(self.desk.windows(SESSION), [window])
+            # The loop has ended; the window waits for the operator, and Esc closes it.
+            self.assertTrue(self.remote.quiet_for(0.5))
+            self.desk.focus(window)
+            self.desk.key("Escape")
+            self.ended()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
