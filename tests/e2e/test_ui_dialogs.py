@@ -12,7 +12,8 @@ import os
 import shutil
 import unittest
 
-from winedesk import Report, WineDesktop, temporary_folder, windows_path
+from winedesk import (Report, WineDesktop, exit_cleanly_on_sigterm, temporary_folder,
+                      windows_path)
 
 PROBE = os.environ.get("KESTREL_UI_PROBE", "")
 DIALOG_TITLE = "^Seleziona file da inviare$"
@@ -146,4 +147,5 @@ class DialogsUnderWine(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    exit_cleanly_on_sigterm()
     unittest.main(verbosity=2)

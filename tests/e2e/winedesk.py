@@ -24,18 +24,35 @@ fails a test), Wine. Python 3 standard library only.
 """
 
 import contextlib
+import ctypes
+import ctypes.util
 import os
 import re
 import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
 XDOTOOL_TIMEOUT = 10  # seconds for one xdotool call
 XVFB_START_TIMEOUT = 15
 SHUTDOWN_TIMEOUT = 20
+
+
+def _die_with_parent():
+    """In a child about to run: end it when the harness dies, even by SIGKILL (a test
+    runner's hard timeout), so no X server or Wine program outlives the test."""
+    libc = ctypes.CDLL(ctypes.util.find_library("c") or "libc.so.6", use_errno=True)
+    PR_SET_PDEATHSIG = 1
+    libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
+def exit_cleanly_on_sigterm():
+    """Turns SIGTERM (a test runner giving up) into a normal exit, so that every
+    finally block and tearDown still releases keys and ends Wine and Xvfb."""
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
 
 
 class DesktopError(AssertionError):
@@ -149,7 +166,7 @@ class WineDesktop:
                  "-nolisten", "tcp", "-noreset"],
                 pass_fds=(write_end,), stdin=subprocess.DEVNULL,
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                start_new_session=True)
+                start_new_session=True, preexec_fn=_die_with_parent)
             os.close(write_end)
             write_end = None
             number = b""
@@ -201,7 +218,8 @@ class WineDesktop:
                    windows_path(program), *args]
         process = subprocess.Popen(command, env=self.environment(), cwd=cwd,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, start_new_session=True)
+                                   stderr=subprocess.DEVNULL, start_new_session=True,
+                                   preexec_fn=_die_with_parent)
         self._programs.append(process)
         return process
 
