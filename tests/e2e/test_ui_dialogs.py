@@ -63,7 +63,7 @@ class DialogsUnderWine(unittest.TestCase):
 
     # -- the file choice ------------------------------------------------------
 
-    def test_a_new_name_typed_in_another_folder_comes_back_and_the_current_directory_stays(self):
+    def test_a_new_name_typed_in_another_folder_comes_back_and_the_current_directory_stays_put(self):
         start = self.make_folder("start")
         tapes = self.make_folder("nastri")
         with self.desk.scene("getfile-typed-name"):
@@ -77,6 +77,8 @@ class DialogsUnderWine(unittest.TestCase):
                                   tapes + "\\nuovo.tap"), self.report.lines())
         self.assertFalse(os.path.exists(os.path.join(self.folder, "nastri", "nuovo.tap")))
         self.assertEqual(self.report.value("filter_index"), "1")
+        self.assertEqual(self.report.value("active_is_probe"), "1")
+        self.assertEqual(self.report.value("box_owned_by_active_window"), "1")
         self.assertEqual(self.report.bytes("cwd_after"), self.report.bytes("cwd_before"))
         self.assertTrue(same_path(self.report.bytes("cwd_after").decode("cp1252"), start))
 

@@ -68,28 +68,8 @@ std::string CurrentDirectory() {
     return buffer;
 }
 
-int GetFile(Report& report, const char* start_dir, const char* folder) {
-    if (!SetCurrentDirectoryA(start_dir)) {
-        report.Line("error", "cannot enter the start folder");
-        return 1;
-    }
-    std::string initial = folder != nullptr ? std::string(folder)
-                                            : kestrel::ui::InitialDirectory(kestrel::ui::CURDRIVE(),
-                                                                            kestrel::ui::CURDIR());
-    report.Bytes("cwd_before", CurrentDirectory());
-    report.Bytes("initial_dir", initial);
-    report.Line("dialog", "opening");
-    std::string chosen = kestrel::ui::CGETFILE({.filter = "File TAP (*.tap)|*.tap",
-                                                .title = "Seleziona file da inviare",
-                                                .initial_directory = initial});
-    report.Bytes("result", chosen);
-    report.Line("filter_index", std::to_string(kestrel::ui::CGetFileLastFilterIndex()));
-    report.Bytes("cwd_after", CurrentDirectory());
-    return 0;
-}
-
-// Watches, from its own thread, for a message box of the probe's main thread and
-// reports what it shows.
+// Watches, from its own thread, for a dialog box (a message box or the file dialog)
+// of the probe's main thread and reports what it shows and who owns it.
 class BoxWatcher {
   public:
     BoxWatcher(Report& report, DWORD ui_thread, HWND expected_owner)
@@ -168,24 +148,67 @@ std::string Describe(const PopAnswer& answer) {
     return "none";
 }
 
-int PopMsg(Report& report, int kind, const char* text) {
-    HWND window =
-        CreateWindowExA(0, "STATIC", "Sonda KESTREL", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300,
-                        120, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-    if (window == nullptr) {
-        report.Line("error", "cannot create the probe window");
+// A window of the probe's own, shown and made the active window while it lives.
+class ProbeWindow {
+  public:
+    ProbeWindow()
+        : window_(CreateWindowExA(0, "STATIC", "Sonda KESTREL", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  50, 50, 300, 120, nullptr, nullptr, GetModuleHandleA(nullptr),
+                                  nullptr)) {
+        if (window_ != nullptr) {
+            SetForegroundWindow(window_);
+            SetActiveWindow(window_);
+        }
+    }
+    ProbeWindow(const ProbeWindow&) = delete;
+    ProbeWindow& operator=(const ProbeWindow&) = delete;
+    ~ProbeWindow() {
+        if (window_ != nullptr) {
+            DestroyWindow(window_);
+        }
+    }
+    HWND get() const { return window_; }
+    bool active() const { return window_ != nullptr && GetActiveWindow() == window_; }
+
+  private:
+    HWND window_;
+};
+
+int GetFile(Report& report, const char* start_dir, const char* folder) {
+    if (!SetCurrentDirectoryA(start_dir)) {
+        report.Line("error", "cannot enter the start folder");
         return 1;
     }
-    SetForegroundWindow(window);
-    SetActiveWindow(window);
-    report.Line("active_is_probe", GetActiveWindow() == window ? "1" : "0");
+    std::string initial = folder != nullptr ? std::string(folder)
+                                            : kestrel::ui::InitialDirectory(kestrel::ui::CURDRIVE(),
+                                                                            kestrel::ui::CURDIR());
+    report.Bytes("cwd_before", CurrentDirectory());
+    report.Bytes("initial_dir", initial);
+    ProbeWindow window;
+    report.Line("active_is_probe", window.active() ? "1" : "0");
+    report.Line("dialog", "opening");
+    std::string chosen;
+    {
+        BoxWatcher watcher(report, GetCurrentThreadId(), window.get());
+        chosen = kestrel::ui::CGETFILE({.filter = "File TAP (*.tap)|*.tap",
+                                        .title = "Seleziona file da inviare",
+                                        .initial_directory = initial});
+    }
+    report.Bytes("result", chosen);
+    report.Line("filter_index", std::to_string(kestrel::ui::CGetFileLastFilterIndex()));
+    report.Bytes("cwd_after", CurrentDirectory());
+    return 0;
+}
+
+int PopMsg(Report& report, int kind, const char* text) {
+    ProbeWindow window;
+    report.Line("active_is_probe", window.active() ? "1" : "0");
     PopAnswer answer;
     {
-        BoxWatcher watcher(report, GetCurrentThreadId(), window);
+        BoxWatcher watcher(report, GetCurrentThreadId(), window.get());
         answer = kestrel::common::POPMSG(text, kind);
     }
     report.Line("answer", Describe(answer));
-    DestroyWindow(window);
     return 0;
 }
 
