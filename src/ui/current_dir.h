@@ -32,4 +32,9 @@ std::string CURDRIVE();
 // The current directory of the current drive, split as DirectoryWithoutDrive says.
 std::string CURDIR();
 
+// The current directory of another drive (a letter, either case), split likewise; ""
+// for its root and for a drive that does not exist. The process's current
+// directory is not changed, not even for a moment.
+std::string CURDIR(char drive);
+
 }  // namespace kestrel::ui

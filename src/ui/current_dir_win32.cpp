@@ -26,6 +26,25 @@ std::string CurrentDirectory() {
     return {};  // changed under us again and again
 }
 
+// The directory the platform keeps as current for one drive ("X:" resolved).
+std::string CurrentDirectoryOfDrive(char drive) {
+    const char relative[] = {drive, ':', '\0'};
+    std::string directory(MAX_PATH, '\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD length = GetFullPathNameA(relative, static_cast<DWORD>(directory.size()),
+                                        directory.data(), nullptr);
+        if (length == 0) {
+            return {};
+        }
+        if (length < directory.size()) {
+            directory.resize(length);
+            return directory;
+        }
+        directory.assign(length, '\0');
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string CURDRIVE() {
@@ -34,6 +53,11 @@ std::string CURDRIVE() {
 
 std::string CURDIR() {
     return DirectoryWithoutDrive(CurrentDirectory());
+}
+
+std::string CURDIR(char drive) {
+    bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+    return letter ? DirectoryWithoutDrive(CurrentDirectoryOfDrive(drive)) : std::string();
 }
 
 }  // namespace kestrel::ui

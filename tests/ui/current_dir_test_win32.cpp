@@ -33,6 +33,18 @@ TEST(CurrentDirectoryOnThePlatform, AFolderIsRebuiltWhole) {
     EXPECT_EQ(InitialDirectory(CURDRIVE(), CURDIR()), current);
 }
 
+TEST(CurrentDirectoryOnThePlatform, AnotherDrivesDirectoryIsReadWithoutMovingTheCurrentOne) {
+    testing::WorkingDirectory windows("C:\\windows\\system32");
+    ASSERT_TRUE(windows.entered());
+    EXPECT_EQ(CURDIR('c'), "windows\\system32");
+    EXPECT_EQ(CURDIR('C'), CURDIR());
+    // A drive this process never made current is at its root (Wine's Z: is /).
+    EXPECT_EQ(CURDIR('z'), "");
+    EXPECT_EQ(CURDIR('1'), "");
+    EXPECT_EQ(testing::CurrentDirectoryNow(), "C:\\windows\\system32");
+    EXPECT_EQ(CURDRIVE(), "C");
+}
+
 TEST(CodePages, TheProgramRunsWithWindows1252AndOem437) {
     EXPECT_EQ(GetACP(), 1252u);
     EXPECT_EQ(GetOEMCP(), 437u);
