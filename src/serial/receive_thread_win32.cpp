@@ -16,15 +16,16 @@
 // signals it too, so a full ring is announced to a newly armed window rather than
 // waiting for an arrival the thread cannot see.
 //
-// Waiting. The read is an overlapped ReadFile with an interval timeout and no total
-// timeout: it stays pending, using no processor time, until a byte arrives and then
-// completes about a millisecond after the last byte of a burst. Every wait is on two
+// Waiting. The thread keeps an overlapped ReadFile of one byte pending, with no
+// timeouts: it uses no processor time until a byte arrives and completes as soon as
+// one has. The pass then takes, without waiting, what else the driver holds by then
+// (ClearCommError's count, a read that completes at once). Every wait is on two
 // handles, the read's own event and the port's stop event, so it can always be cut
 // short. After a notification whose callback took bytes but left some in the ring,
 // the thread announces again at once, taking first only what the driver already
-// holds (without waiting), so a burst of more than 1000 bytes ending in a command is
-// delivered whole without a further byte having to arrive. A callback that takes
-// nothing is not called again until something new arrives.
+// holds, so a burst of more than 1000 bytes ending in a command is delivered whole
+// without a further byte having to arrive. A callback that takes nothing is not
+// called again until something new arrives.
 //
 // Failing devices. A read that fails, or that completes empty, starts a back-off
 // (1 ms doubling to 500 ms, waiting on the stop event) that the next byte received
@@ -40,7 +41,9 @@
 //
 // Rejected. WaitCommEvent: under Wine with a pseudo-terminal an overlapped wait
 // completes at once with an empty mask, over and over, so a loop on it spins; polling
-// with Sleep costs about 5% of a core. TerminateThread: it can kill the thread inside
+// with Sleep costs about 5% of a core. A read of a whole pass with an interval
+// timeout: it ends only after a millisecond of silence, which nearly doubles the time
+// from a command byte to its answer. TerminateThread: it can kill the thread inside
 // the heap lock or in the middle of a send and leaves the pending read referring to a
 // freed record. A lock around the ring: the two indices, each with one writer, need
 // none.
@@ -58,7 +61,6 @@ namespace kestrel::serial {
 namespace {
 
 constexpr DWORD kMaxPassBytes = 1023;
-constexpr DWORD kReadIntervalMs = 1;  // a burst is over after this much silence
 constexpr DWORD kFirstBackoffMs = 1;
 constexpr DWORD kLastBackoffMs = 500;
 
@@ -75,7 +77,7 @@ class Receiver {
         return WaitForSingleObject(port_.stop_event.get(), 0) == WAIT_OBJECT_0;
     }
     Outcome WaitAndRead();
-    Outcome TakeWhatIsWaiting();
+    Outcome TakeWhatIsWaiting(DWORD limit = kMaxPassBytes);
     Outcome WaitForRoom();
     Outcome Read(DWORD count);
     bool BackOff();
@@ -126,20 +128,25 @@ void Receiver::Run() {
     }
 }
 
-// Waits, without using the processor, until at least one byte has arrived.
+// Waits, without using the processor, until one byte has arrived, then takes what
+// else the driver holds by then.
 Outcome Receiver::WaitAndRead() {
-    return Read(std::min<DWORD>(kMaxPassBytes, static_cast<DWORD>(port_.ring.Room())));
+    const Outcome first = Read(1);
+    if (first != Outcome::kBytes) {
+        return first;
+    }
+    const Outcome rest = TakeWhatIsWaiting(kMaxPassBytes - 1);
+    return rest == Outcome::kStopped ? rest : Outcome::kBytes;
 }
 
 // Reads only the bytes the driver already holds; never waits for new ones.
-Outcome Receiver::TakeWhatIsWaiting() {
+Outcome Receiver::TakeWhatIsWaiting(DWORD limit) {
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(port_.device.get(), &errors, &status)) {
         return Outcome::kNothing;
     }
-    const DWORD count =
-        std::min({kMaxPassBytes, static_cast<DWORD>(port_.ring.Room()), status.cbInQue});
+    const DWORD count = std::min({limit, static_cast<DWORD>(port_.ring.Room()), status.cbInQue});
     return count == 0 ? Outcome::kNothing : Read(count);
 }
 
@@ -210,10 +217,9 @@ DWORD WINAPI ReceiveThreadMain(void* record) {
 }  // namespace
 
 bool StartReceiveThread(PortRecord& port) {
-    // Wait for the first byte as long as it takes, then end the read after a short
-    // silence. No write timeouts: a write waits until the platform completes it.
+    // No timeouts: a read waits for as many bytes as it asks for (one, or what the
+    // driver already holds), a write until the platform has completed it.
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = kReadIntervalMs;
     SetCommTimeouts(port.device.get(), &timeouts);
     port.receive_thread.reset(CreateThread(nullptr, 0, ReceiveThreadMain, &port, 0, nullptr));
     return static_cast<bool>(port.receive_thread);
