@@ -22,13 +22,19 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "serial"))
 import pty_remote  # noqa: E402  (port mapping shared with the tests)
 
-TICKS = os.sysconf("SC_CLK_TCK")
 
 
-def cpu_ticks(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])  # utime + stime
+def cpu_seconds(pid):
+    """Processor time of all the process's threads, from the scheduler's nanosecond
+    counters (the tick counts of /proc/PID/stat are too coarse for an idle program)."""
+    total = 0
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+                total += int(f.read().split()[0])
+        except OSError:
+            pass  # the thread has just ended
+    return total / 1e9
 
 
 def processes(prefix, program_name):
@@ -70,18 +76,21 @@ def idle_cost(wine_run, program, prefix, mode, seconds):
     child = start(wine_run, program, [mode, str(seconds + 3)])
     time.sleep(2.0)  # let start-up settle
     pids = processes(os.path.realpath(prefix), os.path.basename(program))
-    before = {name: cpu_ticks(pid) for name, pid in pids.items()}
+    before = {name: cpu_seconds(pid) for name, pid in pids.items()}
     began = time.monotonic()
     time.sleep(seconds)
-    after = {name: cpu_ticks(pid) for name, pid in pids.items()}
+    after = {name: cpu_seconds(pid) for name, pid in pids.items()}
     elapsed = time.monotonic() - began
     child.wait(timeout=60)
-    return {name: 100.0 * (after[name] - before[name]) / TICKS / elapsed for name in pids}
+    return {name: 100.0 * (after[name] - before[name]) / elapsed for name in pids}
 
 
-def answer_latency(wine_run, program, master, answers):
+def answer_latency(wine_run, program, prefix, master, answers):
     child = start(wine_run, program, ["echo", str(answers)])
     time.sleep(1.0)
+    pids = processes(os.path.realpath(prefix), os.path.basename(program))
+    before = {name: cpu_seconds(pid) for name, pid in pids.items()}
+    began = time.monotonic()
     delays = []
     for _ in range(answers):
         sent = time.perf_counter()
@@ -92,8 +101,11 @@ def answer_latency(wine_run, program, master, answers):
         os.read(master, 16)
         delays.append((time.perf_counter() - sent) * 1000.0)
         time.sleep(0.02)
+    after = {name: cpu_seconds(pid) for name, pid in pids.items()}
+    elapsed = time.monotonic() - began
     child.wait(timeout=60)
-    return delays
+    busy = {name: 100.0 * (after[name] - before[name]) / elapsed for name in pids}
+    return delays, busy
 
 
 def main():
@@ -120,12 +132,15 @@ def main():
     for mode in ("noport", "idle"):
         shares = idle_cost(wine_run, program, prefix, mode, seconds)
         total = sum(shares.values())
-        detail = ", ".join("%s %.2f%%" % item for item in sorted(shares.items()))
-        print("%-7s %2d s: %.2f%% of a core (%s)" % (mode, seconds, total, detail))
+        detail = ", ".join("%s %.3f%%" % item for item in sorted(shares.items()))
+        print("%-7s %2d s: %.3f%% of a core (%s)" % (mode, seconds, total, detail))
 
-    delays = sorted(answer_latency(wine_run, program, master, answers))
+    delays, busy = answer_latency(wine_run, program, prefix, master, answers)
+    delays.sort()
     print("B to answer over %d requests: median %.2f ms, 90%% %.2f ms, max %.2f ms" % (
         len(delays), statistics.median(delays), delays[int(len(delays) * 0.9)], delays[-1]))
+    print("while answering (a B every 20 ms): %s" % ", ".join(
+        "%s %.2f%%" % item for item in sorted(busy.items())))
     return 0
 
 
