@@ -35,6 +35,10 @@ struct PortRecord {
     // the receive thread once per notification. Pointer-sized and atomic.
     std::atomic<std::uintptr_t> notify_window{0};
 
+    // True while the receive thread is inside its SendMessage of a notification.
+    // Written by the receive thread; read by CLOSECOMM on the window thread.
+    std::atomic<bool> delivering{false};
+
     // Completion record of the write in flight. Window thread only (WRITECOMM); its
     // event is created and closed per write.
     OVERLAPPED write_completion{};

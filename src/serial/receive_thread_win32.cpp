@@ -37,7 +37,9 @@
 // finish before it returns, so no I/O still refers to the record. If the thread is
 // already parked in a SendMessage to the closing thread, the join services sent
 // messages only (no posted message is taken) until the thread has ended; that send is
-// the last one, since the thread checks the stop event before every send.
+// the last one, since the thread checks the stop event before every send. When the
+// closing thread is itself inside the handler of that send (a callback that closes
+// its own port), the join answers it with ReplyMessage instead.
 //
 // Rejected. WaitCommEvent: under Wine with a pseudo-terminal an overlapped wait
 // completes at once with an empty mask, over and over, so a loop on it spins; polling
@@ -63,6 +65,7 @@ namespace {
 constexpr DWORD kMaxPassBytes = 1023;
 constexpr DWORD kFirstBackoffMs = 1;
 constexpr DWORD kLastBackoffMs = 500;
+constexpr DWORD kCloseCheckMs = 50;
 
 enum class Outcome { kBytes, kNothing, kFailed, kStopped };
 
@@ -202,8 +205,10 @@ bool Receiver::Notify() {
         return false;
     }
     const std::size_t before = port_.ring.Unread();
+    port_.delivering.store(true, std::memory_order_release);
     SendMessageA(reinterpret_cast<HWND>(window), kCommNotifyMessage,
                  static_cast<WPARAM>(port_.handle), kCommNotifyReceived);
+    port_.delivering.store(false, std::memory_order_release);
     const std::size_t after = port_.ring.Unread();
     ignored_full_ring_ = after == before && port_.ring.Room() == 0;
     return after > 0 && after < before;
@@ -237,15 +242,22 @@ void StopReceiveThread(PortRecord& port) {
         // messages (and nothing else) until it has ended.
         MSG message;
         PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        const DWORD woken =
-            MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
-        if (woken == WAIT_OBJECT_0 + 1) {
-            continue;
+        const DWORD woken = MsgWaitForMultipleObjectsEx(1, &thread, kCloseCheckMs, QS_SENDMESSAGE,
+                                                        MWMO_INPUTAVAILABLE);
+        if (woken == WAIT_OBJECT_0) {
+            break;
         }
-        if (woken != WAIT_OBJECT_0) {
+        if (woken == WAIT_TIMEOUT) {
+            // Still delivering, and no send is waiting here: this thread is inside
+            // the handler of that very notification (a callback closing its own
+            // port). Answer it, so the receive thread can see the stop.
+            if (port.delivering.load(std::memory_order_acquire) && InSendMessage()) {
+                ReplyMessage(0);
+            }
+        } else if (woken != WAIT_OBJECT_0 + 1) {
             WaitForSingleObject(thread, INFINITE);
+            break;
         }
-        break;
     }
     port.receive_thread.reset();
 }

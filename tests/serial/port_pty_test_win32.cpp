@@ -262,6 +262,26 @@ TEST(Notification, CloseCommReleasesAThreadParkedInItsSendToTheClosingThread) {
     EXPECT_EQ(calls, calls_at_close);
 }
 
+// A callback that closes its own port: the receive thread is parked in the very send
+// being handled, and the close must not wait for it for ever.
+TEST(Notification, ACallbackMayCloseItsOwnPort) {
+    NotifyWindow window;
+    PortHandle port = testing::OpenSynced("COM1");
+    ASSERT_TRUE(IsOpen(port));
+    window.OnNotify([&](PortHandle notifying, int) {
+        EXPECT_EQ(notifying, port);
+        EXPECT_TRUE(CLOSECOMM(notifying));
+        port = kNoPort;
+    });
+    ENABLECOMMNOTIFICATION(port, window.handle(), 1, -1);
+    Tell(port, "SEND 30 14");
+    Tell(port, "SEND 30 15 200");
+    EXPECT_TRUE(PumpUntil([&] { return port == kNoPort; }));
+    PumpFor(500ms);
+    EXPECT_EQ(window.calls().size(), 1u);
+    EXPECT_EQ(OpenPortCount(), 0);
+}
+
 TEST(Notification, TwoPortsOnOneWindowEachCarryTheirOwnHandle) {
     OpenPort first("COM1");
     OpenPort second("COM2");

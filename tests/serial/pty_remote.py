@@ -20,6 +20,7 @@ rule the program uses to check what it received.
 import os
 import termios
 import select
+import signal
 import subprocess
 import sys
 import threading
@@ -188,9 +189,17 @@ def main():
     links = {name: os.path.join(link_dir, name.lower()) for name in PORTS}
     lines = [Line(name, link) for name, link in links.items()]
     map_ports(wine_run, prefix, links)
+    child = subprocess.Popen([wine_run] + program, stdin=subprocess.DEVNULL)
+
+    def stop(signum, _frame):
+        # ctest ends a test that ran out of time with SIGTERM: take the program along.
+        child.kill()
+        raise SystemExit(128 + signum)
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
     try:
-        result = subprocess.run([wine_run] + program, stdin=subprocess.DEVNULL)
-        return result.returncode
+        return child.wait()
     finally:
         for line in lines:
             line.close()
