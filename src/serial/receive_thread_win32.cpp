@@ -45,10 +45,10 @@
 // completes at once with an empty mask, over and over, so a loop on it spins; polling
 // with Sleep costs about 5% of a core. A read of a whole pass with an interval
 // timeout: it ends only after a millisecond of silence, which nearly doubles the time
-// from a command byte to its answer. TerminateThread: it can kill the thread inside
-// the heap lock or in the middle of a send and leaves the pending read referring to a
-// freed record. A lock around the ring: the two indices, each with one writer, need
-// none.
+// from a command byte to its answer. Killing the thread from outside: it can die
+// holding the heap lock or in the middle of a send, and its pending read would still
+// refer to the freed record. A lock around the ring: the two indices, each with one
+// writer, need none.
 
 #include "serial/receive_thread_win32.h"
 
