@@ -38,12 +38,13 @@ function(kestrel_add_test_library)
     target_link_libraries(kestrel_test_support PUBLIC kestrel_app GTest::gtest)
 endfunction()
 
-# kestrel_add_tests(name sources... LIBRARIES libs... [PLATFORM])
+# kestrel_add_tests(name sources... LIBRARIES libs... [PLATFORM] [DISPLAY])
 # Natively each test case is its own CTest entry. Cross-compiled, the executable is
 # one CTest entry run under Wine, so listing the tests never starts Wine at build time.
-# PLATFORM marks tests that need the pty, the display or the keyboard natively too.
+# PLATFORM marks tests that need the pty, the display or the keyboard natively too;
+# DISPLAY runs a cross-compiled test on a private Xvfb (it makes windows).
 function(kestrel_add_tests name)
-    cmake_parse_arguments(ARG "PLATFORM" "" "LIBRARIES" ${ARGN})
+    cmake_parse_arguments(ARG "PLATFORM;DISPLAY" "" "LIBRARIES" ${ARGN})
     add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} kestrel_test_support
                                           GTest::gtest_main kestrel_options)
@@ -53,8 +54,12 @@ function(kestrel_add_tests name)
     endif()
     if(CMAKE_CROSSCOMPILING)
         add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+        set(environment "WINEPREFIX=${KESTREL_WINEPREFIX}")
+        if(ARG_DISPLAY)
+            list(APPEND environment "KESTREL_DISPLAY=xvfb")
+        endif()
         set_tests_properties(${name} PROPERTIES
-            ENVIRONMENT "WINEPREFIX=${KESTREL_WINEPREFIX}"
+            ENVIRONMENT "${environment}"
             FIXTURES_REQUIRED wine_prefix
             RESOURCE_LOCK ${KESTREL_EXCLUSIVE_LOCK}
             TIMEOUT ${KESTREL_WINE_TIMEOUT})

@@ -6,7 +6,7 @@
 set -eu
 
 PACKAGES="cmake ninja-build g++ make python3 googletest g++-mingw-w64-x86-64 mingw-w64
-wine64 xvfb xdotool socat imagemagick util-linux binutils-mingw-w64-x86-64 $*"
+wine64 xvfb xauth xdotool socat imagemagick util-linux binutils-mingw-w64-x86-64 $*"
 
 missing=""
 for package in $PACKAGES; do

@@ -6,6 +6,9 @@
 #   wine-run.sh PROGRAM.exe [ARGS...]   run it; the exit status is the program's
 #   wine-run.sh --prepare               create the prefix once (no installer dialogs)
 #   wine-run.sh --shutdown              end every process of the prefix
+#
+# With KESTREL_DISPLAY=xvfb and no DISPLAY, the program runs on a private Xvfb
+# (windows need a display), and the prefix's processes end with it.
 set -eu
 
 if [ -z "${WINEPREFIX:-}" ]; then
@@ -58,6 +61,12 @@ case "${1:-}" in
     ;;
 *)
     prepare
+    if [ "${KESTREL_DISPLAY:-}" = xvfb ] && [ -z "${DISPLAY:-}" ]; then
+        status=0
+        xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$WINE" "$@" || status=$?
+        "$WINESERVER" -k 2>/dev/null || true  # nothing may outlive its display
+        exit $status
+    fi
     exec "$WINE" "$@"
     ;;
 esac
