@@ -17,12 +17,12 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "serial"))
 
-import pty_remote  # noqa: E402
 import remote_sim  # noqa: E402
 import tapfile  # noqa: E402
-from winedesk import WineDesktop, temporary_folder, windows_path  # noqa: E402
+import wine_ports  # noqa: E402
+from winedesk import (WineDesktop, exit_cleanly_on_sigterm, temporary_folder,  # noqa: E402
+                      windows_path)
 
 KESTREL = os.environ.get("KESTREL_EXE", "")
 SAMPLE = os.path.join(ROOT, "samples", "demo.tap")
@@ -85,11 +85,11 @@ class KestrelSession(unittest.TestCase):
     def setUpClass(cls):
         prefix = os.environ["WINEPREFIX"]
         wine_run = os.environ["KESTREL_WINE_RUN"]
-        cls.link = os.path.join(prefix.rstrip("/") + "-ports", "com1")
+        cls.link = os.path.join(wine_ports.link_folder(prefix), "com1")
         os.makedirs(os.path.dirname(cls.link), exist_ok=True)
         subprocess.run([wine_run, "--prepare"], check=True, timeout=300,
                        stdin=subprocess.DEVNULL)
-        pty_remote.map_ports(wine_run, prefix, {"COM1": cls.link})
+        wine_ports.map_ports(wine_run, prefix, {"COM1": cls.link})
         cls.desk = WineDesktop(wine_run=wine_run, prefix=prefix,
                                screenshots=os.environ.get("KESTREL_E2E_SCREENSHOTS"))
         cls.desk.__enter__()
@@ -215,4 +215,5 @@ class KestrelSession(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    exit_cleanly_on_sigterm()
     unittest.main(verbosity=2)

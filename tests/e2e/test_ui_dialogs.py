@@ -10,7 +10,10 @@ a private Xvfb; these tests answer it with real keystrokes and read its report.
 
 import os
 import shutil
+import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
 from winedesk import (Report, WineDesktop, exit_cleanly_on_sigterm, temporary_folder,
                       windows_path)

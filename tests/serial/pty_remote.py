@@ -28,6 +28,9 @@ import time
 import tty
 import zlib
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from wine_ports import map_ports  # noqa: E402
+
 PORTS = ("COM1", "COM2", "COM12")
 
 
@@ -152,26 +155,6 @@ class Line:
                 os.close(fd)
             except OSError:
                 pass
-
-
-def map_ports(wine_run, prefix, links):
-    registry = os.path.join(prefix, "system.reg")
-    try:
-        with open(registry, encoding="latin-1") as f:
-            text = f.read()
-    except OSError:
-        text = ""
-    wanted = ['"%s"="%s"' % (name, link) for name, link in links.items()]
-    if all(entry in text for entry in wanted):
-        return
-    reg_file = os.path.join(os.path.dirname(prefix), "kestrel-ports.reg")
-    with open(reg_file, "w", encoding="latin-1") as f:
-        f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n")
-        for name, link in links.items():
-            f.write('"%s"="%s"\n' % (name, link))
-    subprocess.run([wine_run, "regedit", "/S", reg_file], check=True, timeout=120)
-    # Let the new mapping take effect at the next start.
-    subprocess.run([wine_run, "--shutdown"], check=False, timeout=60)
 
 
 def main():
