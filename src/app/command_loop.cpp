@@ -1,8 +1,11 @@
 #include "app/command_loop.h"
 
+#include "errors/source_frame.h"
+
 namespace kestrel::app {
 
 void CommandLoop::KESTREL(serial::PortHandle port, LogView& log) {
+    const errors::SourceFrame frame("KESTREL", __LINE__);
     while (!EscHeld()) {
         MESSAGE(log, kWaitingLine);
         for (;;) {
@@ -48,6 +51,7 @@ std::optional<char> CommandLoop::GETCHAR() {
 }
 
 void CommandLoop::BLK(serial::PortHandle port, LogView& log) {
+    const errors::SourceFrame frame("BLK", __LINE__);
     const TapeEntry entry = tape_.Front();
     MESSAGE(log, "Sending file " + LogName(entry.name) + "...");
 

@@ -9,6 +9,7 @@
 #include "app/session_adapters_win32.h"
 #include "app/session_caption.h"
 #include "common/dialog_valid_win32.h"
+#include "errors/source_frame.h"
 #include "serial/key_state.h"
 #include "ui/current_dir.h"
 #include "ui/dialog_win32.h"
@@ -38,6 +39,7 @@ std::string ReadPortSetting() {
 }  // namespace
 
 void MAIN() {
+    const errors::SourceFrame frame("MAIN", __LINE__);
     const std::string chosen_file = ChooseTapeFile();
     std::string log_text;
     std::string port_name = ReadPortSetting();  // read even when the choice was cancelled

@@ -7,4 +7,8 @@ LibraryState& Library() {
     return state;
 }
 
+void ResetLibrary() {
+    Library() = LibraryState{};
+}
+
 }  // namespace kestrel::common

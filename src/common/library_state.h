@@ -1,6 +1,33 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <variant>
+
 namespace kestrel::common {
+
+// The table layer's process-wide settings, fixed by INIT, and its network-error flag.
+struct TableSettings {
+    std::string driver = "DBFNTX";  // default table driver; INIT: compound index files
+    int lock_scheme = 0;
+    int memo_type = 1;
+    std::string memo_extension = ".DBT";
+    int auto_share = 0;                    // automatic sharing of opened tables
+    std::string confirm = "OFF";           // confirm mode of text input fields
+    bool century = false;                  // century display
+    std::string date_format = "mm/dd/yy";  // how dates are written and read
+    bool deleted_hidden = false;           // deleted records are hidden
+    int epoch = 1900;                      // first year of the two-digit century window
+    std::string file_case = "MIXED";       // file names given to file operations
+    int printer_margin = 0;                // printer left margin, columns
+    int current_area = 1;                  // the selected work area
+    bool NETERR = false;                   // the last open or append failed on a conflict
+};
+
+// A user variable's value: a text or an integer.
+using UserValue = std::variant<std::string, int>;
 
 // All module-wide state of the common library, in one place. Used on the window
 // thread only.
@@ -9,8 +36,22 @@ struct LibraryState {
     // second request that arrives meanwhile, through the message loop of a box the
     // first one shows, is refused.
     bool validating = false;
+
+    TableSettings tables;
+
+    // The user variables (ACS_USER, ACS_TEMP, ACS_PASSWD, ACS_LEVEL), by name.
+    std::map<std::string, UserValue, std::less<>> user_variables;
+
+    // Set by the library's user-login routines only (this program has none).
+    std::string user_name = std::string(8, ' ');  // blank: nobody logged in
+    std::string password;
+    std::string temp_directory;   // ends in a path separator when set
+    std::intptr_t user_file = 0;  // the user file, held open for exclusive use; 0: none
 };
 
 LibraryState& Library();
+
+// The state's initial values, as at the start of the process.
+void ResetLibrary();
 
 }  // namespace kestrel::common

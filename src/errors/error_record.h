@@ -1,21 +1,30 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace kestrel::errors {
 
 // One runtime error, as the layer that raised it describes it. The error callback
-// reads these fields to decide what becomes of the failed operation.
+// reads these fields to decide what becomes of the failed operation. A layer may
+// leave the subsystem, the subcode or the description out; the report then says so.
 struct ErrorRecord {
-    int SEVERITY = 2;        // 1 = warning, greater than 1 = error
-    std::string SUBSYSTEM;   // the raising layer, e.g. "BASE", "DBCMD"
-    int SUBCODE = 0;         // the layer's own error number
-    int GENCODE = 0;         // general class: 5 division by zero, 21 open, 32 corruption, 40 append lock
-    int OSCODE = 0;          // the platform's error code of a failed system call, 0 when none
-    std::string DESCRIPTION;
-    std::string FILENAME;    // the file or drive concerned, may be empty
-    std::string OPERATION;   // the operation or name concerned, may be empty
-    bool CANDEFAULT = false; // the operation may fail softly
+    int SEVERITY = 2;                      // 1 = warning, greater than 1 = error
+    std::optional<std::string> SUBSYSTEM;  // the raising layer, e.g. "BASE", "DBCMD"
+    std::optional<int> SUBCODE = 0;        // the layer's own error number
+    int GENCODE = 0;  // general class: 5 division by zero, 21 open, 32 corruption, 40 append lock
+    int OSCODE = 0;   // the platform's error code of a failed system call, 0 when none
+    std::optional<std::string> DESCRIPTION;  // the raising layer's description
+    std::string FILENAME;                    // the file or drive concerned, may be empty
+    std::string OPERATION;                   // the operation or name concerned, may be empty
+    bool CANDEFAULT = false;                 // the operation may fail softly
 };
+
+// General error classes that the error handler tells apart.
+inline constexpr int kGenZeroDivide = 5;
+inline constexpr int kGenOpen = 21;
+inline constexpr int kGenCorruption = 32;
+inline constexpr int kGenAppendLock = 40;
+inline constexpr int kGenReportAndAbandon = 1001;
 
 }  // namespace kestrel::errors

@@ -11,7 +11,9 @@ ErrorCallback& InstalledCallback() {
 
 }  // namespace
 
-void SetErrorCallback(ErrorCallback callback) { InstalledCallback() = std::move(callback); }
+void SetErrorCallback(ErrorCallback callback) {
+    InstalledCallback() = std::move(callback);
+}
 
 ErrorAnswer RaiseError(const ErrorRecord& record) {
     const ErrorCallback& callback = InstalledCallback();

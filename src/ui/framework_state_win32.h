@@ -43,6 +43,7 @@ struct FrameworkState {
     bool center_on_parent = false;  // SETCENTERONPARENT
     TDialog* default_window = nullptr;  // where controls built without an owner go
     PendingFailure failure;       // a failure caught at a callback boundary
+    ULONG_PTR gdiplus_token = 0;  // the run's GDI+ session; 0 when not started
 };
 
 FrameworkState& Framework();

@@ -1,0 +1,241 @@
+#include "common/startup_procedures.h"
+
+#include <cctype>
+
+namespace kestrel::common {
+
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+std::string AsDirectory(std::string path) {
+    if (!path.empty() && !IsSeparator(path.back())) {
+        path += '\\';
+    }
+    return path;
+}
+
+std::string Upper(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+bool IsTempName(const std::string& name) {
+    return !name.empty() && name.front() == kTempPrefix;
+}
+
+bool IsViewIndex(const std::string& name) {
+    const std::string upper = Upper(name);
+    const std::string head = std::string(1, kTempPrefix) + "VIEW";
+    return upper.size() >= head.size() + 4 && upper.starts_with(head) && upper.ends_with(".NTX");
+}
+
+bool IsBlank(std::string_view text) {
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+void FixTableSettings(TableSettings& tables) {
+    tables.driver = "DBFCDX";  // tables with compound index files
+    tables.lock_scheme = 2;
+    tables.memo_type = 2;
+    tables.memo_extension = ".DBT";
+    tables.auto_share = 0;
+    tables.confirm = "ON";
+    tables.date_format = tables.century ? "dd/mm/yyyy" : "dd/mm/yy";
+    tables.deleted_hidden = true;
+    tables.epoch = 1980;
+    tables.file_case = "UPPER";
+    tables.printer_margin = 5;
+}
+
+// Leftover temporary files of earlier runs in the current directory; directories,
+// hidden and system files are not matched.
+void ClearCurrentDirectory(LibraryFiles& files) {
+    for (const DirEntry& entry : files.List("")) {
+        if (IsTempName(entry.name) && !entry.directory && !entry.hidden_or_system) {
+            files.RemoveFile(entry.name, false);
+        }
+    }
+}
+
+// Leftover temporary directories of earlier runs in TEMP. A directory whose USER
+// file is held open belongs to an instance that is still running and is left whole:
+// emptying it up to the USER file would delete that instance's files in whatever
+// order the listing gives them.
+void ClearTempDirectory(LibraryFiles& files) {
+    const std::optional<std::string> temp = files.TempVariable();
+    const std::string root = temp ? AsDirectory(*temp) : files.CurrentDriveRoot();
+    for (const DirEntry& entry : files.List(root)) {
+        if (!IsTempName(entry.name) || !entry.directory) {
+            continue;  // a plain file that matches stays
+        }
+        const std::string directory = root + entry.name;
+        if (files.HeldOpen(directory + "\\USER")) {
+            continue;
+        }
+        DELDIR(files, directory + "\\");
+        files.RemoveDir(directory);
+    }
+}
+
+}  // namespace
+
+bool DELDIR(LibraryFiles& files, const std::string& directory) {
+    for (const DirEntry& entry : files.List(directory)) {
+        if (!entry.directory && !files.RemoveFile(directory + entry.name, true)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void INIT(LibraryFiles& files) {
+    LibraryState& library = Library();
+    FixTableSettings(library.tables);
+    library.user_variables.clear();
+    SetUserVariable("ACS_USER", std::string("USER"));
+    SetUserVariable("ACS_TEMP", std::string());
+    SetUserVariable("ACS_PASSWD", std::string());
+    SetUserVariable("ACS_LEVEL", 1);
+    ClearCurrentDirectory(files);
+    ClearTempDirectory(files);
+    files.FailCriticalErrors();
+}
+
+void CLOSEALL(LibraryFiles& files) {
+    LibraryState& library = Library();
+    library.tables.current_area = 1;  // no table is ever open in this program
+    const std::string& directory = library.temp_directory;
+    for (const DirEntry& entry : files.List(directory)) {
+        if (!entry.directory && IsViewIndex(entry.name)) {
+            files.RemoveFile(directory + entry.name, false);
+        }
+    }
+}
+
+void EXIT(LibraryFiles& files) {
+    CLOSEALL(files);
+    LibraryState& library = Library();
+    if (IsBlank(library.user_name)) {
+        return;
+    }
+    if (library.user_file != 0) {
+        files.CloseFile(library.user_file);
+        library.user_file = 0;
+    }
+    const std::string directory = AsDirectory(library.temp_directory);
+    DELDIR(files, directory);
+    files.RemoveDir(directory.substr(0, directory.size() - 1));
+    if (files.Exists("C:\\MARLIN\\NET")) {
+        const std::size_t end = library.user_name.find_last_not_of(' ');
+        files.RemoveFile("C:\\MARLIN\\" + library.user_name.substr(0, end + 1) + ".USR", false);
+    }
+}
+
+std::optional<UserValue> GetUserVariable(std::string_view name) {
+    const auto& variables = Library().user_variables;
+    const auto found = variables.find(Upper(name));
+    if (found == variables.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void SetUserVariable(std::string_view name, UserValue value) {
+    Library().user_variables[Upper(name)] = std::move(value);
+}
+
+std::string TempName(const ClockReading& moment) {
+    const int date = moment.year * 10000 + moment.month * 100 + moment.day;
+    std::string digits = std::to_string(date);
+    digits.insert(0, 8 - std::min<std::size_t>(8, digits.size()), '0');
+    return std::string(1, kTempPrefix) + digits + std::to_string(moment.hundredths);
+}
+
+std::string GETNEWFNAME(const Clock& now) {
+    const std::string name = TempName(now());
+    while (TempName(now()) == name) {
+    }
+    return name;
+}
+
+namespace {
+
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// The runs of digits of a text, with how many digits each had; at most three.
+struct Number {
+    int value = 0;
+    int digits = 0;
+};
+
+std::vector<Number> DigitRuns(std::string_view text) {
+    std::vector<Number> runs;
+    bool in_run = false;
+    for (char c : text) {
+        if (std::isdigit(static_cast<unsigned char>(c)) == 0) {
+            in_run = false;
+            continue;
+        }
+        if (!in_run) {
+            if (runs.size() == 3) {
+                return {};
+            }
+            runs.push_back({});
+            in_run = true;
+        }
+        Number& run = runs.back();
+        if (++run.digits > 4) {
+            return {};
+        }
+        run.value = run.value * 10 + (c - '0');
+    }
+    return runs;
+}
+
+}  // namespace
+
+Date CTOD(std::string_view text, const TableSettings& settings) {
+    const std::vector<Number> runs = DigitRuns(text);
+    if (runs.size() != 3) {
+        return {};
+    }
+    // The fields come in the order in which the format names them.
+    const std::string format = Upper(settings.date_format);
+    const std::size_t day_at = format.find('D');
+    const std::size_t month_at = format.find('M');
+    const std::size_t year_at = format.find('Y');
+    auto rank = [](std::size_t at, std::size_t a, std::size_t b) {
+        return static_cast<int>(at > a) + static_cast<int>(at > b);
+    };
+    const Number day = runs[rank(day_at, month_at, year_at)];
+    const Number month = runs[rank(month_at, day_at, year_at)];
+    const Number year_run = runs[rank(year_at, day_at, month_at)];
+    int year = year_run.value;
+    if (year_run.digits <= 2) {
+        const int century = settings.epoch - settings.epoch % 100;
+        year += century;
+        if (year < settings.epoch) {
+            year += 100;
+        }
+    }
+    if (month.value < 1 || month.value > 12 || day.value < 1 ||
+        day.value > DaysInMonth(year, month.value) || year < 1) {
+        return {};
+    }
+    return {year, month.value, day.value};
+}
+
+}  // namespace kestrel::common
