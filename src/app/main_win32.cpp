@@ -1,5 +1,8 @@
 #include "app/main_win32.h"
 
+#include <stdlib.h>
+
+#include <optional>
 #include <string>
 
 #include "app/command_loop.h"
@@ -32,6 +35,22 @@ std::string ChooseTapeFile() {
     return ui::CGETFILE(options);
 }
 
+// A tape given as the one command-line argument (dropped on the program, "Open with",
+// a shortcut) is taken as if the operator had chosen it in the file dialog.
+std::optional<std::string> TapeFromCommandLine() {
+    if (__argc == 2 && __argv != nullptr && __argv[1] != nullptr) {
+        return std::string(__argv[1]);
+    }
+    return std::nullopt;
+}
+
+std::string ChosenTape() {
+    if (std::optional<std::string> given = TapeFromCommandLine()) {
+        return *given;
+    }
+    return ChooseTapeFile();
+}
+
 std::string ReadPortSetting() {
     return ui::GETPVPROFSTRING(kSettingsSection, kPortKey, "", std::string(kSettingsFile));
 }
@@ -40,7 +59,7 @@ std::string ReadPortSetting() {
 
 void MAIN() {
     const errors::SourceFrame frame("MAIN", __LINE__);
-    const std::string chosen_file = ChooseTapeFile();
+    const std::string chosen_file = ChosenTape();
     std::string log_text;
     std::string port_name = ReadPortSetting();  // read even when the choice was cancelled
     if (ui::EMPTY(chosen_file)) {
