@@ -1,0 +1,153 @@
+// A small Windows program that runs the real start-up and shut-down order with the
+// real error handler, for the end-to-end tests of the final error report:
+//
+//   kestrel_error_probe REPORT
+//       starts like the tool (ERRORSYS, OleInitialize, INIT, the framework's GDI+),
+//       then its main routine opens a dialog whose init callback raises a framework
+//       error. The handler's final report box waits for the test's keystroke.
+//
+// The report file gets one "name=value" line per event: "step" for every stage of
+// the order, "after_error" if the main routine went on past the error, "mail" (hex)
+// for the address the shell would have been given (the shell call itself is kept
+// out, so a test never starts the machine's mail program), "frame_line" for the line
+// that the main routine's frame carries, and "done" last.
+#include <windows.h>
+#include <ole2.h>
+
+#include <cstdio>
+#include <string>
+
+#include "common/startup_procedures_win32.h"
+#include "errors/errorsys_win32.h"
+#include "errors/program_run.h"
+#include "errors/source_frame.h"
+#include "ui/dialog_win32.h"
+#include "ui/framework_errors.h"
+#include "ui/framework_startup_win32.h"
+
+namespace {
+
+using namespace kestrel;
+
+class Report {
+  public:
+    explicit Report(const char* path) : file_(std::fopen(path, "wb")) {}
+    Report(const Report&) = delete;
+    Report& operator=(const Report&) = delete;
+    ~Report() {
+        if (file_ != nullptr) {
+            std::fclose(file_);
+        }
+    }
+    void Line(const std::string& name, const std::string& value) {
+        if (file_ != nullptr) {
+            std::fprintf(file_, "%s=%s\n", name.c_str(), value.c_str());
+            std::fflush(file_);
+        }
+    }
+
+  private:
+    std::FILE* file_;
+};
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char byte : bytes) {
+        hex += digits[byte >> 4];
+        hex += digits[byte & 15];
+    }
+    return hex;
+}
+
+// The platform's handler services, with the shell call reported instead of made.
+class ProbeServices final : public errors::ErrorHandlerServices {
+  public:
+    explicit ProbeServices(Report& report) : report_(report) {}
+    void ReleaseSemaphore() override { platform_.ReleaseSemaphore(); }
+    void Inform(std::string_view text) override { platform_.Inform(text); }
+    bool Ask(std::string_view text) override {
+        report_.Line("box", "asked");
+        return platform_.Ask(text);
+    }
+    std::string ProgramPath() override { return platform_.ProgramPath(); }
+    void OpenWithShell(const std::string& address) override { report_.Line("mail", Hex(address)); }
+    void SetNetworkError() override { platform_.SetNetworkError(); }
+    void PostQuit() override {
+        report_.Line("step", "quit");
+        platform_.PostQuit();
+    }
+
+  private:
+    Report& report_;
+    errors::PlatformErrorServices platform_;
+};
+
+void PROBEMAIN(Report& report) {
+    const errors::SourceFrame frame("PROBEMAIN", __LINE__);
+    report.Line("frame_line", std::to_string(frame.line()));
+    ui::DialogOptions options;
+    options.caption = "Sonda errori";
+    options.width = 300;
+    options.height = 200;
+    ui::TDialog dialog(options);
+    ui::ActivateOptions run;
+    run.init = [](ui::TDialog&) {
+        ui::RaiseFrameworkError(ui::FrameworkError::kNonDefinedId, ui::ControlIdOperation(7));
+        return true;
+    };
+    dialog.Activate(run);
+    report.Line("after_error", "1");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        return 2;
+    }
+    Report report(argv[1]);
+    ProbeServices services(report);
+    auto step = [&report](const char* name) { report.Line("step", name); };
+    errors::RunProgram({
+        .initialize_module_values = [&] { step("module values"); },
+        .install_error_callback =
+            [&] {
+                step("ERRORSYS");
+                errors::ERRORSYS(&services);
+            },
+        .start_components = [&] { step(SUCCEEDED(OleInitialize(nullptr)) ? "OLE" : "no OLE"); },
+        .stop_components =
+            [&] {
+                OleUninitialize();
+                step("OLE off");
+            },
+        .startup = {{"INIT",
+                     [&] {
+                         common::LibraryStartup();
+                         step("INIT");
+                     }},
+                    {"framework",
+                     [&] {
+                         ui::FrameworkStartup();
+                         step("GDI+ on");
+                     }}},
+        .main =
+            [&] {
+                step("MAIN");
+                PROBEMAIN(report);
+            },
+        .shutdown = {{"EXIT",
+                      [&] {
+                          common::LibraryShutdown();
+                          step("EXIT");
+                      }},
+                     {"framework",
+                      [&] {
+                          ui::FrameworkShutdown();
+                          step("GDI+ off");
+                      }}},
+    });
+    report.Line("done", "0");
+    return 0;
+}
