@@ -55,6 +55,25 @@ std::string ReadPortSetting() {
     return ui::GETPVPROFSTRING(kSettingsSection, kPortKey, "", std::string(kSettingsFile));
 }
 
+// Closes the session's port when MAIN leaves, however it leaves: after the window's
+// run, or when a failure escapes the run (an abandon, or the error handler's end of
+// the program), so the receive thread never outlives the session.
+class PortCloser {
+  public:
+    PortCloser(PortLayer& ports, const serial::PortHandle& port) : ports_(ports), port_(port) {}
+    PortCloser(const PortCloser&) = delete;
+    PortCloser& operator=(const PortCloser&) = delete;
+    ~PortCloser() {
+        if (serial::IsOpen(port_)) {
+            ports_.CloseComm(port_);
+        }
+    }
+
+  private:
+    PortLayer& ports_;
+    const serial::PortHandle& port_;
+};
+
 }  // namespace
 
 void MAIN() {
@@ -115,11 +134,8 @@ void MAIN() {
         }
         return true;
     };
+    const PortCloser close_port(ports, port);
     window.Activate(run);
-
-    if (serial::IsOpen(port)) {
-        ports.CloseComm(port);
-    }
 }
 
 }  // namespace kestrel::app
