@@ -38,6 +38,8 @@ class NullLine : public app::PortWriter,
     void Refresh() override {}
     void GoBottom() override {}
     void EndWindow() override {}
+    bool WindowEnded() override { return false; }
+    void WaitForMessages(int) override {}
 
     std::size_t written = 0;
 

@@ -76,6 +76,8 @@ class SimulatedLine : public app::PortWriter,
     void Refresh() override {}
     void GoBottom() override {}
     void EndWindow() override { std::printf("the session window ends\n"); }
+    bool WindowEnded() override { return false; }
+    void WaitForMessages(int) override {}
 
   private:
     bool ScriptDone() const { return !repeat_b_ && next_ >= script_.size(); }

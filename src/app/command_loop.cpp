@@ -6,6 +6,12 @@ namespace kestrel::app {
 
 void CommandLoop::KESTREL(serial::PortHandle port, LogView& log) {
     const errors::SourceFrame frame("KESTREL", __LINE__);
+    log_ = &log;
+    struct Forget {
+        LogView*& log;
+        ~Forget() { log = nullptr; }
+    } forget{log_};
+
     while (!EscHeld()) {
         MESSAGE(log, kWaitingLine);
         for (;;) {
@@ -15,14 +21,22 @@ void CommandLoop::KESTREL(serial::PortHandle port, LogView& log) {
                 // is released before the outer test, serving goes on from the same
                 // tape position; if it is still down, the loop ends here and the
                 // window's own Esc handling closes the session.
-                SENDSTR(port, std::string_view(&kEndByte, 1));
+                SendEndByte(port);
                 break;
+            }
+            if (WindowEnded()) {
+                // Gone without Esc seen held (a quick tap, a close request): stop as
+                // Esc would, so the session ends with its window.
+                if (!end_byte_last_) {
+                    SendEndByte(port);
+                }
+                return;
             }
             if (command != kCommandNextEntry) {
                 continue;  // anything but "B" is dropped silently
             }
             if (tape_.IsExhausted()) {
-                SENDSTR(port, std::string_view(&kEndByte, 1));
+                SendEndByte(port);
                 log.EndWindow();  // the closing rule may refuse it; we are done either way
                 return;
             }
@@ -31,16 +45,25 @@ void CommandLoop::KESTREL(serial::PortHandle port, LogView& log) {
     }
 }
 
+void CommandLoop::SendEndByte(serial::PortHandle port) {
+    SENDSTR(port, std::string_view(&kEndByte, 1));
+    end_byte_last_ = true;
+}
+
 std::optional<char> CommandLoop::WAITCOMMAND() {
-    // A busy wait by design: each pass tests the key, looks at the buffer and
-    // handles pending messages, which is where received bytes arrive.
+    // Each pass tests the key, looks at the buffer and handles pending messages,
+    // which is where received bytes arrive; then it sleeps until the next message
+    // (a received byte, a key) or for at most 10 ms, never spinning.
     std::optional<char> command;
-    while (!EscHeld()) {
+    while (!EscHeld() && !WindowEnded()) {
         command = GETCHAR();
         if (command) {
             break;
         }
         io_.pump.SysRefresh();
+        if (received_.empty()) {
+            io_.pump.WaitForMessages(kIdleWaitMs);
+        }
     }
     io_.pump.SysRefresh();
     return command;
@@ -75,6 +98,9 @@ void CommandLoop::BLK(serial::PortHandle port, LogView& log) {
 }
 
 void CommandLoop::SENDSTR(serial::PortHandle port, std::string_view bytes) {
+    if (!bytes.empty()) {
+        end_byte_last_ = false;
+    }
     while (!bytes.empty()) {
         std::string_view chunk = bytes.substr(0, kMaxWriteBytes);
         io_.port.Write(port, chunk);  // a failed write is not detected; the sequence goes on
@@ -99,7 +125,14 @@ std::string LogName(std::string_view stored_name) {
                                     stored_name.front() == '\r' || stored_name.front() == '\n')) {
         stored_name.remove_prefix(1);
     }
-    return std::string(stored_name);
+    std::string shown(stored_name);
+    for (char& c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            c = '.';
+        }
+    }
+    return shown;
 }
 
 }  // namespace kestrel::app

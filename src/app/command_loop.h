@@ -17,6 +17,9 @@ inline constexpr char kStartByte = 0x00;
 inline constexpr char kEndByte = 0x09;
 inline constexpr int kVkEscape = 27;
 inline constexpr int kBlockPauseMs = 10;
+// How long the wait sleeps at most when no message arrives: Esc is polled at least
+// this often, and received bytes wake it at once.
+inline constexpr int kIdleWaitMs = 10;
 inline constexpr std::size_t kMaxWriteBytes = 16384;  // also the port's output queue
 
 inline constexpr std::string_view kWaitingLine = "Waiting command (ESC to exit)...";
@@ -28,7 +31,11 @@ inline constexpr std::string_view kWaitingLine = "Waiting command (ESC to exit).
 //
 // Everything runs on the window thread, inside the window's first paint: the wait
 // keeps every window alive by pumping messages, and received bytes reach the
-// ReceiveBuffer only from inside that pumping, so no lock is needed.
+// ReceiveBuffer only from inside that pumping, so no lock is needed. Between
+// passes the wait sleeps until a message arrives (at most 10 ms), so waiting costs
+// no processor time. Once the window has been ended, by any path, the loop stops
+// as an Esc would: the remote gets the end byte (unless it just had one), and the
+// session never lives on without its window.
 class CommandLoop {
   public:
     CommandLoop(SessionServices services, TapeImage& tape, ReceiveBuffer& received)
@@ -37,7 +44,8 @@ class CommandLoop {
     // The command loop: serves entries until the tape ends or Esc stops it.
     void KESTREL(serial::PortHandle port, LogView& log);
 
-    // Waits for one command byte, or for Esc (then empty: never a "B").
+    // Waits for one command byte, or for Esc or the end of the window (then empty:
+    // never a "B").
     std::optional<char> WAITCOMMAND();
 
     // The first received byte, taken from the buffer; empty when nothing is waiting.
@@ -51,8 +59,12 @@ class CommandLoop {
 
   private:
     bool EscHeld() { return io_.keys.IsHeld(kVkEscape); }
+    bool WindowEnded() { return log_ != nullptr && log_->WindowEnded(); }
+    void SendEndByte(serial::PortHandle port);
 
     SessionServices io_;
+    LogView* log_ = nullptr;      // the session's log while KESTREL runs
+    bool end_byte_last_ = false;  // the last bytes written were the end byte
     TapeImage& tape_;
     ReceiveBuffer& received_;
 };
@@ -61,7 +73,8 @@ class CommandLoop {
 void MESSAGE(LogView& log, std::string_view text);
 
 // The entry's name as the log shows it: trailing blanks removed; leading blanks,
-// tabs, carriage returns and line feeds removed.
+// tabs, carriage returns and line feeds removed; any other control byte left in
+// it shown as "." so that the log line stays one whole line.
 std::string LogName(std::string_view stored_name);
 
 }  // namespace kestrel::app

@@ -107,7 +107,10 @@ void MAIN() {
     SerialPortLayer ports;
     PopupMessages messages;
     SerialPortWriter writer;
-    AsyncKeyState keys;
+    AsyncKeyState global_keys;
+    ForegroundEsc keys(global_keys, [&window] {
+        return window.hWnd != nullptr && GetForegroundWindow() == window.hWnd;
+    });
     FrameworkPump pump;
     ThreadPause pause;
     DialogNotifyTarget notify_target(window);

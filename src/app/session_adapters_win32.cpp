@@ -18,8 +18,24 @@ void DialogNotifyTarget::SetCommNotify(CommNotifyCallback callback) {
     };
 }
 
-void FrameworkPump::SysRefresh() { ui::SYSREFRESH(); }
+bool MultiGetLog::WindowEnded() {
+    auto* dialog = dynamic_cast<ui::TDialog*>(control_.oWnd);
+    return dialog == nullptr || dialog->IsEnded();
+}
 
-void PopupMessages::PopMsg(std::string_view text) { common::POPMSG(text, common::kPopInformation); }
+void FrameworkPump::SysRefresh() {
+    ui::SYSREFRESH();
+}
+
+void FrameworkPump::WaitForMessages(int timeout_ms) {
+    // Wakes for anything that arrives for this thread: a posted message, input, or
+    // a message sent by the port's receive thread.
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(timeout_ms), QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
+}
+
+void PopupMessages::PopMsg(std::string_view text) {
+    common::POPMSG(text, common::kPopInformation);
+}
 
 }  // namespace kestrel::app

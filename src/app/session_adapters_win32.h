@@ -9,41 +9,43 @@ namespace kestrel::app {
 
 // The session window's log control as the command loop sees it.
 class MultiGetLog : public LogView {
-public:
+  public:
     explicit MultiGetLog(ui::TMultiGet& control) : control_(control) {}
     std::string VarGet() override { return control_.VarGet(); }
     void VarPut(std::string text) override { control_.VarPut(std::move(text)); }
     void Refresh() override { control_.Refresh(); }
     void GoBottom() override { control_.GoBottom(); }
     void EndWindow() override;
+    bool WindowEnded() override;
 
-private:
+  private:
     ui::TMultiGet& control_;
 };
 
 // The session window as the port session sees it: where notifications go, and
 // where the notification callback is installed.
 class DialogNotifyTarget : public CommNotifyWindow {
-public:
+  public:
     explicit DialogNotifyTarget(ui::TDialog& dialog) : dialog_(dialog) {}
     serial::WindowHandle hWnd() const override {
         return reinterpret_cast<serial::WindowHandle>(dialog_.hWnd);
     }
     void SetCommNotify(CommNotifyCallback callback) override;
 
-private:
+  private:
     ui::TDialog& dialog_;
 };
 
 // SYSREFRESH of the window framework.
 class FrameworkPump : public MessagePump {
-public:
+  public:
     void SysRefresh() override;
+    void WaitForMessages(int timeout_ms) override;
 };
 
 // The port session's messages as information boxes titled "Attenzione".
 class PopupMessages : public OperatorMessages {
-public:
+  public:
     void PopMsg(std::string_view text) override;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,9 @@ class MessagePump {
   public:
     virtual ~MessagePump() = default;
     virtual void SysRefresh() = 0;
+    // Sleeps until a message (posted or sent) arrives for the thread, or the time
+    // is up, so that a wait costs no processor time while nothing happens.
+    virtual void WaitForMessages(int timeout_ms) = 0;
 };
 
 // SLEEP: holds the calling thread for a number of milliseconds, pumping nothing.
@@ -59,6 +63,27 @@ class LogView {
     virtual void GoBottom() = 0;
     // End on the control's window; the window's closing rule may refuse it.
     virtual void EndWindow() = 0;
+    // True once the control's window has been ended, by whatever path.
+    virtual bool WindowEnded() = 0;
+};
+
+// The key state with Esc counted only while the session window is in front: Esc
+// pressed in another program must not stop a transfer.
+class ForegroundEsc : public KeyState {
+  public:
+    ForegroundEsc(KeyState& keys, std::function<bool()> in_foreground)
+        : keys_(keys), in_foreground_(std::move(in_foreground)) {}
+    bool IsHeld(int virtual_key) override {
+        constexpr int kVkEscape = 27;
+        if (virtual_key == kVkEscape && !in_foreground_()) {
+            return false;
+        }
+        return keys_.IsHeld(virtual_key);
+    }
+
+  private:
+    KeyState& keys_;
+    std::function<bool()> in_foreground_;
 };
 
 }  // namespace kestrel::app

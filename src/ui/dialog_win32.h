@@ -84,6 +84,10 @@ public:
     // when the end was accepted.
     bool End(std::optional<int> result = std::nullopt);
 
+    // True once an end of the running dialog has been accepted, or when it does not
+    // run at all.
+    bool IsEnded() const { return hWnd == nullptr || nResult.has_value(); }
+
     // Makes `control` the client control, fitted to the client area now and on
     // every resize.
     void SetControl(TControl& control);

@@ -169,11 +169,28 @@ TEST(CommandLoopServing, ARefusedWindowEndStillEndsTheLoop) {
 TEST(CommandLoopLogName, TrailingBlanksGoAndLeadingWhitespaceGoes) {
     EXPECT_EQ(LogName("HELLO     "), "HELLO");
     EXPECT_EQ(LogName("  \t\r\nHI  "), "HI");
-    // Only blanks are trimmed at the end: a trailing tab or line end stays.
-    EXPECT_EQ(LogName("\tA B \t  "), "A B \t");
-    EXPECT_EQ(LogName("X\r\n  "), "X\r\n");
+    // Only blanks are trimmed at the end: a trailing tab or line end stays, shown as
+    // "." so that the log line stays one line.
+    EXPECT_EQ(LogName("\tA B \t  "), "A B .");
+    EXPECT_EQ(LogName("X\r\n  "), "X..");
     EXPECT_EQ(LogName("          "), "");
     EXPECT_EQ(LogName(""), "");
+}
+
+TEST(CommandLoopLogName, ControlBytesInANameShowAsDotsAndNothingAfterThemIsLost) {
+    EntrySpec spec{.name = std::string("AB\0C\x1b\x7f"
+                                       "D",
+                                       7)};
+    Session s(TapEntry(spec) + TapEntry({.name = "NEXT"}));
+    s.fake.ArriveAtRefresh(1, "BB");
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    EXPECT_EQ(s.fake.LogText(),
+              "Waiting command (ESC to exit)...\r\nSending file AB.C..D...\r\n"
+              "Sending file NEXT...\r\n");
+    EXPECT_EQ(s.Wire().substr(2, 10), std::string("AB\0C\x1b\x7f"
+                                                  "D   ",
+                                                  10));
 }
 
 TEST(CommandLoopLogName, TheLogLineShowsTheTrimmedNameButTheWireCarriesAllTenBytes) {
@@ -238,6 +255,58 @@ TEST(CommandLoopEsc, ReleasedBeforeTheLoopsOwnTestSendsNothingAndWaitingGoesOn) 
     ASSERT_GE(t.size(), 2u);
     EXPECT_EQ(t[0], kWaiting);
     EXPECT_EQ(t[1], "log Sending file KEPT...");  // no end byte, no second waiting line
+}
+
+TEST(CommandLoopWindowEnded, EndedFromOutsideTheLoopStopsItWithTheEndByte) {
+    // A quick Esc tap (or a close request) ends the window while the loop never saw
+    // Esc held: the loop must not live on without its window.
+    Session s(TapEntry({.name = "ONE"}) + TapEntry({.name = "TWO"}));
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.EndWindowAtRefresh(3);
+    s.fake.ArriveAtRefresh(4, "B");
+    s.Run();
+    EXPECT_EQ(s.Wire(), Answer({.name = "ONE"}) + kEnd);
+    EXPECT_EQ(s.fake.EndRequests(), 0);
+}
+
+TEST(CommandLoopWindowEnded, AfterEscsEndByteNoSecondEndByteIsSent) {
+    Session s(TapEntry({}));
+    // Esc is seen at the wait and at step 2 (end byte), released at the outer test;
+    // meanwhile its key message has ended the window.
+    s.fake.EscAnswers({false, true, true, false});
+    s.fake.EndWindowAtRefresh(1);
+    s.Run();
+    EXPECT_EQ(s.Wire(), kEnd);
+}
+
+TEST(CommandLoopWindowEnded, AnAcceptedEndAtTheEndOfTheTapeSendsOneEndByte) {
+    Session s;
+    s.fake.AcceptEndRequests();
+    s.fake.ArriveAtRefresh(1, "BB");
+    s.Run();
+    EXPECT_EQ(s.Wire(), kEnd);
+    EXPECT_EQ(s.fake.EndRequests(), 1);
+}
+
+TEST(CommandLoopWaiting, TheWaitSleepsForMessagesBetweenPassesAndStillSeesEscSoon) {
+    Session s(TapEntry({}));
+    s.fake.HoldEscFromRefresh(50);
+    s.Run();
+    EXPECT_GE(s.fake.Waits(), 40);
+    EXPECT_LE(s.fake.LongestWaitMs(), 20);  // Esc is polled at least every 20 ms
+    EXPECT_EQ(s.Wire(), kEnd);
+}
+
+TEST(ForegroundEscKeys, EscCountsOnlyWhileTheSessionWindowIsInFront) {
+    ReceiveBuffer unused;
+    FakeSession keys(unused);
+    keys.EscAnswers({true, true});
+    bool in_front = false;
+    ForegroundEsc esc(keys, [&] { return in_front; });
+    EXPECT_FALSE(esc.IsHeld(27));  // Esc in another program: ignored, nothing polled
+    in_front = true;
+    EXPECT_TRUE(esc.IsHeld(27));
+    EXPECT_TRUE(keys.IsHeld(27));  // the second scripted answer was still unused
 }
 
 TEST(SendStr, WritesAreAtMost16384BytesEachInOrder) {

@@ -1,5 +1,7 @@
 #include "support/fake_session.h"
 
+#include <algorithm>
+
 namespace kestrel::testing {
 
 namespace {
@@ -66,6 +68,15 @@ void FakeSession::SysRefresh() {
         received_.Append(arrival->second);
     }
     idle_refreshes_ = RemoteDone() && received_.empty() ? idle_refreshes_ + 1 : 0;
+    if (refreshes_ == end_at_refresh_) {
+        window_ended_ = true;
+        timeline_.push_back("window ended");
+    }
+}
+
+void FakeSession::WaitForMessages(int timeout_ms) {
+    ++waits_;
+    longest_wait_ms_ = std::max(longest_wait_ms_, timeout_ms);
 }
 
 void FakeSession::Sleep(int milliseconds) {
@@ -89,6 +100,7 @@ void FakeSession::VarPut(std::string text) {
 void FakeSession::EndWindow() {
     ++end_requests_;
     timeline_.push_back("end");
+    window_ended_ = window_ended_ || accept_end_;
 }
 
 }  // namespace kestrel::testing

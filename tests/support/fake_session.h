@@ -56,12 +56,25 @@ class FakeSession : public app::PortWriter,
     int Write(serial::PortHandle port, std::string_view bytes) override;
     bool IsHeld(int virtual_key) override;
     void SysRefresh() override;
+    void WaitForMessages(int timeout_ms) override;
     void Sleep(int milliseconds) override;
     std::string VarGet() override { return log_text_; }
     void VarPut(std::string text) override;
     void Refresh() override {}
     void GoBottom() override {}
     void EndWindow() override;
+    bool WindowEnded() override { return window_ended_; }
+
+    // The window accepts the loop's own end request (by default the closing rule
+    // refuses it, as with F4 held).
+    void AcceptEndRequests() { accept_end_ = true; }
+    // The window is ended from outside the loop (the Esc key message, a close
+    // request) during the n-th SysRefresh.
+    void EndWindowAtRefresh(int refresh) { end_at_refresh_ = refresh; }
+    // How often the wait slept for messages, and whether any sleep was longer than
+    // the given bound.
+    int Waits() const { return waits_; }
+    int LongestWaitMs() const { return longest_wait_ms_; }
 
     serial::PortHandle seen_port = serial::kNoPort;
 
@@ -80,6 +93,11 @@ class FakeSession : public app::PortWriter,
     std::vector<std::size_t> write_sizes_;
     std::string log_text_;
     int end_requests_ = 0;
+    bool accept_end_ = false;
+    bool window_ended_ = false;
+    int end_at_refresh_ = -1;
+    int waits_ = 0;
+    int longest_wait_ms_ = 0;
 };
 
 std::string Hex(std::string_view bytes);
