@@ -86,10 +86,11 @@ class KestrelSession(unittest.TestCase):
         prefix = os.environ["WINEPREFIX"]
         wine_run = os.environ["KESTREL_WINE_RUN"]
         cls.link = os.path.join(wine_ports.link_folder(prefix), "com1")
+        cls.link3 = os.path.join(wine_ports.link_folder(prefix), "com3")
         os.makedirs(os.path.dirname(cls.link), exist_ok=True)
         subprocess.run([wine_run, "--prepare"], check=True, timeout=300,
                        stdin=subprocess.DEVNULL)
-        wine_ports.map_ports(wine_run, prefix, {"COM1": cls.link})
+        wine_ports.map_ports(wine_run, prefix, {"COM1": cls.link, "COM3": cls.link3})
         cls.desk = WineDesktop(wine_run=wine_run, prefix=prefix,
                                screenshots=os.environ.get("KESTREL_E2E_SCREENSHOTS"))
         cls.desk.__enter__()
@@ -113,11 +114,22 @@ class KestrelSession(unittest.TestCase):
 
     # -- steps --------------------------------------------------------------
 
-    def start(self, settings=None):
+    def start(self, settings=None, tape_argument=None):
         if settings is not None:
             with open(self.settings, "wb") as f:
                 f.write(settings)
-        self.program = self.desk.start(KESTREL, cwd=self.folder)
+        args = [windows_path(tape_argument)] if tape_argument else []
+        self.program = self.desk.start(KESTREL, *args, cwd=self.folder)
+
+    def write_tape(self, name, data):
+        path = os.path.join(self.folder, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def picture(self, label):
+        """A screenshot of the session for a person to look at; never fails a test."""
+        self.desk.screenshot(label)
 
     def choose(self, path):
         dialog = self.desk.find_window(FILE_DIALOG, timeout=60)
@@ -126,7 +138,9 @@ class KestrelSession(unittest.TestCase):
         self.desk.key("Return")
 
     def session_window(self):
-        return self.desk.find_window(SESSION, timeout=30)
+        window = self.desk.find_window(SESSION, timeout=30)
+        self.picture(self.id().rsplit(".", 1)[-1])
+        return window
 
     def ended(self, timeout=30):
         self.desk.wait_exit(self.program, timeout)
@@ -150,6 +164,68 @@ class KestrelSession(unittest.TestCase):
             self.ended()
         self.assertIn(b"[Impostazioni]", self.settings_text())
         self.assertIn(b"Porta=COM1", self.settings_text())
+
+    def test_worked_example_byte_for_byte_from_a_tape_given_on_the_command_line(self):
+        image = (bytes([0x13, 0x00, 0x00, 0x00]) + b"HELLO     " +
+                 bytes([0x05, 0x00, 0x0A, 0x00, 0x05, 0x00, 0x5A]) +
+                 bytes([0x07, 0x00, 0xFF, 0x01, 0x02, 0x03, 0x04, 0x05, 0xEE]))
+        tape = self.write_tape("hello.tap", image)
+        with self.desk.scene("worked-example"):
+            self.start(b"[Impostazioni]\r\nPorta=   \r\n", tape_argument=tape)
+            self.session_window()  # no file dialog: the argument is the choice
+            self.remote.send(b"B")
+            self.assertEqual(self.remote.read(1 + 17 + 5),
+                             b"\x00\x00HELLO     \x05\x00\x0a\x00\x05\x00\x01\x02\x03\x04\x05")
+            self.remote.send(b"B")
+            self.assertEqual(self.remote.read(1), END_BYTE)
+            self.ended()
+        self.assertTrue(self.remote.quiet_for(0.3))
+        self.assertIn(b"Porta=COM1", self.settings_text())  # blank: replaced and stored
+
+    def test_requests_sent_at_once_even_before_the_window_shows_are_all_answered(self):
+        first = tapfile.TapEntry.make(0, "PROG", b"10 PRINT")
+        empty = tapfile.TapEntry.make(3, "NODATA", b"", 5, 6)
+        tape = self.write_tape("two.tap", first.to_bytes() + empty.to_bytes())
+        with self.desk.scene("quick-requests"):
+            self.start(tape_argument=tape)
+            # The port opens while the window initialises; ask at once, three times.
+            deadline = time.monotonic() + 60
+            while True:
+                try:
+                    self.remote.send(b"XYBBB")
+                    break
+                except OSError:
+                    self.assertLess(time.monotonic(), deadline, "the port was never opened")
+                    time.sleep(0.01)
+            expected = (b"\x00" + first.header_payload() + first.data +
+                        b"\x00" + empty.header_payload() + END_BYTE)
+            self.assertEqual(self.remote.read(len(expected), timeout=30), expected)
+            self.ended()
+        self.assertEqual(self.desk.windows(SESSION), [])
+
+    def test_an_empty_tape_answers_the_first_request_with_the_end_byte(self):
+        tape = self.write_tape("empty.tap", b"")
+        with self.desk.scene("empty-tape"):
+            self.start(tape_argument=tape)
+            self.session_window()
+            self.remote.send(b"B")
+            self.assertEqual(self.remote.read(1), END_BYTE)
+            self.ended()
+
+    def test_a_configured_port_is_used_as_read_and_never_rewritten(self):
+        settings = b"[Impostazioni]\r\nPorta=COM3\r\n"
+        remote3 = Remote(self.link3)
+        self.addCleanup(remote3.close)
+        tape = self.write_tape("one.tap", tapfile.TapEntry.make(3, "ONE", b"z").to_bytes())
+        with self.desk.scene("com3"):
+            self.start(settings, tape_argument=tape)
+            window = self.session_window()
+            self.assertEqual(self.desk.window_name(window),
+                             "KESTREL 1.00 (c) Kestrel tape tools  (COM3:115200,N,8,2)")
+            remote3.send(b"BB")
+            self.assertEqual(remote3.read(1 + 17 + 1 + 1)[-2:], b"z" + END_BYTE)
+            self.ended()
+        self.assertEqual(self.settings_text(), settings)
 
     def test_cancelled_choice_ends_at_once_and_leaves_the_settings_alone(self):
         before = b"[Altro]\r\nChiave=1\r\n"
