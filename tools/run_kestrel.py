@@ -76,23 +76,30 @@ def serve_simulated_line(tape, script):
     result = {}
     simulator = threading.Thread(target=run_simulator,
                                  args=(pty.master, script, tape_bytes, result), daemon=True)
-    simulator.start()
     try:
         if os.environ.get("DISPLAY"):
+            simulator.start()
             print(f"Pick {tape} in KESTREL's file dialog.", file=sys.stderr)
             env = dict(os.environ, WINEPREFIX=PREFIX)
             subprocess.run([WINE_RUN, KESTREL], cwd=WORKDIR, env=env, timeout=3600)
         else:
-            with WineDesktop(wine_run=WINE_RUN, prefix=PREFIX, name="kestrel") as desk:
+            with WineDesktop(wine_run=WINE_RUN, prefix=PREFIX, name="kestrel",
+                             screenshots=WORKDIR) as desk:
                 program = desk.start(KESTREL, cwd=WORKDIR)
                 dialog = desk.find_window("^Seleziona file da inviare$", timeout=60)
                 desk.focus(dialog)
                 desk.type_text(windows_path(tape))
                 desk.key("Return")
                 desk.find_window(r"^KESTREL 1\.00 ", timeout=30)
+                # The picture first: taking it loads the machine and would blur the timings.
+                picture = desk.screenshot("session")
+                if picture:
+                    print(f"A picture of the session window: {picture}", file=sys.stderr)
+                simulator.start()
                 simulator.join(timeout=120)
                 desk.wait_exit(program, timeout=30)
-        simulator.join(timeout=30)
+        if simulator.is_alive() or simulator.ident is not None:
+            simulator.join(timeout=30)
     finally:
         pty.close()
     report = result.get("report")
