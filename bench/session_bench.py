@@ -83,21 +83,24 @@ def tenth_medians(seconds):
             for start in range(0, len(seconds) - tenth + 1, tenth)]
 
 
-def cpu_seconds(pid):
-    """Processor time of all the process's threads, from the scheduler's nanosecond
-    counters (the tick counts of /proc/PID/stat are too coarse for an idle program)."""
-    total = 0
+def scheduler_counts(pid):
+    """(processor seconds, times scheduled in) of all the process's threads, from the
+    scheduler's counters (the tick counts of /proc/PID/stat are too coarse for an idle
+    program). The second is about the number of wake-ups."""
+    seconds = runs = 0
     try:
         tasks = os.listdir(f"/proc/{pid}/task")
     except OSError:
-        return None  # the process has ended
+        return 0.0, 0  # the process has ended
     for task in tasks:
         try:
             with open(f"/proc/{pid}/task/{task}/schedstat") as f:
-                total += int(f.read().split()[0])
+                fields = f.read().split()
         except OSError:
-            pass  # the thread has just ended
-    return total / 1e9
+            continue  # the thread has just ended
+        seconds += int(fields[0])
+        runs += int(fields[2])
+    return seconds / 1e9, runs
 
 
 def prefix_processes(prefix):
@@ -131,8 +134,12 @@ def prefix_processes(prefix):
     return found
 
 
-def cpu_by_role(pids):
-    return {role: sum(cpu_seconds(pid) or 0.0 for pid in group) for role, group in pids.items()}
+def counts_by_role(pids):
+    totals = {}
+    for role, group in pids.items():
+        counts = [scheduler_counts(pid) for pid in group]
+        totals[role] = (sum(c[0] for c in counts), sum(c[1] for c in counts))
+    return totals
 
 
 # --- Tapes -----------------------------------------------------------------------
@@ -261,21 +268,24 @@ def measure_idle(exe, seconds):
         pids = prefix_processes(os.path.realpath(PREFIX))
         if "kestrel.exe" not in pids or "wineserver" not in pids:
             raise BenchError(f"kestrel.exe or the wineserver not found: {pids}")
-        before = cpu_by_role(pids)
+        before = counts_by_role(pids)
         began = time.monotonic()
         time.sleep(seconds)
-        after = cpu_by_role(pids)
+        after = counts_by_role(pids)
         elapsed = time.monotonic() - began
         alive = session.program.poll() is None
         load = os.getloadavg()[0]
         session.serve()  # the session still answers after the wait, and ends
     if not alive:
         raise BenchError("the program ended during the idle wait")
-    shares = {role: round(100.0 * (after[role] - before[role]) / elapsed, 3) for role in pids}
+    shares = {role: round(100.0 * (after[role][0] - before[role][0]) / elapsed, 3)
+              for role in pids}
+    wakeups = {role: round((after[role][1] - before[role][1]) / elapsed) for role in pids}
     return {
         "load_average_1min": round(load, 2),
         "seconds": round(elapsed, 3),
         "percent_of_a_core": shares,
+        "scheduled_in_per_s": wakeups,
         "kestrel_plus_wineserver_percent": round(
             shares["kestrel.exe"] + shares["wineserver"], 3),
     }
@@ -330,6 +340,9 @@ def print_summary(results):
         print(f"Idle session, {idle['seconds']:.1f} s (load {idle['load_average_1min']}): "
               f"kestrel.exe + wineserver "
               f"{idle['kestrel_plus_wineserver_percent']:.3f}% of a core ({detail})")
+        runs = idle["scheduled_in_per_s"]
+        print(f"  scheduled in per second: kestrel.exe {runs['kestrel.exe']}, "
+              f"wineserver {runs['wineserver']}")
 
 
 def main():
