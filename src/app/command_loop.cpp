@@ -53,7 +53,7 @@ void CommandLoop::SendEndByte(serial::PortHandle port) {
 std::optional<char> CommandLoop::WAITCOMMAND() {
     // Each pass tests the key, looks at the buffer and handles pending messages,
     // which is where received bytes arrive; then it sleeps until the next message
-    // (a received byte, a key) or for at most 10 ms, never spinning.
+    // (a received byte, a key) or for at most 20 ms, never spinning.
     std::optional<char> command;
     while (!EscHeld() && !WindowEnded()) {
         command = GETCHAR();

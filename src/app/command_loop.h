@@ -18,8 +18,9 @@ inline constexpr char kEndByte = 0x09;
 inline constexpr int kVkEscape = 27;
 inline constexpr int kBlockPauseMs = 10;
 // How long the wait sleeps at most when no message arrives: Esc is polled at least
-// this often, and received bytes wake it at once.
-inline constexpr int kIdleWaitMs = 10;
+// this often, and received bytes and keys pressed in the session window wake it
+// at once.
+inline constexpr int kIdleWaitMs = 20;
 inline constexpr std::size_t kMaxWriteBytes = 16384;  // also the port's output queue
 
 inline constexpr std::string_view kWaitingLine = "Waiting command (ESC to exit)...";
@@ -32,7 +33,7 @@ inline constexpr std::string_view kWaitingLine = "Waiting command (ESC to exit).
 // Everything runs on the window thread, inside the window's first paint: the wait
 // keeps every window alive by pumping messages, and received bytes reach the
 // ReceiveBuffer only from inside that pumping, so no lock is needed. Between
-// passes the wait sleeps until a message arrives (at most 10 ms), so waiting costs
+// passes the wait sleeps until a message arrives (at most 20 ms), so waiting costs
 // no processor time. Once the window has been ended, by any path, the loop stops
 // as an Esc would: the remote gets the end byte (unless it just had one), and the
 // session never lives on without its window.

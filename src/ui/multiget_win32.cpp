@@ -63,13 +63,32 @@ void TMultiGet::Initiate(HWND dialog) {
         return;
     }
     SendMsg(EM_LIMITTEXT, static_cast<WPARAM>(nLen), 0);
-    SetWindowTextA(hWnd, DisplayableText(VarGet()).c_str());
+    Show(DisplayableText(VarGet()));
 }
 
 void TMultiGet::Refresh() {
-    if (hWnd != nullptr && bSetGet.get) {
-        SetWindowTextA(hWnd, DisplayableText(VarGet()).c_str());
+    if (hWnd == nullptr || !bSetGet.get) {
+        return;
     }
+    std::string text = DisplayableText(VarGet());
+    const bool only_appended = lReadOnly && !shown_.empty() && text.size() > shown_.size() &&
+                               text.compare(0, shown_.size(), shown_) == 0;
+    if (!only_appended) {
+        Show(std::move(text));
+        return;
+    }
+    // A log only grows: appending the new lines gives the same text as rewriting it
+    // whole, without the control laying out the whole log again for every line.
+    const std::string added = text.substr(shown_.size());
+    const auto end = static_cast<WPARAM>(GetWindowTextLengthA(hWnd));
+    SendMsg(EM_SETSEL, end, static_cast<LPARAM>(end));
+    SendMsg(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
+    shown_ = std::move(text);
+}
+
+void TMultiGet::Show(std::string text) {
+    SetWindowTextA(hWnd, text.c_str());
+    shown_ = std::move(text);
 }
 
 void TMultiGet::GoBottom() {
@@ -79,7 +98,9 @@ void TMultiGet::GoBottom() {
     SendMsg(EM_LINESCROLL, 0, lines);
 }
 
-int TMultiGet::GetPos() const { return LOWORD(SendMsg(EM_GETSEL)); }
+int TMultiGet::GetPos() const {
+    return LOWORD(SendMsg(EM_GETSEL));
+}
 
 EventResult TMultiGet::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {

@@ -32,7 +32,7 @@ struct MultiGetOptions {
 // creator. The session window's log is one, read-only: the user can look at,
 // scroll, select and copy the text, never change it.
 class TMultiGet : public TControl {
-public:
+  public:
     explicit TMultiGet(const MultiGetOptions& options);
 
     bool lReadOnly = false;
@@ -59,8 +59,11 @@ public:
     EventResult LostFocus(HWND next) override;
     EventResult LButtonDown(int row, int column, WPARAM flags) override;
 
-private:
+  private:
     void Changed(int key, LPARAM flags);
+    void Show(std::string text);  // replaces the whole text of the window
+
+    std::string shown_;  // what the window shows, as last set by the program
 };
 
 }  // namespace kestrel::ui
