@@ -343,6 +343,16 @@ _KEY_NAMES = {".": "period", " ": "space", "-": "minus", "_": "underscore",
               "\\": "backslash", "/": "slash", ":": "colon", ";": "semicolon"}
 
 
+def desktop_from_environment():
+    """A started WineDesktop for a group of tests, configured by the test run's
+    environment: KESTREL_WINE_RUN, WINEPREFIX and KESTREL_E2E_SCREENSHOTS. The caller
+    closes it (desk.close())."""
+    desk = WineDesktop(wine_run=os.environ["KESTREL_WINE_RUN"], prefix=os.environ["WINEPREFIX"],
+                       screenshots=os.environ.get("KESTREL_E2E_SCREENSHOTS"))
+    desk.__enter__()
+    return desk
+
+
 def temporary_folder(prefix="kestrel-e2e-"):
     """A fresh folder that a test may fill; remove it with shutil.rmtree."""
     return tempfile.mkdtemp(prefix=prefix)

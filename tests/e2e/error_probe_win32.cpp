@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <string>
 
+#include "e2e/probe_report.h"
 #include "common/startup_procedures_win32.h"
 #include "errors/errorsys_win32.h"
 #include "errors/program_run.h"
@@ -29,36 +30,7 @@ namespace {
 
 using namespace kestrel;
 
-class Report {
-  public:
-    explicit Report(const char* path) : file_(std::fopen(path, "wb")) {}
-    Report(const Report&) = delete;
-    Report& operator=(const Report&) = delete;
-    ~Report() {
-        if (file_ != nullptr) {
-            std::fclose(file_);
-        }
-    }
-    void Line(const std::string& name, const std::string& value) {
-        if (file_ != nullptr) {
-            std::fprintf(file_, "%s=%s\n", name.c_str(), value.c_str());
-            std::fflush(file_);
-        }
-    }
-
-  private:
-    std::FILE* file_;
-};
-
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char byte : bytes) {
-        hex += digits[byte >> 4];
-        hex += digits[byte & 15];
-    }
-    return hex;
-}
+using Report = kestrel::testing::ProbeReport;
 
 // The platform's handler services, with the shell call reported instead of made.
 class ProbeServices final : public errors::ErrorHandlerServices {
@@ -71,7 +43,7 @@ class ProbeServices final : public errors::ErrorHandlerServices {
         return platform_.Ask(text);
     }
     std::string ProgramPath() override { return platform_.ProgramPath(); }
-    void OpenWithShell(const std::string& address) override { report_.Line("mail", Hex(address)); }
+    void OpenWithShell(const std::string& address) override { report_.Bytes("mail", address); }
     void SetNetworkError() override { platform_.SetNetworkError(); }
     void PostQuit() override {
         report_.Line("step", "quit");

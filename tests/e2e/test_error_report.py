@@ -16,7 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from winedesk import Report, WineDesktop, exit_cleanly_on_sigterm, temporary_folder
+from winedesk import Report, desktop_from_environment, exit_cleanly_on_sigterm, temporary_folder
 
 PROBE = os.environ.get("KESTREL_ERROR_PROBE", "")
 BOX_TITLE = "^Attenzione$"
@@ -29,10 +29,7 @@ MAIL_HEAD = b"mailto:?subject=Rapporto di errore&body=Applicazione: "
 class FinalReportUnderWine(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.desk = WineDesktop(
-            wine_run=os.environ["KESTREL_WINE_RUN"], prefix=os.environ["WINEPREFIX"],
-            screenshots=os.environ.get("KESTREL_E2E_SCREENSHOTS"))
-        cls.desk.__enter__()
+        cls.desk = desktop_from_environment()
 
     @classmethod
     def tearDownClass(cls):

@@ -21,7 +21,7 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 import remote_sim  # noqa: E402
 import tapfile  # noqa: E402
 import wine_ports  # noqa: E402
-from winedesk import (WineDesktop, exit_cleanly_on_sigterm, temporary_folder,  # noqa: E402
+from winedesk import (desktop_from_environment, exit_cleanly_on_sigterm, temporary_folder,  # noqa: E402
                       windows_path)
 
 KESTREL = os.environ.get("KESTREL_EXE", "")
@@ -91,9 +91,7 @@ class KestrelSession(unittest.TestCase):
         subprocess.run([wine_run, "--prepare"], check=True, timeout=300,
                        stdin=subprocess.DEVNULL)
         wine_ports.map_ports(wine_run, prefix, {"COM1": cls.link, "COM3": cls.link3})
-        cls.desk = WineDesktop(wine_run=wine_run, prefix=prefix,
-                               screenshots=os.environ.get("KESTREL_E2E_SCREENSHOTS"))
-        cls.desk.__enter__()
+        cls.desk = desktop_from_environment()
 
     @classmethod
     def tearDownClass(cls):

@@ -15,8 +15,8 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from winedesk import (Report, WineDesktop, exit_cleanly_on_sigterm, temporary_folder,
-                      windows_path)
+from winedesk import (Report, desktop_from_environment, exit_cleanly_on_sigterm,
+                      temporary_folder, windows_path)
 
 PROBE = os.environ.get("KESTREL_UI_PROBE", "")
 DIALOG_TITLE = "^Seleziona file da inviare$"
@@ -32,10 +32,7 @@ def same_path(a, b):
 class DialogsUnderWine(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.desk = WineDesktop(
-            wine_run=os.environ["KESTREL_WINE_RUN"], prefix=os.environ["WINEPREFIX"],
-            screenshots=os.environ.get("KESTREL_E2E_SCREENSHOTS"))
-        cls.desk.__enter__()
+        cls.desk = desktop_from_environment()
 
     @classmethod
     def tearDownClass(cls):

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/probe_report.h"
 #include "common/popmsg.h"
 #include "ui/current_dir.h"
 #include "ui/file_dialog.h"
@@ -29,38 +30,7 @@ namespace {
 
 using kestrel::common::PopAnswer;
 
-class Report {
-  public:
-    explicit Report(const char* path) : file_(std::fopen(path, "wb")) {}
-    Report(const Report&) = delete;
-    Report& operator=(const Report&) = delete;
-    ~Report() {
-        if (file_ != nullptr) {
-            std::fclose(file_);
-        }
-    }
-    bool ok() const { return file_ != nullptr; }
-
-    void Line(const std::string& name, const std::string& value) {
-        std::lock_guard<std::mutex> hold(lock_);
-        std::fprintf(file_, "%s=%s\n", name.c_str(), value.c_str());
-        std::fflush(file_);
-    }
-    void Bytes(const std::string& name, const std::string& bytes) { Line(name, Hex(bytes)); }
-
-  private:
-    static std::string Hex(const std::string& bytes) {
-        static const char digits[] = "0123456789abcdef";
-        std::string hex;
-        for (unsigned char byte : bytes) {
-            hex += digits[byte >> 4];
-            hex += digits[byte & 15];
-        }
-        return hex;
-    }
-    std::FILE* file_;
-    std::mutex lock_;
-};
+using Report = kestrel::testing::ProbeReport;
 
 std::string CurrentDirectory() {
     char buffer[MAX_PATH] = {};
