@@ -8,7 +8,8 @@
 namespace kestrel::ui {
 
 Binding BindTo(std::string& variable) {
-    return {[&variable] { return variable; }, [&variable](std::string value) { variable = std::move(value); }};
+    return {[&variable] { return variable; },
+            [&variable](std::string value) { variable = std::move(value); }};
 }
 
 int NextControlId() {
@@ -30,6 +31,18 @@ void TControl::Attach(TDialog& owner) {
     owner.aControls.push_back(this);
     if (hWnd != nullptr) {
         Initiate(owner.hWnd);
+    }
+}
+
+void TControl::Place(const Placement& where) {
+    nTop = where.top;
+    nLeft = where.left;
+    nBottom = where.top + where.height - 1;
+    nRight = where.left + where.width - 1;
+    nId = where.resource_id.value_or(NextControlId());
+    TDialog* owner = where.owner != nullptr ? where.owner : Framework().default_window;
+    if (owner != nullptr) {
+        Attach(*owner);
     }
 }
 
@@ -97,7 +110,7 @@ EventResult TControl::Colors(HDC dc) {
 EventResult TControl::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case kFwClick:
-            return Click();
+            return Click(HIWORD(wparam));
         case kFwColors:
             return Colors(reinterpret_cast<HDC>(wparam));
         case WM_PAINT:

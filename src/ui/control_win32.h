@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "ui/gdi_object_win32.h"
@@ -22,13 +23,25 @@ struct Binding {
 // Binds a control to a string variable that outlives it.
 Binding BindTo(std::string& variable);
 
+// Where a control goes: a box in pixels inside an owner dialog built in memory, or
+// the identifier of an item of the owner's dialog resource, which the control then
+// takes over when the dialog initialises.
+struct Placement {
+    int top = 0;
+    int left = 0;
+    int width = 0;
+    int height = 0;
+    class TDialog* owner = nullptr;  // default: the dialog built last
+    std::optional<int> resource_id;
+};
+
 // The next control identifier: 101, 102, ... up to 30000, then 100 again.
 int NextControlId();
 
 // What every control of the framework shares: its identifier inside the owner
 // dialog, its binding, its colours, and the default key handling.
 class TControl : public TWindow {
-public:
+  public:
     int nId = 0;
     Binding bSetGet;
     COLORREF nClrText = 0;
@@ -51,6 +64,7 @@ public:
 
     // The control's item in the owner's in-memory dialog template.
     virtual std::string TemplateClass() const = 0;
+    virtual std::string TemplateCaption() const { return {}; }
 
     // Runs when the owner dialog initialises: finds the control's window by its
     // identifier (error "Non defined Id" when it is not there), enables and links
@@ -67,21 +81,28 @@ public:
         }
     }
 
+    // The owner passes on a notification of this control (WM_NOTIFY).
+    virtual EventResult Notify(const NMHDR& /*header*/) { return EventResult::None(); }
+
     // Sets the colours the control is drawn in.
     void SetColor(COLORREF text, COLORREF pane);
 
     EventResult HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) override;
     EventResult KeyDown(int key, LPARAM flags) override;
 
-protected:
+  protected:
     // Places a newly built control: attached to the owner's template when the owner
     // has no window yet, created at once otherwise.
     void Attach(TDialog& owner);
+    // Takes the box and identifier of `where` (a new identifier unless it names a
+    // resource item) and attaches the control to its owner.
+    void Place(const Placement& where);
     virtual EventResult Colors(HDC dc);
-    virtual EventResult Click() { return EventResult::None(); }
+    // The owner passes on a command of this control (its notification code).
+    virtual EventResult Click(int /*notification*/) { return EventResult::None(); }
 
-private:
-    Brush pane_brush_;              // the background brush, made for nClrPane on first use
+  private:
+    Brush pane_brush_;  // the background brush, made for nClrPane on first use
     COLORREF pane_brush_colour_ = 0;
 };
 

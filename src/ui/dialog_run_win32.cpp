@@ -19,7 +19,7 @@ namespace {
 
 // Global memory for the template, locked while the platform reads it.
 class TemplateMemory {
-public:
+  public:
     explicit TemplateMemory(const std::vector<std::uint8_t>& bytes)
         : memory_(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes.size() + 4)) {
         if (memory_ != nullptr) {
@@ -41,14 +41,14 @@ public:
     }
     const DLGTEMPLATE* get() const { return static_cast<const DLGTEMPLATE*>(locked_); }
 
-private:
+  private:
     HGLOBAL memory_;
     void* locked_ = nullptr;
 };
 
 // The object's slot on the pending-dialog stack for the span of one modal run.
 class PendingSlot {
-public:
+  public:
     explicit PendingSlot(TDialog& dialog) {
         FrameworkState& fw = Framework();
         if (fw.pending_cursor > 0) {
@@ -67,19 +67,19 @@ public:
         }
     }
 
-private:
+  private:
     bool pushed_ = false;
 };
 
 // The loop-running flag is set for the span of a modal run, then restored.
 class LoopRunning {
-public:
+  public:
     LoopRunning() : previous_(Framework().loop_running) { Framework().loop_running = true; }
     LoopRunning(const LoopRunning&) = delete;
     LoopRunning& operator=(const LoopRunning&) = delete;
     ~LoopRunning() { Framework().loop_running = previous_; }
 
-private:
+  private:
     bool previous_;
 };
 
@@ -107,19 +107,50 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
     }
     FrameworkState& fw = Framework();
     const LPARAM third = message == WM_INITDIALOG ? reinterpret_cast<LPARAM>(hwnd) : lparam;
-    EventResult result =
-        fw.failure.Guard([&] { return dialog->HandleEvent(message, wparam, third); },
-                         EventResult::None());
+    EventResult result = fw.failure.Guard(
+        [&] { return dialog->HandleEvent(message, wparam, third); }, EventResult::None());
     if (fw.failure.pending()) {
         EndDialog(hwnd, IDCANCEL);  // the failure escapes past this run
         return 0;
     }
-    if (message == WM_QUERYENDSESSION && result.IsNumber()) {
+    if ((message == WM_QUERYENDSESSION || message == WM_SETCURSOR) && result.IsNumber()) {
         // The platform reads a dialog's real answer from the message-result word.
         SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, result.number());
         return TRUE;
     }
     return result.ForDialog();
+}
+
+// The modeless dialogs' own procedure, until the object links the window: it hides
+// the window on initialisation and ends it on IDOK or IDCANCEL; everything else is
+// left to the platform.
+INT_PTR CALLBACK MinimalDialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        ShowWindow(hwnd, SW_HIDE);
+        return TRUE;
+    }
+    if (message == WM_COMMAND && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
+        EndDialog(hwnd, LOWORD(wparam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// One modal run of `dialog`: loop-running flag set, the object on the pending stack,
+// the platform's run, then any failure kept by a handler raised again here.
+template <typename Run>
+INT_PTR RunModal(TDialog& dialog, Run&& run) {
+    PendingSlot slot(dialog);
+    INT_PTR result = run(&DialogProc);
+    Framework().failure.Rethrow();
+    return result;
+}
+
+HWND ShownHidden(HWND window) {
+    if (window != nullptr) {
+        ShowWindow(window, SW_HIDE);
+    }
+    return window;
 }
 
 }  // namespace
@@ -129,14 +160,35 @@ INT_PTR DIALOGBOXINDIRECT(HINSTANCE instance, const std::vector<std::uint8_t>& d
     LoopRunning loop;
     HCURSOR previous_cursor = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
     TemplateMemory memory(dialog_template);
-    PendingSlot slot(dialog);
     SetCursor(previous_cursor);
     if (memory.get() == nullptr) {
         return -1;
     }
-    INT_PTR result = DialogBoxIndirectParamA(instance, memory.get(), owner, &DialogProc, 0);
-    Framework().failure.Rethrow();
-    return result;
+    return RunModal(dialog, [&](DLGPROC procedure) {
+        return DialogBoxIndirectParamA(instance, memory.get(), owner, procedure, 0);
+    });
+}
+
+INT_PTR DIALOGBOX(HINSTANCE instance, const std::string& resource, HWND owner, TDialog& dialog) {
+    LoopRunning loop;
+    return RunModal(dialog, [&](DLGPROC procedure) {
+        return DialogBoxParamA(instance, resource.c_str(), owner, procedure, 0);
+    });
+}
+
+HWND CREATEDLGINDIRECT(HINSTANCE instance, const std::vector<std::uint8_t>& dialog_template,
+                       HWND owner) {
+    TemplateMemory memory(dialog_template);
+    if (memory.get() == nullptr) {
+        return nullptr;
+    }
+    return ShownHidden(
+        CreateDialogIndirectParamA(instance, memory.get(), owner, &MinimalDialogProc, 0));
+}
+
+HWND CREATEDLG(HINSTANCE instance, const std::string& resource, HWND owner) {
+    return ShownHidden(
+        CreateDialogParamA(instance, resource.c_str(), owner, &MinimalDialogProc, 0));
 }
 
 }  // namespace kestrel::ui

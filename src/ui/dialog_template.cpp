@@ -5,7 +5,7 @@ namespace kestrel::ui {
 namespace {
 
 class TemplateWriter {
-public:
+  public:
     void Word(std::uint16_t value) {
         bytes_.push_back(static_cast<std::uint8_t>(value & 0xFF));
         bytes_.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -33,7 +33,7 @@ public:
     }
     std::vector<std::uint8_t> Take() { return std::move(bytes_); }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
 };
 
@@ -43,7 +43,8 @@ std::int16_t Units(int pixels, int factor, int base) {
 
 }  // namespace
 
-DialogUnitBox DialogUnitsOf(const PixelBox& box, int owner_left, int owner_top, DialogBaseUnits units) {
+DialogUnitBox DialogUnitsOf(const PixelBox& box, int owner_left, int owner_top,
+                            DialogBaseUnits units) {
     DialogUnitBox out;
     out.x = Units(box.left - owner_left, 4, units.horizontal);
     out.y = Units(box.top - owner_top, 8, units.vertical);

@@ -29,7 +29,8 @@ struct DialogUnitBox {
 };
 
 // The dialog's box relative to its owner's top-left corner (0, 0 without owner).
-DialogUnitBox DialogUnitsOf(const PixelBox& box, int owner_left, int owner_top, DialogBaseUnits units);
+DialogUnitBox DialogUnitsOf(const PixelBox& box, int owner_left, int owner_top,
+                            DialogBaseUnits units);
 
 // A control's box: the same rule with twice the factors.
 DialogUnitBox ItemUnitsOf(const PixelBox& box, DialogBaseUnits units);

@@ -14,8 +14,12 @@ namespace kestrel::ui {
 namespace {
 
 // Rows and columns to pixels, for dialogs not given in pixels.
-int RowToPixels(int row) { return static_cast<int>(row * 15.1); }
-int ColumnToPixels(int column) { return static_cast<int>(column * 7.9); }
+int RowToPixels(int row) {
+    return static_cast<int>(row * 15.1);
+}
+int ColumnToPixels(int column) {
+    return static_cast<int>(column * 7.9);
+}
 
 std::string RightTrimmed(std::string text) {
     while (!text.empty() && text.back() == ' ') {
@@ -29,8 +33,8 @@ std::u16string Utf16(const std::string& text, UINT code_page) {
     if (text.empty()) {
         return {};
     }
-    int length = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
-                                     nullptr, 0);
+    int length =
+        MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), wide.data(),
                         length);
@@ -39,7 +43,8 @@ std::u16string Utf16(const std::string& text, UINT code_page) {
 
 DialogBaseUnits BaseUnits() {
     LONG units = GetDialogBaseUnits();
-    return {std::max(1, static_cast<int>(LOWORD(units))), std::max(1, static_cast<int>(HIWORD(units)))};
+    return {std::max(1, static_cast<int>(LOWORD(units))),
+            std::max(1, static_cast<int>(HIWORD(units)))};
 }
 
 }  // namespace
@@ -70,6 +75,9 @@ TDialog::TDialog(const DialogOptions& options) {
 }
 
 TDialog::~TDialog() {
+    if (!lModal && hWnd != nullptr && IsWindow(hWnd)) {
+        DestroyWindow(hWnd);  // a modeless window never outlives its object
+    }
     FrameworkState& fw = Framework();
     if (fw.default_window == this) {
         fw.default_window = nullptr;
@@ -119,6 +127,7 @@ std::vector<std::uint8_t> TDialog::Template() const {
                                               static_cast<std::int16_t>(box.bottom - box.top + 1)}
                               : ItemUnitsOf(box, units);
         item.class_name = Utf16(control->TemplateClass(), CP_ACP);
+        item.caption = Utf16(control->TemplateCaption(), CP_ACP);
         items.push_back(std::move(item));
     }
     return BuildDialogTemplate(header, items);
@@ -144,7 +153,7 @@ void TDialog::Activate(const ActivateOptions& options) {
 
     lCentered = options.centered;
     lCenterInWnd = options.center_in_owner;
-    lModal = true;
+    lModal = options.modal;
     bWhen = options.when;
     bValid = options.valid;
     bInit = options.init;
@@ -159,16 +168,69 @@ void TDialog::Activate(const ActivateOptions& options) {
         return;
     }
 
+    if (lModal) {
+        ActivateModal(owner);
+    } else {
+        ActivateModeless(owner);
+    }
+}
+
+void TDialog::ActivateModal(HWND owner) {
     struct Hidden {
         TDialog& dialog;
         ~Hidden() { dialog.lVisible = false; }
     } hidden{*this};
-    INT_PTR result = DIALOGBOXINDIRECT(GetModuleHandleA(nullptr), Template(), owner, *this);
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    INT_PTR result = cResName.empty() ? DIALOGBOXINDIRECT(instance, Template(), owner, *this)
+                                      : DIALOGBOX(instance, cResName, owner, *this);
     nResult = static_cast<int>(static_cast<std::uint16_t>(result));
     if (*nResult == 65535) {
         RaiseFrameworkError(FrameworkError::kCannotCreateDialog,
                             DialogOperation(cResName, cCaption));
     }
+}
+
+namespace {
+
+void NoMoreModelessDialogs() {
+    MessageBoxA(GetActiveWindow(), "Not possible to create more non-modal Dialogs", "Alert",
+                MB_OK | MB_ICONEXCLAMATION);
+}
+
+}  // namespace
+
+void TDialog::ActivateModeless(HWND owner) {
+    ModelessList& modeless = Framework().modeless;
+    const bool listed = !aControls.empty();  // only a dialog with controls navigates
+    if (listed && !modeless.CanRegister()) {
+        lVisible = false;
+        NoMoreModelessDialogs();
+        return;
+    }
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    HWND window = cResName.empty() ? CREATEDLGINDIRECT(instance, Template(), owner)
+                                   : CREATEDLG(instance, cResName, owner);
+    if (window == nullptr) {
+        lVisible = false;
+        RaiseFrameworkError(FrameworkError::kCannotCreateDialog,
+                            DialogOperation(cResName, cCaption));
+        return;
+    }
+    if (listed && !modeless.Register(reinterpret_cast<ModelessList::Handle>(window))) {
+        DestroyWindow(window);  // not bound yet: nothing else knows the window
+        lVisible = false;
+        NoMoreModelessDialogs();
+        return;
+    }
+    if (Initiate(nullptr, window).IsTrue() && hWnd != nullptr) {
+        SetFocus(hWnd);
+    }
+    if (hWnd == nullptr || nResult.has_value()) {
+        return;  // ended while initialising
+    }
+    lVisible = true;
+    ShowWindow(hWnd, SW_SHOWNA);
+    InvalidateRect(hWnd, nullptr, TRUE);
 }
 
 EventResult TDialog::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -179,6 +241,21 @@ EventResult TDialog::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
             return Display();
         case WM_PRINTCLIENT:
             return EventResult::Number(1);
+        case WM_SETCURSOR:
+            return SetCursorShape(lparam);
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+            TControl* control = ControlWithId(static_cast<int>(header->idFrom));
+            return control != nullptr ? control->Notify(*header) : EventResult::None();
+        }
+        case WM_COMMAND:
+            if (!lModal) {
+                // A modeless dialog claims what it handled: its platform procedure
+                // would otherwise end it on IDOK or IDCANCEL behind bValid's back.
+                EventResult handled = Command(wparam, lparam);
+                return handled.IsTrue() ? EventResult::Number(0) : handled;
+            }
+            return Command(wparam, lparam);
         default:
             return TWindow::HandleEvent(message, wparam, lparam);
     }
@@ -203,6 +280,9 @@ EventResult TDialog::Initiate(HWND, HWND dialog) {
         SetWindowPos(hWnd, nullptr, nLeft, nTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     SetWindowTextA(hWnd, cCaption.c_str());
+    if (!cResName.empty()) {
+        nStyle = static_cast<DWORD>(GetWindowLongPtrA(hWnd, GWL_STYLE));
+    }
     PostMessageA(hWnd, WM_KEYDOWN, VK_TAB, 0);
 
     bool default_focus = true;
@@ -216,7 +296,17 @@ EventResult TDialog::Initiate(HWND, HWND dialog) {
     return EventResult::Logical(default_focus);
 }
 
-bool TDialog::CentresOnOwner() const { return Framework().center_on_parent || lCenterInWnd; }
+EventResult TDialog::SetCursorShape(LPARAM hit_test) {
+    if (oCursor == nullptr || LOWORD(hit_test) != HTCLIENT) {
+        return EventResult::None();
+    }
+    SetCursor(oCursor);
+    return EventResult::Number(TRUE);
+}
+
+bool TDialog::CentresOnOwner() const {
+    return Framework().center_on_parent || lCenterInWnd;
+}
 
 EventResult TDialog::Display() {
     PAINTSTRUCT ps;
@@ -235,6 +325,14 @@ EventResult TDialog::Display() {
 
 bool TDialog::End(std::optional<int> result) {
     const int value = result.value_or(2);
+    if (!lModal) {
+        // The close request is decided when it arrives (Close).
+        if (hWnd != nullptr) {
+            PostMessageA(hWnd, WM_CLOSE, static_cast<WPARAM>(value), 0);
+        }
+        SYSREFRESH();
+        return true;
+    }
     if (bValid && !bValid(*this)) {
         return false;
     }
@@ -303,9 +401,18 @@ EventResult TDialog::SysCommand(WPARAM type, LPARAM) {
     return EventResult::None();
 }
 
-EventResult TDialog::Close(WPARAM) {
-    // A modal dialog leaves WM_CLOSE to the platform, which turns it into IDCANCEL.
-    return EventResult::None();
+EventResult TDialog::Close(WPARAM result) {
+    if (lModal) {
+        // A modal dialog leaves WM_CLOSE to the platform, which turns it into IDCANCEL.
+        return EventResult::None();
+    }
+    if (bValid && !bValid(*this)) {
+        return EventResult::Number(0);  // refused: nothing happens
+    }
+    nResult = static_cast<int>(result);
+    lVisible = false;
+    DestroyWindow(hWnd);
+    return EventResult::Number(0);
 }
 
 EventResult TDialog::ReSize(WPARAM, int, int) {
@@ -321,6 +428,10 @@ EventResult TDialog::QueryEndSession() {
 }
 
 EventResult TDialog::Destroy() {
+    if (!lModal) {
+        Framework().modeless.Deregister(reinterpret_cast<ModelessList::Handle>(hWnd));
+        lVisible = false;
+    }
     TWindow::Destroy();
     return EventResult::None();
 }

@@ -17,16 +17,16 @@ namespace kestrel::ui {
 struct DialogOptions {
     int top = 0;
     int left = 0;
-    int bottom = 10;   // rows, unless pixels
-    int right = 40;    // columns, unless pixels
+    int bottom = 10;  // rows, unless pixels
+    int right = 40;   // columns, unless pixels
     std::string caption;
-    std::string resource_name;  // empty: the template is built in memory
+    std::string resource_name;   // empty: the template is built in memory
     std::optional<DWORD> style;  // default: modal frame, popup, caption, system menu
     TWindow* owner = nullptr;
-    bool pixels = false;         // the coordinates are pixels
-    int width = 0;               // a width or height makes the coordinates pixels:
-    int height = 0;              // 0, 0, height, width
-    bool true_pixel = false;     // controls' boxes are not converted to dialog units
+    bool pixels = false;      // the coordinates are pixels
+    int width = 0;            // a width or height makes the coordinates pixels:
+    int height = 0;           // 0, 0, height, width
+    bool true_pixel = false;  // controls' boxes are not converted to dialog units
 };
 
 // Options of a run; what is left out keeps the default shown.
@@ -37,6 +37,9 @@ struct ActivateOptions {
     std::function<bool(class TDialog&)> when;  // not true: no window is made
     bool resize16 = false;
     bool center_in_owner = false;
+    // False: the dialog is modeless; Activate shows it and returns at once, and it
+    // lives on, pumped by the caller's loops, until it is ended or destroyed.
+    bool modal = true;
 };
 
 inline constexpr DWORD kDefaultDialogStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
@@ -48,8 +51,17 @@ inline constexpr DWORD kDefaultDialogStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTI
 // before it shows, bStart once right after the first paint (inside the paint
 // handling: a long-running start callback pumps messages itself), bValid on every
 // request to end the dialog.
+//
+// A modeless dialog (ActivateOptions::modal false) is created hidden, entered in
+// the window table and, when it has controls, in the modeless dialog list that the
+// message pump offers keyboard navigation to; it is shown without being activated
+// and Activate returns. Its End posts a close request; the close consults bValid and
+// destroys the window. Destroying the object destroys a window still open.
+//
+// A dialog with a resource name is built from that dialog resource of the program;
+// its controls bind to the resource's items by identifier.
 class TDialog : public TWindow {
-public:
+  public:
     explicit TDialog(const DialogOptions& options = {});
     ~TDialog() override;
 
@@ -60,24 +72,26 @@ public:
     std::function<bool(TDialog&)> bInit;
     std::function<bool(TDialog&)> bValid;
     std::function<bool(TDialog&)> bWhen;
-    std::function<void()> bStart;      // run once, at the first paint, then cleared
-    std::optional<int> nResult = 0;    // the end value; empty during the run
+    std::function<void()> bStart;    // run once, at the first paint, then cleared
+    std::optional<int> nResult = 0;  // the end value; empty during the run
     bool lModal = true;
     bool lCentered = false;
     bool lCenterInWnd = false;
     bool lResize16 = false;
     bool lModify = true;
-    std::optional<bool> lHelpIcon;     // empty or true: the context-help button is added
+    std::optional<bool> lHelpIcon;  // empty or true: the context-help button is added
     bool lVisible = false;
     bool lValidating = false;
     int nLastKey = 0;
     bool lTruePixel = false;
-    HFONT oFont = nullptr;             // the dialog's font (the window's, not owned)
-    std::optional<int> Cargo;          // close code of the library's dialogs (1 OK, 2 cancel)
+    HFONT oFont = nullptr;      // the dialog's font (the window's, not owned)
+    std::optional<int> Cargo;   // close code of the library's dialogs (1 OK, 2 cancel)
+    HCURSOR oCursor = nullptr;  // the cursor over the whole window; none: the class's
 
     std::string ClassName() const override { return "TDIALOG"; }
 
-    // Runs the dialog modally; returns when it has closed.
+    // Runs the dialog modally and returns when it has closed; or, modeless, shows it
+    // and returns at once.
     void Activate(const ActivateOptions& options = {});
 
     // Asks to end the dialog with a result (2 when none); bValid may refuse. True
@@ -109,7 +123,10 @@ public:
     // The in-memory template of this dialog and its controls.
     std::vector<std::uint8_t> Template() const;
 
-private:
+  private:
+    void ActivateModal(HWND owner);
+    void ActivateModeless(HWND owner);
+    EventResult SetCursorShape(LPARAM hit_test);
     TControl* ControlWithId(int id) const;
     bool CentresOnOwner() const;
 };

@@ -10,7 +10,7 @@ namespace kestrel::ui {
 // "handled" (1) and anything else "not handled" (0), so the platform's dialog
 // default runs.
 class EventResult {
-public:
+  public:
     static EventResult None() { return EventResult(Kind::kNone, 0); }
     static EventResult Logical(bool value) { return EventResult(Kind::kLogical, value ? 1 : 0); }
     static EventResult Number(LRESULT value) { return EventResult(Kind::kNumber, value); }
@@ -27,7 +27,7 @@ public:
         return IsTrue() ? 1 : 0;
     }
 
-private:
+  private:
     enum class Kind { kNone, kLogical, kNumber };
     EventResult(Kind kind, LRESULT value) : kind_(kind), value_(value) {}
     Kind kind_;

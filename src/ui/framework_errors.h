@@ -12,9 +12,9 @@ namespace kestrel::ui {
 inline constexpr std::string_view kFrameworkSubsystem = "KESTRELUI";
 
 enum class FrameworkError {
-    kNonDefinedId = 1,       // a control's identifier is not in the dialog window
-    kDuplicatedId = 2,       // a control attached twice with the same identifier
-    kCannotCreateDialog = 3, // the platform could not create the dialog
+    kNonDefinedId = 1,        // a control's identifier is not in the dialog window
+    kDuplicatedId = 2,        // a control attached twice with the same identifier
+    kCannotCreateDialog = 3,  // the platform could not create the dialog
 };
 
 // "No: " and the identifier right-aligned in 6 characters.

@@ -33,17 +33,17 @@ struct FrameworkState {
     std::array<PendingDialog, kPendingSlots> pending{};
     int pending_cursor = kPendingSlots;
 
-    ModelessList modeless;        // modeless dialogs offered keyboard navigation
-    bool loop_running = false;    // a framework modal run is in progress (LWRUNNING)
-    HACCEL accelerator = nullptr; // the active accelerator table; none in this program
-    HWND main_window = nullptr;   // the application's main window; none in this program
-    int activations = 0;          // Activate calls in progress
-    int last_control_id = 100;    // the identifier the last control took
-    bool dialog_esc = true;       // SETDIALOGESC: Esc ends a dialog
-    bool center_on_parent = false;  // SETCENTERONPARENT
+    ModelessList modeless;              // modeless dialogs offered keyboard navigation
+    bool loop_running = false;          // a framework modal run is in progress (LWRUNNING)
+    HACCEL accelerator = nullptr;       // the active accelerator table; none in this program
+    HWND main_window = nullptr;         // the application's main window; none in this program
+    int activations = 0;                // Activate calls in progress
+    int last_control_id = 100;          // the identifier the last control took
+    bool dialog_esc = true;             // SETDIALOGESC: Esc ends a dialog
+    bool center_on_parent = false;      // SETCENTERONPARENT
     TDialog* default_window = nullptr;  // where controls built without an owner go
-    PendingFailure failure;       // a failure caught at a callback boundary
-    ULONG_PTR gdiplus_token = 0;  // the run's GDI+ session; 0 when not started
+    PendingFailure failure;             // a failure caught at a callback boundary
+    ULONG_PTR gdiplus_token = 0;        // the run's GDI+ session; 0 when not started
 };
 
 FrameworkState& Framework();

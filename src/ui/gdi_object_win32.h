@@ -9,7 +9,7 @@ namespace kestrel::ui {
 // One GDI object (brush, font, ...) with a single owner that deletes it.
 template <class Handle>
 class GdiObject {
-public:
+  public:
     GdiObject() = default;
     explicit GdiObject(Handle handle) : handle_(handle) {}
     GdiObject(const GdiObject&) = delete;
@@ -29,7 +29,7 @@ public:
     }
     Handle get() const { return handle_; }
 
-private:
+  private:
     Handle handle_ = nullptr;
 };
 

@@ -55,6 +55,8 @@ bool SYSREFRESH() {
     return !quit;
 }
 
-bool LWRUNNING() { return Framework().loop_running; }
+bool LWRUNNING() {
+    return Framework().loop_running;
+}
 
 }  // namespace kestrel::ui

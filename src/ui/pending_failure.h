@@ -12,7 +12,7 @@ namespace kestrel::ui {
 // failure is kept: a second one caught while the first is on its way out is a
 // consequence of it.
 class PendingFailure {
-public:
+  public:
     // Runs `handler`; a failure it throws is kept and `fallback` is returned instead.
     template <class Handler, class Result>
     Result Guard(Handler&& handler, Result fallback) noexcept {
@@ -40,7 +40,7 @@ public:
         }
     }
 
-private:
+  private:
     std::exception_ptr failure_;
 };
 

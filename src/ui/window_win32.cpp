@@ -22,7 +22,7 @@ FrameworkState& Framework() {
 
 // Owns the window table's entries and the subclass procedure.
 class WindowTable {
-public:
+  public:
     static void Enter(TWindow& window) {
         std::vector<TWindow*>& table = Framework().windows;
         std::size_t index = 0;
@@ -85,7 +85,9 @@ public:
     }
 };
 
-TWindow::~TWindow() { WindowTable::Leave(*this); }
+TWindow::~TWindow() {
+    WindowTable::Leave(*this);
+}
 
 void TWindow::Link() {
     if (hWnd != nullptr && !IsLinked()) {
@@ -93,7 +95,9 @@ void TWindow::Link() {
     }
 }
 
-void TWindow::Unlink() { WindowTable::Leave(*this); }
+void TWindow::Unlink() {
+    WindowTable::Leave(*this);
+}
 
 TWindow* LinkedWindow(HWND window) {
     return window == nullptr ? nullptr : WindowTable::Find(window);
@@ -153,22 +157,44 @@ EventResult TWindow::Destroy() {
     return EventResult::None();
 }
 
-EventResult TWindow::ReSize(WPARAM, int, int) { return EventResult::None(); }
-EventResult TWindow::GotFocus(HWND) { return EventResult::None(); }
-EventResult TWindow::LostFocus(HWND) { return EventResult::None(); }
-EventResult TWindow::Paint(HDC) { return EventResult::None(); }
-EventResult TWindow::Close(WPARAM) { return EventResult::None(); }
+EventResult TWindow::ReSize(WPARAM, int, int) {
+    return EventResult::None();
+}
+EventResult TWindow::GotFocus(HWND) {
+    return EventResult::None();
+}
+EventResult TWindow::LostFocus(HWND) {
+    return EventResult::None();
+}
+EventResult TWindow::Paint(HDC) {
+    return EventResult::None();
+}
+EventResult TWindow::Close(WPARAM) {
+    return EventResult::None();
+}
 
 EventResult TWindow::CommNotify(WPARAM wparam, LPARAM lparam) {
     return bCommNotify ? bCommNotify(wparam, lparam) : EventResult::None();
 }
 
-EventResult TWindow::GetDlgCode(WPARAM) { return EventResult::None(); }
-EventResult TWindow::KeyDown(int, LPARAM) { return EventResult::None(); }
-EventResult TWindow::KeyChar(int, LPARAM) { return EventResult::None(); }
-EventResult TWindow::Command(WPARAM, LPARAM) { return EventResult::None(); }
-EventResult TWindow::SysCommand(WPARAM, LPARAM) { return EventResult::None(); }
-EventResult TWindow::QueryEndSession() { return EventResult::None(); }
+EventResult TWindow::GetDlgCode(WPARAM) {
+    return EventResult::None();
+}
+EventResult TWindow::KeyDown(int, LPARAM) {
+    return EventResult::None();
+}
+EventResult TWindow::KeyChar(int, LPARAM) {
+    return EventResult::None();
+}
+EventResult TWindow::Command(WPARAM, LPARAM) {
+    return EventResult::None();
+}
+EventResult TWindow::SysCommand(WPARAM, LPARAM) {
+    return EventResult::None();
+}
+EventResult TWindow::QueryEndSession() {
+    return EventResult::None();
+}
 
 EventResult TWindow::CtlColor(HWND child, HDC dc) {
     // The owner hands the colour request to the control, which knows its colours.
@@ -180,7 +206,9 @@ EventResult TWindow::CtlColor(HWND child, HDC dc) {
     return brush != 0 ? EventResult::Number(brush) : EventResult::None();
 }
 
-EventResult TWindow::LButtonDown(int, int, WPARAM) { return EventResult::None(); }
+EventResult TWindow::LButtonDown(int, int, WPARAM) {
+    return EventResult::None();
+}
 
 void WNDCENTER(HWND window, HWND reference) {
     RECT outer{};

@@ -26,7 +26,7 @@ inline constexpr UINT kFwColors = 2054;  // the owner asks a control for its col
 // the table lives in the window's user-data word. A modal dialog is not linked: its
 // messages arrive through the framework's dialog procedure.
 class TWindow {
-public:
+  public:
     TWindow() = default;
     TWindow(const TWindow&) = delete;
     TWindow& operator=(const TWindow&) = delete;
@@ -73,7 +73,7 @@ public:
     // Sends a message to this object's window.
     LRESULT SendMsg(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) const;
 
-private:
+  private:
     friend class WindowTable;
     std::size_t table_index_ = 0;  // 1-based entry in the window table, 0 when not linked
 };
