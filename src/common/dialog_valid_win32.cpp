@@ -16,7 +16,7 @@ constexpr COLORREF kInvalidPane = 255;  // red
 
 // The validation-in-progress flag, set for the span of one __VALID call.
 class ValidationInProgress {
-public:
+  public:
     ValidationInProgress() { Library().validating = true; }
     ValidationInProgress(const ValidationInProgress&) = delete;
     ValidationInProgress& operator=(const ValidationInProgress&) = delete;
@@ -70,8 +70,7 @@ bool __VALID(ui::TDialog& dialog, bool ask) {
         if (!dialog.lModify) {
             return true;
         }
-        const bool discard =
-            std::get<bool>(POPMSG("Annullo le modifiche?", kPopYesNoDefaultNo));
+        const bool discard = std::get<bool>(POPMSG("Annullo le modifiche?", kPopYesNoDefaultNo));
         if (!discard && focus != nullptr) {
             SetFocus(focus);
         }

@@ -3,8 +3,12 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <variant>
+
+#include "common/wait_window.h"
 
 namespace kestrel::common {
 
@@ -38,6 +42,11 @@ struct LibraryState {
     bool validating = false;
 
     TableSettings tables;
+
+    // The one open please-wait window, or none; and the text it shows (CURMSG),
+    // none while no window is open.
+    std::unique_ptr<WaitBox> wait_window;
+    std::optional<std::string> wait_text;
 
     // The user variables (ACS_USER, ACS_TEMP, ACS_PASSWD, ACS_LEVEL), by name.
     std::map<std::string, UserValue, std::less<>> user_variables;

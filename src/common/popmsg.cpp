@@ -1,5 +1,7 @@
 #include "common/popmsg.h"
 
+#include "common/library_state.h"
+
 namespace kestrel::common {
 
 namespace {
@@ -28,6 +30,38 @@ PopAnswer AnswerOf(int kind, int button) {
     }
 }
 
+void WaitOperation(PopupServices& services, const std::optional<std::string>& text,
+                   std::optional<std::string_view> title, const WaitRequest& wait) {
+    LibraryState& library = Library();
+    if (!text && !wait.lPrint && !wait.lPag) {
+        services.CloseWaitWindow();
+        return;
+    }
+    const std::string message = text.value_or("");
+    if (!library.wait_window) {
+        library.wait_window = services.OpenWaitBox(message, title, wait);
+        if (library.wait_window && !wait.lPrint) {
+            library.wait_text = IsBlankText(message) ? std::string() : message;
+        }
+        return;
+    }
+    WaitBox& box = *library.wait_window;
+    if (wait.lSetMsg || wait.nPos) {
+        if (wait.lSetMsg) {
+            box.SetMsg(message);
+            library.wait_text = message;
+        }
+        if (wait.nPos) {
+            box.SetPos(services.ProgressPosition(*wait.nPos));
+        }
+        return;
+    }
+    if (wait.lPag) {
+        box.SetPag(box.nPag);
+        ++box.nPag;
+    }
+}
+
 }  // namespace
 
 std::optional<PopStyle> PopStyleOf(int kind) {
@@ -49,20 +83,28 @@ std::optional<PopStyle> PopStyleOf(int kind) {
     }
 }
 
-PopAnswer PopMessage(PopupServices& services, std::optional<std::string_view> text, int kind,
-                     std::optional<std::string_view> title) {
-    std::string prepared = PrepareMessageText(
-        text.value_or(""), [&services](std::string_view oem) { return services.OemToAnsi(oem); });
-    services.CloseWaitWindow();
-
+PopAnswer PopMessage(PopupServices& services, std::optional<std::string_view> text,
+                     std::optional<int> kind, std::optional<std::string_view> title,
+                     const WaitRequest& wait) {
+    std::optional<std::string> prepared;
+    if (text) {
+        prepared = PrepareMessageText(
+            *text, [&services](std::string_view oem) { return services.OemToAnsi(oem); });
+    }
     PopAnswer answer;
-    if (std::optional<PopStyle> style = PopStyleOf(kind)) {
+    if (!kind) {
+        WaitOperation(services, prepared, title, wait);
+        services.Refresh();
+        return answer;
+    }
+    services.CloseWaitWindow();
+    if (std::optional<PopStyle> style = PopStyleOf(*kind)) {
         if (style->tone) {
             services.Tone();
         }
         int button = services.ShowMessageBox(
-            prepared, std::string(title.value_or(kPopDefaultTitle)), style->box_style);
-        answer = AnswerOf(kind, button);
+            prepared.value_or(""), std::string(title.value_or(kPopDefaultTitle)), style->box_style);
+        answer = AnswerOf(*kind, button);
     }
     services.Refresh();
     return answer;

@@ -1,15 +1,18 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 
+#include "common/wait_window.h"
+
 namespace kestrel::common {
 
-// POPMSG: the common library's one way of telling the operator something, as a
-// standard modal message box of one of six kinds. (Without a kind, POPMSG drives
-// the please-wait window instead; that window is not part of this library yet.)
+// POPMSG: the common library's one way of telling the operator something: a
+// standard modal message box of one of six kinds, or, called without a kind, the
+// please-wait window (wait_window.h), which it opens, updates and closes.
 
 inline constexpr std::string_view kPopDefaultTitle = "Attenzione";
 
@@ -54,9 +57,16 @@ class PopupServices {
     virtual ~PopupServices() = default;
     // The text converted from the OEM to the ANSI code page.
     virtual std::string OemToAnsi(std::string_view text) = 0;
-    // Closes the open please-wait window, if any, so that a box never stands
-    // behind it. Called for every kind number, shown or not.
+    // Closes the open please-wait window, if any (CloseOpenWaitWindow), so that a
+    // box never stands behind it. Called for every kind number, shown or not.
     virtual void CloseWaitWindow() = 0;
+    // Opens a please-wait window showing `text` (the printing variant when
+    // `request.lPrint`), with a progress bar when `request.nMin` is given.
+    virtual std::unique_ptr<WaitBox> OpenWaitBox(const std::string& text,
+                                                 std::optional<std::string_view> title,
+                                                 const WaitRequest& request) = 0;
+    // The progress bar position to set for `position` on this platform version.
+    virtual int ProgressPosition(int position) = 0;
     // The warning tone: 880 Hz for one tick of 1/18.2 s (about 55 ms).
     virtual void Tone() = 0;
     // Shows the modal box, owned by the window active at the call, and answers the
@@ -67,15 +77,24 @@ class PopupServices {
     virtual void Refresh() = 0;
 };
 
-// POPMSG over any services: prepare the text, close the wait window, sound the
-// tone, show the box, handle pending messages, answer.
-PopAnswer PopMessage(PopupServices& services, std::optional<std::string_view> text, int kind,
-                     std::optional<std::string_view> title);
+// POPMSG over any services. With a kind: prepare the text, close the wait window,
+// sound the tone, show the box, handle pending messages, answer. Without one, the
+// wait window operation that the request and the window's state select:
+//   - no text and neither lPrint nor lPag: close the open window;
+//   - no window open: open one (CURMSG: its text, "" for a blank one);
+//   - lSetMsg or nPos: show the text (CURMSG follows it), move the progress bar;
+//   - lPag: show the page counter and count on;
+//   - otherwise nothing.
+PopAnswer PopMessage(PopupServices& services, std::optional<std::string_view> text,
+                     std::optional<int> kind, std::optional<std::string_view> title,
+                     const WaitRequest& wait = {});
 
 // POPMSG over the platform (popmsg_win32.cpp). `text` and `title` are ANSI byte
-// strings; `title` defaults to "Attenzione". Call on the user-interface thread.
-PopAnswer POPMSG(std::optional<std::string_view> text, int kind,
-                 std::optional<std::string_view> title = std::nullopt);
+// strings; `title` defaults to "Attenzione" for a box, "Attendere" for the wait
+// window. Call on the user-interface thread.
+PopAnswer POPMSG(std::optional<std::string_view> text, std::optional<int> kind,
+                 std::optional<std::string_view> title = std::nullopt,
+                 const WaitRequest& wait = {});
 
 // The kinds with their answers typed.
 inline void PopInformation(std::string_view text,

@@ -1,9 +1,10 @@
-// POPMSG over the platform: MessageBoxA, Beep, OemToCharBuffA and the framework's
-// message pump.
+// POPMSG over the platform: MessageBoxA, Beep, OemToCharBuffA, the please-wait
+// window and the framework's message pump.
 #include <windows.h>
 
 #include "common/oem_text_win32.h"
 #include "common/popmsg.h"
+#include "common/wait_window_win32.h"
 #include "ui/message_pump.h"
 
 namespace kestrel::common {
@@ -23,10 +24,23 @@ class Win32PopupServices final : public PopupServices {
   public:
     std::string OemToAnsi(std::string_view text) override { return common::OemToAnsi(text); }
 
-    // The hook for the please-wait window: once the library can open one, this is
-    // where it is closed before any box shows. No wait window exists yet, so there
-    // is nothing to close.
-    void CloseWaitWindow() override {}
+    void CloseWaitWindow() override { CloseOpenWaitWindow(); }
+
+    std::unique_ptr<WaitBox> OpenWaitBox(const std::string& text,
+                                         std::optional<std::string_view> title,
+                                         const WaitRequest& request) override {
+        return TMsgBox::New(text, title, request.nMin, request.nMax, request.lPrint);
+    }
+
+    int ProgressPosition(int position) override {
+        OSVERSIONINFOA version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        if (!GetVersionExA(&version)) {
+            return position;
+        }
+        return ProgressPositionFor(position, static_cast<int>(version.dwMajorVersion),
+                                   static_cast<int>(version.dwMinorVersion));
+    }
 
     void Tone() override { Beep(kToneHertz, kToneMilliseconds); }
 
@@ -40,10 +54,10 @@ class Win32PopupServices final : public PopupServices {
 
 }  // namespace
 
-PopAnswer POPMSG(std::optional<std::string_view> text, int kind,
-                 std::optional<std::string_view> title) {
+PopAnswer POPMSG(std::optional<std::string_view> text, std::optional<int> kind,
+                 std::optional<std::string_view> title, const WaitRequest& wait) {
     Win32PopupServices services;
-    return PopMessage(services, text, kind, title);
+    return PopMessage(services, text, kind, title, wait);
 }
 
 }  // namespace kestrel::common

@@ -33,6 +33,22 @@ struct Placement {
     int height = 0;
     class TDialog* owner = nullptr;  // default: the dialog built last
     std::optional<int> resource_id;
+
+    static Placement Box(class TDialog* owner, int top, int left, int width, int height) {
+        Placement where;
+        where.owner = owner;
+        where.top = top;
+        where.left = left;
+        where.width = width;
+        where.height = height;
+        return where;
+    }
+    static Placement Item(class TDialog* owner, int id) {
+        Placement where;
+        where.owner = owner;
+        where.resource_id = id;
+        return where;
+    }
 };
 
 // The next control identifier: 101, 102, ... up to 30000, then 100 again.

@@ -3,10 +3,28 @@
 #include <string>
 #include <vector>
 
+#include "common/library_state.h"
 #include "common/popmsg.h"
 
 namespace kestrel::common {
 namespace {
+
+using Events = std::vector<std::string>;
+
+// A wait window that writes what is asked of it on the services' timeline.
+class FakeWaitBox : public WaitBox {
+  public:
+    explicit FakeWaitBox(Events& events) : events_(events) {}
+    void End() override { events_.push_back("wait end"); }
+    void SetMsg(const std::string& text) override { events_.push_back("wait text " + text); }
+    void SetPos(int position) override {
+        events_.push_back("wait pos " + std::to_string(position));
+    }
+    void SetPag(int page) override { events_.push_back("wait page " + std::to_string(page)); }
+
+  private:
+    Events& events_;
+};
 
 // Records on one timeline what POPMSG asks of the platform, and answers the box
 // with a scripted button.
@@ -24,7 +42,19 @@ class FakePopupServices : public PopupServices {
         }
         return ansi;
     }
-    void CloseWaitWindow() override { events.push_back("close wait"); }
+    void CloseWaitWindow() override {
+        events.push_back("close wait");
+        CloseOpenWaitWindow();
+    }
+    std::unique_ptr<WaitBox> OpenWaitBox(const std::string& text,
+                                         std::optional<std::string_view> title,
+                                         const WaitRequest& request) override {
+        events.push_back("wait open " + text + "|" + std::string(title.value_or("-")) +
+                         (request.lPrint ? "|print" : "") + (request.nMin ? "|progress" : ""));
+        return std::make_unique<FakeWaitBox>(events);
+    }
+    // A platform whose progress bars count from one.
+    int ProgressPosition(int position) override { return position + 1; }
     void Tone() override { events.push_back("tone"); }
     int ShowMessageBox(const std::string& text, const std::string& title, unsigned style) override {
         events.push_back("box " + std::to_string(style));
@@ -41,8 +71,6 @@ class FakePopupServices : public PopupServices {
   private:
     int button_;
 };
-
-using Events = std::vector<std::string>;
 
 TEST(PopMessage, InformationShowsTheLinesUnderAttenzioneWithoutToneAndAnswersNothing) {
     FakePopupServices services(kButtonOk);
@@ -139,6 +167,88 @@ TEST(PopMessage, AnOemTextIsShownInAnsi) {
     PopMessage(services, "Porta gi\x85 aperta;COM1", kPopInformation, std::nullopt);
     EXPECT_EQ(services.shown_text, "Porta gi\xE0 aperta\r\nCOM1");
     EXPECT_EQ(services.events.front(), "oem");
+}
+
+}  // namespace
+}  // namespace kestrel::common
+
+namespace kestrel::common {
+namespace {
+
+// The wait window, driven through POPMSG without a kind.
+class WaitWindowOperations : public ::testing::Test {
+  protected:
+    void SetUp() override { ResetLibrary(); }
+    void TearDown() override { ResetLibrary(); }
+
+    void Wait(std::optional<std::string_view> text, WaitRequest request = {}) {
+        PopMessage(services, text, std::nullopt, std::nullopt, request);
+    }
+
+    FakePopupServices services;
+};
+
+TEST_F(WaitWindowOperations, ClosingWithNoWindowOpenDoesNothing) {
+    Wait(std::nullopt);
+    EXPECT_EQ(services.events, (Events{"close wait", "refresh"}));
+    EXPECT_FALSE(CURMSG().has_value());
+}
+
+TEST_F(WaitWindowOperations, OneWindowOpensAndAPlainSecondRequestOpensNoOther) {
+    Wait("Attendi;prego");
+    EXPECT_EQ(CURMSG(), "Attendi\r\nprego");
+    Wait("altro testo");
+    EXPECT_EQ(services.events, (Events{"wait open Attendi\r\nprego|-", "refresh", "refresh"}));
+    EXPECT_EQ(CURMSG(), "Attendi\r\nprego");
+    Wait(std::nullopt);
+    EXPECT_EQ(services.events.at(3), "close wait");
+    EXPECT_EQ(services.events.at(4), "wait end");
+    EXPECT_FALSE(CURMSG().has_value());
+}
+
+TEST_F(WaitWindowOperations, AnEmptyOrBlankTextIsTheEmptyCurrentText) {
+    for (std::string_view blank : {"", "     "}) {
+        Wait(blank);
+        EXPECT_EQ(CURMSG(), "") << '"' << blank << '"';
+        Wait(std::nullopt);
+    }
+}
+
+TEST_F(WaitWindowOperations, UpdatesChangeTheTextAndMoveTheProgressBar) {
+    Wait("Copia", {.nMin = 0, .nMax = 10});
+    Wait("Copia 2 di 10", {.lSetMsg = true, .nPos = 2});
+    EXPECT_EQ(services.events, (Events{"wait open Copia|-|progress", "refresh",
+                                       "wait text Copia 2 di 10", "wait pos 3", "refresh"}));
+    EXPECT_EQ(CURMSG(), "Copia 2 di 10");
+    Wait("Copia 5 di 10", {.nPos = 5});  // without lSetMsg the text stays
+    EXPECT_EQ(services.events.at(5), "wait pos 6");
+    EXPECT_EQ(CURMSG(), "Copia 2 di 10");
+    Wait(std::nullopt, {.nPos = 6});  // no text at all is the request to close
+    EXPECT_EQ(services.events.at(7), "close wait");
+    EXPECT_FALSE(CURMSG().has_value());
+}
+
+TEST_F(WaitWindowOperations, ThePrintingVariantCountsItsPagesFromOne) {
+    Wait(std::nullopt, {.lPrint = true});
+    for (int i = 0; i < 3; ++i) {
+        Wait(std::nullopt, {.lPag = true});
+    }
+    EXPECT_EQ(services.events, (Events{"wait open |-|print", "refresh", "wait page 1", "refresh",
+                                       "wait page 2", "refresh", "wait page 3", "refresh"}));
+    EXPECT_FALSE(CURMSG().has_value());
+}
+
+TEST_F(WaitWindowOperations, EveryBoxKindClosesTheWaitWindowBeforeItShows) {
+    for (int kind : {int{kPopInformation}, int{kPopYesNoDefaultNo}, 9}) {
+        services.events.clear();
+        Wait("Elaborazione", {});
+        PopMessage(services, "Fatto", kind, std::nullopt);
+        ASSERT_GE(services.events.size(), 4u);
+        EXPECT_EQ(services.events[2], "close wait") << kind;
+        EXPECT_EQ(services.events[3], "wait end") << kind;
+        EXPECT_FALSE(CURMSG().has_value());
+        EXPECT_FALSE(Library().wait_window);
+    }
 }
 
 }  // namespace
