@@ -1,0 +1,342 @@
+// The library's dialogs on the platform: modeless dialogs and their list, dialogs
+// from the library's resources, and a confirmed close that finds an invalid field
+// on a folder page. Message boxes that the code under test shows are answered by a
+// watcher thread, which also notes what they said.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/dialog_valid_win32.h"
+#include "common/library_state.h"
+#include "ui/button_win32.h"
+#include "ui/dialog_win32.h"
+#include "ui/folder_win32.h"
+#include "ui/framework_state_win32.h"
+#include "ui/get_win32.h"
+#include "ui/message_pump.h"
+#include "ui/static_controls_win32.h"
+
+namespace kestrel {
+namespace {
+
+using ui::ActivateOptions;
+using ui::DialogOptions;
+using ui::Placement;
+using ui::TDialog;
+
+// Answers every message box of the test's thread with `button` and keeps the title
+// and the texts of each, in order.
+class BoxAnswerer {
+  public:
+    explicit BoxAnswerer(int button = IDOK)
+        : button_(button), ui_thread_(GetCurrentThreadId()), thread_([this] { Run(); }) {}
+    BoxAnswerer(const BoxAnswerer&) = delete;
+    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+    ~BoxAnswerer() {
+        stop_ = true;
+        thread_.join();
+    }
+
+    // Called from within the box's own loop (a box is modal): what was seen so far.
+    std::vector<std::string> Seen() {
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+
+  private:
+    static BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+        char class_name[16] = {};
+        GetClassNameA(window, class_name, sizeof class_name);
+        // A message box has a static text of its own; framework dialogs here have
+        // captions the tests choose, so match on the box's caption patterns.
+        char title[64] = {};
+        GetWindowTextA(window, title, sizeof title);
+        const std::string name(title);
+        if (IsWindowVisible(window) && std::string(class_name) == "#32770" &&
+            (name == "Attenzione" || name == "Alert")) {
+            *reinterpret_cast<HWND*>(found) = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static BOOL CALLBACK CollectTexts(HWND child, LPARAM texts) {
+        char class_name[16] = {};
+        GetClassNameA(child, class_name, sizeof class_name);
+        char text[512] = {};
+        GetWindowTextA(child, text, sizeof text);
+        if (std::string(class_name) == "Static" && text[0] != '\0') {
+            reinterpret_cast<std::vector<std::string>*>(texts)->push_back(text);
+        }
+        return TRUE;
+    }
+
+    void Run() {
+        while (!stop_) {
+            HWND box = nullptr;
+            EnumThreadWindows(ui_thread_, FindBox, reinterpret_cast<LPARAM>(&box));
+            if (box != nullptr) {
+                Sleep(50);
+                char title[64] = {};
+                GetWindowTextA(box, title, sizeof title);
+                std::vector<std::string> texts;
+                EnumChildWindows(box, CollectTexts, reinterpret_cast<LPARAM>(&texts));
+                {
+                    std::lock_guard lock(mutex_);
+                    seen_.push_back(title);
+                    seen_.insert(seen_.end(), texts.begin(), texts.end());
+                }
+                PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(button_), 0);
+                while (!stop_ && IsWindow(box)) {
+                    Sleep(10);
+                }
+            }
+            Sleep(10);
+        }
+    }
+
+    int button_;
+    DWORD ui_thread_;
+    std::mutex mutex_;
+    std::vector<std::string> seen_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+DialogOptions Caption(const char* caption) {
+    DialogOptions options;
+    options.caption = caption;
+    options.width = 300;
+    options.height = 200;
+    return options;
+}
+
+ActivateOptions Modeless() {
+    ActivateOptions run;
+    run.modal = false;
+    return run;
+}
+
+// --- Modeless dialogs -------------------------------------------------------------
+
+TEST(ModelessDialog, ShowsAndReturnsAtOnceLinkedAndListedUntilItsCloseIsAccepted) {
+    std::string text = "x";
+    TDialog dialog(Caption("Non modale"));
+    ui::TGet field(Placement::Box(&dialog, 10, 10, 120, 22), ui::BindTo(text));
+    bool allow = false;
+    ActivateOptions run = Modeless();
+    run.valid = [&allow](TDialog&) { return allow; };
+    dialog.Activate(run);
+
+    ASSERT_NE(dialog.hWnd, nullptr);
+    EXPECT_TRUE(IsWindowVisible(dialog.hWnd));
+    EXPECT_TRUE(dialog.lVisible);
+    EXPECT_EQ(ui::LinkedWindow(dialog.hWnd), &dialog);
+    EXPECT_EQ(ui::Framework().modeless.size(), 1u);
+    char caption[64] = {};
+    GetWindowTextA(dialog.hWnd, caption, sizeof caption);
+    EXPECT_STREQ(caption, "Non modale");
+    EXPECT_FALSE(dialog.IsEnded());
+
+    EXPECT_TRUE(dialog.End(7));  // posted: the refusal comes when it is handled
+    EXPECT_TRUE(IsWindow(dialog.hWnd));
+    EXPECT_FALSE(dialog.IsEnded());
+
+    SendMessageA(dialog.hWnd, WM_COMMAND, IDCANCEL, 0);  // Esc through the dialog manager
+    ui::SYSREFRESH();
+    ASSERT_NE(dialog.hWnd, nullptr) << "IDCANCEL went past the validation callback";
+    EXPECT_TRUE(IsWindowVisible(dialog.hWnd));
+
+    allow = true;
+    HWND window = dialog.hWnd;
+    EXPECT_TRUE(dialog.End(7));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(dialog.hWnd, nullptr);
+    EXPECT_EQ(dialog.nResult, 7);
+    EXPECT_FALSE(dialog.lVisible);
+    EXPECT_EQ(ui::Framework().modeless.size(), 0u);
+}
+
+TEST(ModelessDialog, TheObjectTakesItsOpenWindowWithIt) {
+    HWND window = nullptr;
+    {
+        TDialog dialog(Caption("Breve"));
+        ui::TSay say(Placement::Box(&dialog, 10, 10, 100, 20), ui::FixedText("ciao"));
+        dialog.Activate(Modeless());
+        window = dialog.hWnd;
+        ASSERT_TRUE(IsWindow(window));
+    }
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(ui::Framework().modeless.size(), 0u);
+}
+
+TEST(ModelessDialog, AFullListRefusesWithTheAlertAndMakesNoWindow) {
+    ui::ModelessList& list = ui::Framework().modeless;
+    std::vector<ui::ModelessList::Handle> taken;
+    for (ui::ModelessList::Handle h = 1; list.CanRegister(); ++h) {
+        list.Register(h);
+        taken.push_back(h);
+    }
+    TDialog dialog(Caption("Troppi"));
+    ui::TSay say(Placement::Box(&dialog, 10, 10, 100, 20), ui::FixedText("ciao"));
+    std::vector<std::string> seen;
+    {
+        BoxAnswerer answerer;
+        dialog.Activate(Modeless());
+        seen = answerer.Seen();
+    }
+    for (ui::ModelessList::Handle h : taken) {
+        list.Deregister(h);
+    }
+    EXPECT_EQ(dialog.hWnd, nullptr);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], "Alert");
+    EXPECT_EQ(seen[1], "Not possible to create more non-modal Dialogs");
+    EXPECT_EQ(list.size(), 0u);
+}
+
+// --- Dialogs from the library's resources --------------------------------------
+
+TEST(ResourceDialog, ItsControlsTakeOverTheResourceItemsAndItKeepsTheResourceStyle) {
+    std::string prompt_seen;
+    std::string field_seen;
+    std::string value = "nastro";
+    DialogOptions options;
+    options.caption = "Da risorsa";
+    options.resource_name = "MSGGET";
+    TDialog dialog(options);
+    ui::TSay prompt(Placement::Item(&dialog, 101), ui::FixedText("Nome:"));
+    ui::TGet field(Placement::Item(&dialog, 102), ui::BindTo(value));
+    dialog.lModify = false;
+    ActivateOptions run;
+    run.init = [&](TDialog& d) {
+        prompt_seen = prompt.GetText();
+        field_seen = field.GetText();
+        SetWindowTextA(field.hWnd, "cambiato");  // as if typed: reaches the value at once
+        d.End(5);
+        return true;
+    };
+    dialog.Activate(run);
+    EXPECT_EQ(dialog.nResult, 5);
+    EXPECT_EQ(prompt_seen, "Nome:");
+    EXPECT_EQ(field_seen, "nastro");
+    EXPECT_EQ(value, "cambiato");
+    EXPECT_TRUE(dialog.lModify);
+    EXPECT_NE(dialog.nStyle & WS_SYSMENU, 0u);
+}
+
+// --- A confirmed close over folder pages -----------------------------------------
+
+struct FolderForm {
+    std::string name = "KESTREL";
+    std::string date = "31/02/21";
+    std::string amount = "1234567";
+    bool amount_active = false;
+    bool name_valid = true;
+    TDialog dialog{Caption("Scheda")};
+    ui::TFolder folder{Placement::Box(&dialog, 5, 5, 280, 140), {"Uno", "Due"}};
+    ui::TGet name_field{Placement::Box(folder.aDialogs()[0], 10, 10, 150, 22), ui::BindTo(name)};
+    ui::TGet date_field{Placement::Box(folder.aDialogs()[1], 10, 10, 90, 22),
+                        ui::BindTo(date),
+                        {.kind = ui::TControl::ValueKind::kDate}};
+    ui::TGet amount_field{Placement::Box(folder.aDialogs()[1], 40, 10, 90, 22),
+                          ui::BindTo(amount),
+                          {.kind = ui::TControl::ValueKind::kNumber, .width = 5}};
+
+    FolderForm() {
+        dialog.lModify = false;
+        name_field.Cargo = [this](ui::TControl&) { return name_valid; };
+        amount_field.bWhen = [this] { return amount_active; };
+    }
+
+    // Runs the dialog; `during` plays the user once it is up, then it is closed.
+    void Run(const std::function<void(TDialog&)>& during) {
+        dialog.bStart = [this, during] {
+            during(dialog);
+            dialog.bValid = nullptr;
+            dialog.End();
+        };
+        ActivateOptions run;
+        run.valid = [](TDialog& d) { return common::__VALID(d, false); };
+        dialog.Activate(run);
+    }
+
+    bool ConfirmedClose() {
+        dialog.Cargo = 1;
+        return common::__VALID(dialog, false);
+    }
+};
+
+TEST(FolderValidation, AnInvalidDateOnTheSecondPageBringsItToTheFrontAndIsFlagged) {
+    FolderForm form;
+    form.Run([&](TDialog& d) {
+        EXPECT_EQ(form.folder.nOption(), 1);
+        std::vector<std::string> seen;
+        {
+            BoxAnswerer answerer;
+            EXPECT_FALSE(form.ConfirmedClose());
+            seen = answerer.Seen();
+        }
+        EXPECT_EQ(seen, (std::vector<std::string>{"Attenzione", "Data non valida."}));
+        EXPECT_EQ(form.folder.nOption(), 2);
+        EXPECT_TRUE(IsWindowVisible(form.folder.aDialogs()[1]->hWnd));
+        EXPECT_FALSE(IsWindowVisible(form.folder.aDialogs()[0]->hWnd));
+        EXPECT_EQ(GetFocus(), form.date_field.hWnd);
+        EXPECT_EQ(form.date_field.nClrPane, GetSysColor(COLOR_WINDOW)) << "colour restored";
+        EXPECT_FALSE(d.Cargo.has_value()) << "a failed confirmed close is cleared";
+
+        SetWindowTextA(form.date_field.hWnd, "28/02/21");
+        EXPECT_TRUE(form.ConfirmedClose()) << "the inactive number field is never validated";
+        EXPECT_EQ(form.date, "28/02/21");
+    });
+}
+
+TEST(FolderValidation, ActiveFieldsAnswerTheirOwnTestsInPageOrder) {
+    FolderForm form;
+    form.date = "  /  /  ";  // the empty date is no bad date
+    form.name_valid = false;
+    form.amount_active = true;
+    form.Run([&](TDialog&) {
+        std::vector<std::string> seen;
+        {
+            BoxAnswerer answerer;
+            EXPECT_FALSE(form.ConfirmedClose());
+            form.name_valid = true;
+            EXPECT_FALSE(form.ConfirmedClose());
+            seen = answerer.Seen();
+        }
+        EXPECT_EQ(seen, (std::vector<std::string>{"Attenzione", "Campo non valido.", "Attenzione",
+                                                  "Numero troppo grande."}));
+        EXPECT_EQ(form.folder.nOption(), 2);
+        EXPECT_EQ(GetFocus(), form.amount_field.hWnd);
+    });
+}
+
+TEST(FolderValidation, APageEditMarksThePageAndTheQuestionIsAskedOnlyThen) {
+    FolderForm form;
+    form.Run([&](TDialog& d) {
+        ui::TDialog& page = *form.folder.aDialogs()[0];
+        EXPECT_FALSE(page.lModify);
+        EXPECT_TRUE(common::__VALID(d, true)) << "nothing modified: no question";
+        SetWindowTextA(form.name_field.hWnd, "ALTRO");
+        EXPECT_TRUE(page.lModify);
+        EXPECT_EQ(form.name, "ALTRO");
+        std::vector<std::string> seen;
+        {
+            BoxAnswerer answerer(IDNO);
+            EXPECT_FALSE(common::__VALID(d, true));
+            seen = answerer.Seen();
+        }
+        EXPECT_EQ(seen, (std::vector<std::string>{"Attenzione", "Annullo le modifiche?"}));
+        EXPECT_TRUE(d.lModify);
+        common::RESETMODIFY(form.folder);
+        EXPECT_FALSE(page.lModify);
+    });
+}
+
+}  // namespace
+}  // namespace kestrel
