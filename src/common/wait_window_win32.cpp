@@ -176,6 +176,10 @@ void TMsgBox::OpenPrinting() {
 
 void TMsgBox::Shown() {
     open_ = true;
+    if (dialog_->hWnd == nullptr) {
+        behind_ = nullptr;  // no box came up: the window behind stays usable
+        return;
+    }
     if (behind_ != nullptr) {
         EnableWindow(behind_, FALSE);
     }
