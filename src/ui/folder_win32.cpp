@@ -2,19 +2,12 @@
 
 #include <commctrl.h>
 
+#include "ui/common_controls_win32.h"
 #include "ui/framework_state_win32.h"
 
 namespace kestrel::ui {
 
 namespace {
-
-void RegisterTabClass() {
-    static const bool registered = [] {
-        INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_TAB_CLASSES};
-        return InitCommonControlsEx(&controls) != FALSE;
-    }();
-    (void)registered;
-}
 
 // A page: a child dialog without caption or frame that the owner dialog's keyboard
 // navigation enters.
@@ -23,7 +16,7 @@ constexpr DWORD kPageStyle = WS_CHILD | DS_CONTROL | WS_CLIPSIBLINGS;
 }  // namespace
 
 TFolder::TFolder(const Placement& where, const std::vector<std::string>& tabs) : tabs_(tabs) {
-    RegisterTabClass();
+    RegisterCommonControls(ICC_TAB_CLASSES);
     nStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS;
     nClrText = GetSysColor(COLOR_BTNTEXT);
     nClrPane = GetSysColor(COLOR_BTNFACE);

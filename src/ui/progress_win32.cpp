@@ -2,23 +2,12 @@
 
 #include <commctrl.h>
 
+#include "ui/common_controls_win32.h"
+
 namespace kestrel::ui {
 
-namespace {
-
-// The common controls register their window classes on request, once per process.
-void RegisterProgressClass() {
-    static const bool registered = [] {
-        INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-        return InitCommonControlsEx(&controls) != FALSE;
-    }();
-    (void)registered;
-}
-
-}  // namespace
-
 TProgress::TProgress(const Placement& where) {
-    RegisterProgressClass();
+    RegisterCommonControls(ICC_PROGRESS_CLASS);
     nStyle = WS_CHILD | WS_VISIBLE;
     Place(where);
 }
