@@ -168,6 +168,7 @@ void TMsgBox::OpenPrinting() {
         Resize(d.hWnd, outer.right - outer.left, outer.bottom - outer.top - kPrintShrink);
         ui::WNDCENTER(d.hWnd, nullptr);
         ShowWindow(GetDlgItem(d.hWnd, kPrintCancel), SW_HIDE);  // the user cannot cancel
+        d.bValid = NotWhileEscOrF4IsDown;  // nor close the box with Esc or Alt+F4
         return true;
     };
     dialog_->Activate(run);

@@ -18,8 +18,8 @@ namespace kestrel::common {
 // The please-wait window ("TMsgBox"): a modeless dialog that tells the user to
 // wait, with an optional progress bar, or, in its printing variant, the page being
 // printed. While it shows, the window that was active before is disabled, and
-// neither Esc nor Alt+F4 closes it (text variant); End enables that window again
-// and closes the box.
+// neither Esc nor Alt+F4 closes it; End enables that window again and closes the
+// box.
 class TMsgBox final : public WaitBox {
   public:
     // Builds and shows the box. `text` is the prepared message; `title` defaults to
