@@ -1,0 +1,339 @@
+// A small Windows program that the end-to-end tests drive with real keystrokes under
+// Wine: it runs the library's value prompt, or a dialog with a folder of two pages
+// that the library's validation guards, and writes what happened to a report file,
+// one "name=value" line each, values in hex where they are bytes.
+//
+//   kestrel_dialogs_probe msgget REPORT
+//       calls MSGGET("Valore", "Nome del nastro:", value) with value "vecchio";
+//       a watcher thread reports what the dialog shows (caption, place, prompt,
+//       field, the control with the focus); then the answer and the value.
+//   kestrel_dialogs_probe folder REPORT date|cargo
+//       runs a dialog "Cartella" with a folder "Uno"/"Due" and an OK button:
+//       page 1 a text field that its own test finds valid when not empty, page 2 a
+//       date field and an inactive number field holding a number too large for it.
+//       "date": the text is "nastro" and the date "31/02/21" (no such day);
+//       "cargo": the text is empty and the date "28/02/21".
+//       A watcher thread reports every message box (its texts, the page in front,
+//       the screen box of the field being flagged); every press of OK reports
+//       whether the close was accepted, the page in front, the close code, the
+//       control with the focus and its colour; then the dialog's result.
+// Every report ends with the line "done".
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/dialog_valid_win32.h"
+#include "common/msgget_win32.h"
+#include "e2e/probe_report.h"
+#include "ui/button_win32.h"
+#include "ui/dialog_win32.h"
+#include "ui/folder_win32.h"
+#include "ui/get_win32.h"
+
+namespace {
+
+using Report = kestrel::testing::ProbeReport;
+namespace ui = kestrel::ui;
+
+std::string Box(const RECT& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
+           "," + std::to_string(r.bottom);
+}
+
+std::string WindowText(HWND window) {
+    char text[1024] = {};
+    if (window != nullptr) {
+        GetWindowTextA(window, text, sizeof text);
+    }
+    return text;
+}
+
+std::string ClassOf(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+// The descendant of `parent` with the control identifier `id`, at any depth.
+HWND FindDescendant(HWND parent, int id) {
+    struct Search {
+        int id;
+        HWND found;
+    } search{id, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            if (GetDlgCtrlID(child) == s->id) {
+                s->found = child;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The window with the keyboard focus on the user-interface thread.
+HWND FocusOf(DWORD thread) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+// Watches, from its own thread, for every new visible top-level window of the
+// user-interface thread whose caption is `title`, and hands each to `describe`
+// once it has had time to lay itself out.
+class WindowWatcher {
+  public:
+    WindowWatcher(DWORD ui_thread, std::string title, std::function<void(HWND)> describe)
+        : ui_thread_(ui_thread),
+          title_(std::move(title)),
+          describe_(std::move(describe)),
+          thread_([this] { Run(); }) {}
+    WindowWatcher(const WindowWatcher&) = delete;
+    WindowWatcher& operator=(const WindowWatcher&) = delete;
+    ~WindowWatcher() {
+        stop_ = true;
+        thread_.join();
+    }
+
+  private:
+    struct Search {
+        const std::string* title;
+        HWND found;
+    };
+    static BOOL CALLBACK Match(HWND window, LPARAM data) {
+        auto* search = reinterpret_cast<Search*>(data);
+        if (IsWindowVisible(window) && WindowText(window) == *search->title) {
+            search->found = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    void Run() {
+        HWND last = nullptr;
+        while (!stop_) {
+            Search search{&title_, nullptr};
+            EnumThreadWindows(ui_thread_, Match, reinterpret_cast<LPARAM>(&search));
+            if (search.found != nullptr && search.found != last) {
+                last = search.found;
+                Sleep(200);  // let it finish laying itself out and painting
+                describe_(search.found);
+            } else if (search.found == nullptr) {
+                last = nullptr;
+            }
+            Sleep(10);
+        }
+    }
+
+    DWORD ui_thread_;
+    std::string title_;
+    std::function<void(HWND)> describe_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// -- the value prompt ------------------------------------------------------------
+
+int MsgGet(Report& report) {
+    const DWORD ui_thread = GetCurrentThreadId();
+    std::string value = "vecchio";
+    bool answer = false;
+    {
+        WindowWatcher watcher(ui_thread, "Valore", [&report, ui_thread](HWND dialog) {
+            RECT outer{};
+            RECT desktop{};
+            GetWindowRect(dialog, &outer);
+            GetWindowRect(GetDesktopWindow(), &desktop);
+            report.Bytes("caption", WindowText(dialog));
+            report.Line("class", ClassOf(dialog));
+            report.Line("rect", Box(outer));
+            report.Line("desktop", Box(desktop));
+            report.Bytes("prompt", WindowText(GetDlgItem(dialog, 101)));
+            report.Bytes("field", WindowText(GetDlgItem(dialog, 102)));
+            report.Bytes("confirm", WindowText(GetDlgItem(dialog, 201)));
+            report.Bytes("cancel", WindowText(GetDlgItem(dialog, 202)));
+            report.Line("focus_id", std::to_string(GetDlgCtrlID(FocusOf(ui_thread))));
+            report.Line("dialog", "shown");
+        });
+        answer = kestrel::common::MSGGET("Valore", "Nome del nastro:", value);
+    }
+    report.Line("answer", answer ? "true" : "false");
+    report.Bytes("value", value);
+    return 0;
+}
+
+// -- the folder ------------------------------------------------------------------
+
+// The fields of the folder dialog, and what each press of OK and each message box
+// found.
+class FolderProbe {
+  public:
+    static constexpr std::array<const char*, 3> kFieldNames = {"text", "date", "number"};
+
+    FolderProbe(Report& report, bool refuse_text)
+        : report_(report),
+          text_(refuse_text ? "" : "nastro"),
+          date_(refuse_text ? "28/02/21" : "31/02/21"),
+          number_("1234567") {}
+
+    int Run() {
+        ui::DialogOptions options;
+        options.caption = "Cartella";
+        options.width = 440;
+        options.height = 330;
+        ui::TDialog dialog(options);  // at the desktop's top left corner
+        dialog.lModify = false;
+        dialog.Cargo.reset();
+        dialog_ = &dialog;
+
+        // Control boxes count double on the screen (the framework's item units).
+        ui::TFolder folder(ui::Placement::Box(&dialog, 5, 5, 205, 115), {"Uno", "Due"});
+        folder_ = &folder;
+        ui::TDialog& first = *folder.aDialogs().at(0);
+        ui::TDialog& second = *folder.aDialogs().at(1);
+
+        ui::TGet text(ui::Placement::Box(&first, 15, 10, 110, 12), ui::BindTo(text_));
+        text.Cargo = [](ui::TControl& control) { return !control.GetText().empty(); };
+        ui::TGet date(ui::Placement::Box(&second, 15, 10, 60, 12), ui::BindTo(date_),
+                      {.kind = ui::TControl::ValueKind::kDate});
+        ui::TGet number(ui::Placement::Box(&second, 40, 10, 60, 12), ui::BindTo(number_),
+                        {.kind = ui::TControl::ValueKind::kNumber, .width = 5});
+        number.bWhen = [] { return false; };
+
+        ui::TButton ok(
+            ui::Placement::Box(&dialog, 130, 5, 45, 14), "OK",
+            [this, &dialog] {
+                dialog.Cargo = 1;
+                const bool accepted = dialog.End(1);
+                ReportClose(accepted);
+            },
+            true);
+
+        report_.Line("text_id", std::to_string(text.nId));
+        report_.Line("date_id", std::to_string(date.nId));
+        controls_ = {&text, &date, &number};
+        ids_ = {text.nId, date.nId, number.nId};
+
+        ui::ActivateOptions run;
+        run.valid = [](ui::TDialog& d) { return kestrel::common::__VALID(d, false); };
+        {
+            const DWORD ui_thread = GetCurrentThreadId();
+            WindowWatcher shown(ui_thread, "Cartella", [this, ui_thread](HWND window) {
+                report_.Line("focus_id", std::to_string(GetDlgCtrlID(FocusOf(ui_thread))));
+                HWND tab = FindWindowExA(window, nullptr, WC_TABCONTROLA, nullptr);
+                report_.Line("tab", std::to_string(SendMessageA(tab, TCM_GETCURSEL, 0, 0) + 1));
+                report_.Line("dialog", "shown");
+            });
+            WindowWatcher boxes(ui_thread, "Attenzione", [this](HWND box) { DescribeBox(box); });
+            dialog.Activate(run);
+        }
+        report_.Line("result", dialog.nResult ? std::to_string(*dialog.nResult) : "none");
+        report_.Bytes("text_value", text_);
+        report_.Bytes("date_value", date_);
+        report_.Bytes("number_value", number_);
+        report_.Line("closes", std::to_string(closes_));
+        return 0;
+    }
+
+  private:
+    // On the watcher thread: what the box says and what stands behind it. Only
+    // window handles and messages cross the threads.
+    void DescribeBox(HWND box) {
+        const int n = ++boxes_;
+        const std::string prefix = "box" + std::to_string(n) + "_";
+        std::vector<std::string> texts;
+        EnumChildWindows(
+            box,
+            [](HWND child, LPARAM data) -> BOOL {
+                std::string text = WindowText(child);
+                if (ClassOf(child) == "Static" && !text.empty()) {
+                    reinterpret_cast<std::vector<std::string>*>(data)->push_back(text);
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&texts));
+        for (const std::string& text : texts) {
+            report_.Bytes(prefix + "text", text);
+        }
+        HWND owner = GetWindow(box, GW_OWNER);
+        report_.Bytes(prefix + "owner", WindowText(owner));
+        HWND tab = FindWindowExA(owner, nullptr, WC_TABCONTROLA, nullptr);
+        report_.Line(prefix + "tab", std::to_string(SendMessageA(tab, TCM_GETCURSEL, 0, 0) + 1));
+        // Where each field is on the screen, and whether its page is in front.
+        for (std::size_t i = 0; i < kFieldNames.size(); ++i) {
+            HWND window = FindDescendant(owner, ids_[i]);
+            RECT field{};
+            GetWindowRect(window, &field);
+            report_.Line(prefix + kFieldNames[i] + "_rect", Box(field));
+            report_.Line(prefix + kFieldNames[i] + "_visible", IsWindowVisible(window) ? "1" : "0");
+        }
+        report_.Line("box", std::to_string(n));
+    }
+
+    // On the user-interface thread, right after a press of OK was decided.
+    void ReportClose(bool accepted) {
+        const int n = ++closes_;
+        const std::string prefix = "close" + std::to_string(n) + "_";
+        report_.Line(prefix + "accepted", accepted ? "1" : "0");
+        report_.Line(prefix + "option", std::to_string(folder_->nOption()));
+        report_.Line(prefix + "cargo",
+                     dialog_->Cargo ? std::to_string(*dialog_->Cargo) : std::string("none"));
+        HWND focus = GetFocus();
+        report_.Line(prefix + "focus_id", std::to_string(GetDlgCtrlID(focus)));
+        for (const ui::TControl* control : controls_) {
+            if (control->hWnd == focus) {
+                report_.Line(prefix + "focus_pane", std::to_string(control->nClrPane));
+            }
+        }
+        report_.Line(prefix + "window_pane", std::to_string(GetSysColor(COLOR_WINDOW)));
+        report_.Line(prefix + "dialog_visible",
+                     dialog_->hWnd != nullptr && IsWindowVisible(dialog_->hWnd) ? "1" : "0");
+        report_.Line("close", std::to_string(n));
+    }
+
+    Report& report_;
+    std::string text_;
+    std::string date_;
+    std::string number_;
+    ui::TDialog* dialog_ = nullptr;
+    ui::TFolder* folder_ = nullptr;
+    std::vector<const ui::TControl*> controls_;
+    std::array<int, 3> ids_{};  // text, date, number
+    std::atomic<int> boxes_{0};
+    int closes_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: kestrel_dialogs_probe msgget|folder REPORT ...\n");
+        return 2;
+    }
+    std::string command = argv[1];
+    Report report(argv[2]);
+    if (!report.ok()) {
+        return 2;
+    }
+    int status = 2;
+    if (command == "msgget") {
+        status = MsgGet(report);
+    } else if (command == "folder" && argc > 3) {
+        FolderProbe probe(report, std::string(argv[3]) == "cargo");
+        status = probe.Run();
+    }
+    report.Line("done", std::to_string(status));
+    return status;
+}
