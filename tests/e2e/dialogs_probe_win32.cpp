@@ -6,7 +6,8 @@
 //   kestrel_dialogs_probe msgget REPORT
 //       calls MSGGET("Valore", "Nome del nastro:", value) with value "vecchio";
 //       a watcher thread reports what the dialog shows (caption, place, prompt,
-//       field, the control with the focus); then the answer and the value.
+//       field, the control with the focus, where its close box is); then the
+//       answer and the value.
 //   kestrel_dialogs_probe folder REPORT date|cargo
 //       runs a dialog "Cartella" with a folder "Uno"/"Due" and an OK button:
 //       page 1 a text field that its own test finds valid when not empty, page 2 a
@@ -22,6 +23,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -88,6 +90,29 @@ HWND FocusOf(DWORD thread) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
     return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+// The middle of the window's close box on the screen, found by asking the window
+// what each point of its top right corner is; "none" when it has no close box.
+std::string CloseBox(HWND window) {
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    long x_sum = 0;
+    long y_sum = 0;
+    long count = 0;
+    for (int y = outer.top; y < outer.top + 40 && y < outer.bottom; ++y) {
+        for (int x = std::max(outer.left, outer.right - 60); x < outer.right; ++x) {
+            if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) {
+                x_sum += x;
+                y_sum += y;
+                ++count;
+            }
+        }
+    }
+    if (count == 0) {
+        return "none";
+    }
+    return std::to_string(x_sum / count) + "," + std::to_string(y_sum / count);
 }
 
 // Watches, from its own thread, for every new visible top-level window of the
@@ -165,6 +190,7 @@ int MsgGet(Report& report) {
             report.Bytes("confirm", WindowText(GetDlgItem(dialog, 201)));
             report.Bytes("cancel", WindowText(GetDlgItem(dialog, 202)));
             report.Line("focus_id", std::to_string(GetDlgCtrlID(FocusOf(ui_thread))));
+            report.Line("close_box", CloseBox(dialog));
             report.Line("dialog", "shown");
         });
         answer = kestrel::common::MSGGET("Valore", "Nome del nastro:", value);

@@ -156,6 +156,11 @@ class LibraryDialogsUnderWine(unittest.TestCase):
         self.assertEqual(self.report.wait_for("done"), "0", self.report.lines())
         self.desk.wait_exit(program)
 
+    def desktop_origin(self):
+        """Where the Wine desktop's top left corner is on the X screen."""
+        geometry = self.desk.xdotool("getwindowgeometry", self.desk.desktop_window())
+        return tuple(int(n) for n in re.search(r"Position: (-?\d+),(-?\d+)", geometry).groups())
+
     def picture(self, label):
         """A screenshot, kept under the test's screenshot folder when there is one,
         decoded; the screen's origin is the Wine desktop's."""
@@ -165,8 +170,7 @@ class LibraryDialogsUnderWine(unittest.TestCase):
             subprocess.run(["import", "-window", "root", path], env=self.desk.environment(),
                            stdin=subprocess.DEVNULL, capture_output=True, timeout=10,
                            check=True)
-        geometry = self.desk.xdotool("getwindowgeometry", self.desk.desktop_window())
-        x, y = (int(n) for n in re.search(r"Position: (-?\d+),(-?\d+)", geometry).groups())
+        x, y = self.desktop_origin()
         width, height, rows = read_png(path)
         return width - x, height - y, [row[x:] for row in rows[y:]]
 
@@ -210,14 +214,24 @@ class LibraryDialogsUnderWine(unittest.TestCase):
         self.assertEqual(self.report.value("answer"), "true")
         self.assertEqual(self.text("value"), "vecchio")
 
+    def click(self, point):
+        """Clicks the left button at a point of the Wine desktop."""
+        x, y = self.desktop_origin()
+        px, py = rect(point)
+        self.desk.xdotool("mousemove", str(x + px), str(y + py), "click", "1")
+
     def test_every_other_close_answers_false_and_leaves_the_value_alone(self):
-        for name, key in (("escape", "Escape"), ("close-box", "alt+F4"), ("annulla", "alt+a")):
+        closes = (("escape", lambda: self.desk.key("Escape")),
+                  ("alt-f4", lambda: self.desk.key("alt+F4")),
+                  ("close-box", lambda: self.click(self.report.value("close_box"))),
+                  ("annulla", lambda: self.desk.key("alt+a")))
+        for name, close in closes:
             with self.subTest(close=name), self.desk.scene("msgget-" + name):
                 self.report = Report(os.path.join(self.folder, f"report-{name}.txt"))
                 program = self.run_probe("msgget")
                 self.report.wait_for("dialog")
                 self.type_into(PROMPT_TITLE, *self.TO_FIELD, text="scarto")
-                self.desk.key(key)
+                close()
                 self.finish(program)
                 self.assertEqual(self.report.value("answer"), "false")
                 self.assertEqual(self.text("value"), "vecchio")
