@@ -49,6 +49,14 @@ bool MSGGET(std::string_view title, std::string_view prompt, std::string& value)
     ui::ActivateOptions run;
     run.centered = true;
     run.valid = [](ui::TDialog& d) { return __VALID(d, false); };
+    run.init = [&field](ui::TDialog& d) {
+        // The prompt opens with its value selected in the field, ready to be typed
+        // over. Posted, so it comes after the dialog's own opening Tab, which would
+        // leave the focus on "&Conferma", where typed letters pick the buttons by
+        // their mnemonics ("c" confirms, "a" cancels).
+        PostMessageA(d.hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(field.hWnd), TRUE);
+        return true;
+    };
     dialog.Activate(run);
 
     const int result = dialog.nResult.value_or(0);
