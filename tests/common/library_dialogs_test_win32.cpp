@@ -13,6 +13,7 @@
 
 #include "common/dialog_valid_win32.h"
 #include "common/library_state.h"
+#include "support/probe_windows_win32.h"
 #include "ui/button_win32.h"
 #include "ui/dialog_win32.h"
 #include "ui/folder_win32.h"
@@ -50,44 +51,26 @@ class BoxAnswerer {
 
   private:
     static BOOL CALLBACK FindBox(HWND window, LPARAM found) {
-        char class_name[16] = {};
-        GetClassNameA(window, class_name, sizeof class_name);
-        // A message box has a static text of its own; framework dialogs here have
-        // captions the tests choose, so match on the box's caption patterns.
-        char title[64] = {};
-        GetWindowTextA(window, title, sizeof title);
-        const std::string name(title);
-        if (IsWindowVisible(window) && std::string(class_name) == "#32770" &&
+        // The framework dialogs here have captions of their own; the boxes are the
+        // dialogs with the library's and the framework's box titles.
+        const std::string name = testing::TextOf(window);
+        if (IsWindowVisible(window) && testing::ClassOf(window) == "#32770" &&
             (name == "Attenzione" || name == "Alert")) {
             *reinterpret_cast<HWND*>(found) = window;
             return FALSE;
         }
         return TRUE;
     }
-    static BOOL CALLBACK CollectTexts(HWND child, LPARAM texts) {
-        char class_name[16] = {};
-        GetClassNameA(child, class_name, sizeof class_name);
-        char text[512] = {};
-        GetWindowTextA(child, text, sizeof text);
-        if (std::string(class_name) == "Static" && text[0] != '\0') {
-            reinterpret_cast<std::vector<std::string>*>(texts)->push_back(text);
-        }
-        return TRUE;
-    }
-
     void Run() {
         while (!stop_) {
             HWND box = nullptr;
             EnumThreadWindows(ui_thread_, FindBox, reinterpret_cast<LPARAM>(&box));
             if (box != nullptr) {
                 Sleep(50);
-                char title[64] = {};
-                GetWindowTextA(box, title, sizeof title);
-                std::vector<std::string> texts;
-                EnumChildWindows(box, CollectTexts, reinterpret_cast<LPARAM>(&texts));
+                const std::vector<std::string> texts = testing::StaticTexts(box);
                 {
                     std::lock_guard lock(mutex_);
-                    seen_.push_back(title);
+                    seen_.push_back(testing::TextOf(box));
                     seen_.insert(seen_.end(), texts.begin(), texts.end());
                 }
                 PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(button_), 0);

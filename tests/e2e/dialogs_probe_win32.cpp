@@ -36,6 +36,7 @@
 #include "common/dialog_valid_win32.h"
 #include "common/msgget_win32.h"
 #include "e2e/probe_report.h"
+#include "support/probe_windows_win32.h"
 #include "ui/button_win32.h"
 #include "ui/dialog_win32.h"
 #include "ui/folder_win32.h"
@@ -44,25 +45,13 @@
 namespace {
 
 using Report = kestrel::testing::ProbeReport;
+using kestrel::testing::ClassOf;
+using kestrel::testing::TextOf;
 namespace ui = kestrel::ui;
 
 std::string Box(const RECT& r) {
     return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
            "," + std::to_string(r.bottom);
-}
-
-std::string WindowText(HWND window) {
-    char text[1024] = {};
-    if (window != nullptr) {
-        GetWindowTextA(window, text, sizeof text);
-    }
-    return text;
-}
-
-std::string ClassOf(HWND window) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
 }
 
 // The descendant of `parent` with the control identifier `id`, at any depth.
@@ -139,7 +128,7 @@ class WindowWatcher {
     };
     static BOOL CALLBACK Match(HWND window, LPARAM data) {
         auto* search = reinterpret_cast<Search*>(data);
-        if (IsWindowVisible(window) && WindowText(window) == *search->title) {
+        if (IsWindowVisible(window) && TextOf(window) == *search->title) {
             search->found = window;
             return FALSE;
         }
@@ -181,14 +170,14 @@ int MsgGet(Report& report) {
             RECT desktop{};
             GetWindowRect(dialog, &outer);
             GetWindowRect(GetDesktopWindow(), &desktop);
-            report.Bytes("caption", WindowText(dialog));
+            report.Bytes("caption", TextOf(dialog));
             report.Line("class", ClassOf(dialog));
             report.Line("rect", Box(outer));
             report.Line("desktop", Box(desktop));
-            report.Bytes("prompt", WindowText(GetDlgItem(dialog, 101)));
-            report.Bytes("field", WindowText(GetDlgItem(dialog, 102)));
-            report.Bytes("confirm", WindowText(GetDlgItem(dialog, 201)));
-            report.Bytes("cancel", WindowText(GetDlgItem(dialog, 202)));
+            report.Bytes("prompt", TextOf(GetDlgItem(dialog, 101)));
+            report.Bytes("field", TextOf(GetDlgItem(dialog, 102)));
+            report.Bytes("confirm", TextOf(GetDlgItem(dialog, 201)));
+            report.Bytes("cancel", TextOf(GetDlgItem(dialog, 202)));
             report.Line("focus_id", std::to_string(GetDlgCtrlID(FocusOf(ui_thread))));
             report.Line("close_box", CloseBox(dialog));
             report.Line("dialog", "shown");
@@ -279,22 +268,11 @@ class FolderProbe {
     void DescribeBox(HWND box) {
         const int n = ++boxes_;
         const std::string prefix = "box" + std::to_string(n) + "_";
-        std::vector<std::string> texts;
-        EnumChildWindows(
-            box,
-            [](HWND child, LPARAM data) -> BOOL {
-                std::string text = WindowText(child);
-                if (ClassOf(child) == "Static" && !text.empty()) {
-                    reinterpret_cast<std::vector<std::string>*>(data)->push_back(text);
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&texts));
-        for (const std::string& text : texts) {
+        for (const std::string& text : kestrel::testing::StaticTexts(box)) {
             report_.Bytes(prefix + "text", text);
         }
         HWND owner = GetWindow(box, GW_OWNER);
-        report_.Bytes(prefix + "owner", WindowText(owner));
+        report_.Bytes(prefix + "owner", TextOf(owner));
         HWND tab = FindWindowExA(owner, nullptr, WC_TABCONTROLA, nullptr);
         report_.Line(prefix + "tab", std::to_string(SendMessageA(tab, TCM_GETCURSEL, 0, 0) + 1));
         // Where each field is on the screen, and whether its page is in front.

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "e2e/probe_report.h"
+#include "support/probe_windows_win32.h"
 #include "common/popmsg.h"
 #include "ui/current_dir.h"
 #include "ui/file_dialog.h"
@@ -31,6 +32,7 @@ namespace {
 using kestrel::common::PopAnswer;
 
 using Report = kestrel::testing::ProbeReport;
+using kestrel::testing::ProbeWindow;
 
 std::string CurrentDirectory() {
     char buffer[MAX_PATH] = {};
@@ -64,17 +66,6 @@ class BoxWatcher {
         }
         return TRUE;
     }
-    static BOOL CALLBACK CollectTexts(HWND child, LPARAM texts) {
-        char class_name[16] = {};
-        GetClassNameA(child, class_name, sizeof class_name);
-        char text[1024] = {};
-        GetWindowTextA(child, text, sizeof text);
-        if (std::string(class_name) == "Static" && text[0] != '\0') {
-            reinterpret_cast<std::vector<std::string>*>(texts)->push_back(text);
-        }
-        return TRUE;
-    }
-
     void Run() {
         while (!stop_) {
             HWND box = nullptr;
@@ -89,12 +80,8 @@ class BoxWatcher {
 
     void Describe(HWND box) {
         Sleep(100);  // let the box finish laying itself out
-        char title[256] = {};
-        GetWindowTextA(box, title, sizeof title);
-        std::vector<std::string> texts;
-        EnumChildWindows(box, CollectTexts, reinterpret_cast<LPARAM>(&texts));
-        report_.Bytes("box_title", title);
-        for (const std::string& text : texts) {
+        report_.Bytes("box_title", kestrel::testing::TextOf(box));
+        for (const std::string& text : kestrel::testing::StaticTexts(box)) {
             report_.Bytes("box_text", text);
         }
         report_.Line("box_owned_by_active_window", GetWindow(box, GW_OWNER) == owner_ ? "1" : "0");
@@ -117,32 +104,6 @@ std::string Describe(const PopAnswer& answer) {
     }
     return "none";
 }
-
-// A window of the probe's own, shown and made the active window while it lives.
-class ProbeWindow {
-  public:
-    ProbeWindow()
-        : window_(CreateWindowExA(0, "STATIC", "Sonda KESTREL", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                  50, 50, 300, 120, nullptr, nullptr, GetModuleHandleA(nullptr),
-                                  nullptr)) {
-        if (window_ != nullptr) {
-            SetForegroundWindow(window_);
-            SetActiveWindow(window_);
-        }
-    }
-    ProbeWindow(const ProbeWindow&) = delete;
-    ProbeWindow& operator=(const ProbeWindow&) = delete;
-    ~ProbeWindow() {
-        if (window_ != nullptr) {
-            DestroyWindow(window_);
-        }
-    }
-    HWND get() const { return window_; }
-    bool active() const { return window_ != nullptr && GetActiveWindow() == window_; }
-
-  private:
-    HWND window_;
-};
 
 int GetFile(Report& report, const char* start_dir, const char* folder) {
     if (!SetCurrentDirectoryA(start_dir)) {

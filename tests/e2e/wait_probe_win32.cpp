@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "e2e/probe_report.h"
+#include "support/probe_windows_win32.h"
 #include "common/popmsg.h"
 #include "common/wait_window.h"
 #include "ui/message_pump.h"
@@ -39,23 +40,14 @@ using kestrel::common::WaitRequest;
 using kestrel::ui::SYSREFRESH;
 
 using Report = kestrel::testing::ProbeReport;
+using kestrel::testing::ClassOf;
+using kestrel::testing::ProbeWindow;
+using kestrel::testing::TextOf;
 
 constexpr DWORD kHandshakeLimitMs = 60000;
 
 std::string Flag(bool value) {
     return value ? "1" : "0";
-}
-
-std::string ClassOf(HWND window) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
-std::string TextOf(HWND window) {
-    char text[1024] = {};
-    GetWindowTextA(window, text, sizeof text);
-    return text;
 }
 
 // Handles the probe's messages for a while, as a program that waits does.
@@ -96,34 +88,6 @@ class Handshake {
   private:
     Report& report_;
     std::string folder_;
-};
-
-// A window of the probe's own, shown and made the active window while it lives.
-class ProbeWindow {
-  public:
-    ProbeWindow()
-        : window_(CreateWindowExA(0, "STATIC", "Sonda KESTREL", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                  20, 20, 300, 120, nullptr, nullptr, GetModuleHandleA(nullptr),
-                                  nullptr)) {
-        if (window_ != nullptr) {
-            SetForegroundWindow(window_);
-            SetActiveWindow(window_);
-        }
-        SYSREFRESH();
-    }
-    ProbeWindow(const ProbeWindow&) = delete;
-    ProbeWindow& operator=(const ProbeWindow&) = delete;
-    ~ProbeWindow() {
-        if (window_ != nullptr) {
-            DestroyWindow(window_);
-        }
-    }
-    HWND get() const { return window_; }
-    bool active() const { return window_ != nullptr && GetActiveWindow() == window_; }
-    bool enabled() const { return IsWindowEnabled(window_) != FALSE; }
-
-  private:
-    HWND window_;
 };
 
 // The visible dialog windows of a thread, optionally only those with a caption.
@@ -410,6 +374,7 @@ int Progress(Report& report, Handshake& test) {
     report.Line("measured_first", std::to_string(ScreenTextWidth(first)));
     report.Line("measured_second", std::to_string(ScreenTextWidth(second)));
     ProbeWindow window;
+    SYSREFRESH();  // let it come up before the box opens
     report.Line("active_is_probe", Flag(window.active()));
 
     WaitRequest range;
@@ -466,6 +431,7 @@ int Progress(Report& report, Handshake& test) {
 
 int Blank(Report& report, Handshake& test) {
     ProbeWindow window;
+    SYSREFRESH();  // let it come up before the box opens
     report.Line("active_is_probe", Flag(window.active()));
     POPMSG("", std::nullopt);
     ReportCurmsg(report, "curmsg_open");
@@ -509,6 +475,7 @@ int Printing(Report& report, Handshake& test) {
     const SIZE resource = PrintDialogSize();
     report.Line("resource_size", std::to_string(resource.cx) + "," + std::to_string(resource.cy));
     ProbeWindow window;
+    SYSREFRESH();  // let it come up before the box opens
     report.Line("active_is_probe", Flag(window.active()));
 
     WaitRequest print;
