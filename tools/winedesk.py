@@ -35,6 +35,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 XDOTOOL_TIMEOUT = 10  # seconds for one xdotool call
 XVFB_START_TIMEOUT = 15
@@ -356,3 +357,34 @@ def desktop_from_environment():
 def temporary_folder(prefix="kestrel-e2e-"):
     """A fresh folder that a test may fill; remove it with shutil.rmtree."""
     return tempfile.mkdtemp(prefix=prefix)
+
+
+class ProbeTestCase(unittest.TestCase):
+    """Tests that drive a probe program on one Wine desktop shared by the class.
+    Each test gets a fresh folder (`self.folder`) with the probe's report file in it
+    (`self.report`); the probe writes "done=STATUS" last."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = desktop_from_environment()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    def setUp(self):
+        self.folder = temporary_folder()
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.report = Report(os.path.join(self.folder, "report.txt"))
+
+    def press(self, window_title, *keys):
+        """Focuses the window that the probe opened and presses the keys."""
+        window = self.desk.find_window(window_title)
+        self.desk.focus(window)
+        if keys:
+            self.desk.key(*keys)
+
+    def finish(self, program):
+        """The probe reported success and its process ended."""
+        self.assertEqual(self.report.wait_for("done"), "0", self.report.lines())
+        self.desk.wait_exit(program)

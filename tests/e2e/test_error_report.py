@@ -10,13 +10,12 @@ answer the report box with a keystroke and read the probe's report.
 """
 
 import os
-import shutil
 import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from winedesk import Report, desktop_from_environment, exit_cleanly_on_sigterm, temporary_folder
+from winedesk import ProbeTestCase, exit_cleanly_on_sigterm
 
 PROBE = os.environ.get("KESTREL_ERROR_PROBE", "")
 BOX_TITLE = "^Attenzione$"
@@ -26,20 +25,7 @@ MAIL_HEAD = b"mailto:?subject=Rapporto di errore&body=Applicazione: "
 
 
 @unittest.skipUnless(PROBE, "KESTREL_ERROR_PROBE names the probe program")
-class FinalReportUnderWine(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.desk = desktop_from_environment()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.desk.close()
-
-    def setUp(self):
-        self.folder = temporary_folder()
-        self.addCleanup(shutil.rmtree, self.folder, True)
-        self.report = Report(os.path.join(self.folder, "report.txt"))
-
+class FinalReportUnderWine(ProbeTestCase):
     def answer_report(self, label, key):
         with self.desk.scene(label):
             program = self.desk.start(PROBE, self.report.windows_path, cwd=self.folder)

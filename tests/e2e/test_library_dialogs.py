@@ -22,8 +22,7 @@ import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from winedesk import (Report, desktop_from_environment, exit_cleanly_on_sigterm,
-                      temporary_folder)
+from winedesk import ProbeTestCase, Report, exit_cleanly_on_sigterm
 
 PROBE = os.environ.get("KESTREL_DIALOGS_PROBE", "")
 PROMPT_TITLE = "^Valore$"
@@ -120,42 +119,21 @@ def area(box):
 
 
 @unittest.skipUnless(PROBE, "KESTREL_DIALOGS_PROBE names the probe program")
-class LibraryDialogsUnderWine(unittest.TestCase):
+class LibraryDialogsUnderWine(ProbeTestCase):
     @classmethod
     def setUpClass(cls):
-        cls.desk = desktop_from_environment()
         if shutil.which("import") is None:
-            cls.desk.close()
             raise RuntimeError("ImageMagick's import is not installed (tools/install-deps.sh)")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.desk.close()
-
-    def setUp(self):
-        self.folder = temporary_folder()
-        self.addCleanup(shutil.rmtree, self.folder, True)
-        self.report = Report(os.path.join(self.folder, "report.txt"))
+        super().setUpClass()
 
     def run_probe(self, *args):
         return self.desk.start(PROBE, args[0], self.report.windows_path, *args[1:])
-
-    def press(self, window_title, *keys):
-        """Focuses the window that the probe opened and presses the keys."""
-        window = self.desk.find_window(window_title)
-        self.desk.focus(window)
-        if keys:
-            self.desk.key(*keys)
 
     def type_into(self, window_title, *keys, text):
         """Focuses the window, presses the keys that select the text of a field, then
         types the new text over it."""
         self.press(window_title, *keys)
         self.desk.type_text(text)
-
-    def finish(self, program):
-        self.assertEqual(self.report.wait_for("done"), "0", self.report.lines())
-        self.desk.wait_exit(program)
 
     def desktop_origin(self):
         """Where the Wine desktop's top left corner is on the X screen."""

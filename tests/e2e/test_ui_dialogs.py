@@ -9,14 +9,12 @@ a private Xvfb; these tests answer it with real keystrokes and read its report.
 """
 
 import os
-import shutil
 import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from winedesk import (Report, desktop_from_environment, exit_cleanly_on_sigterm,
-                      temporary_folder, windows_path)
+from winedesk import ProbeTestCase, Report, exit_cleanly_on_sigterm, windows_path
 
 PROBE = os.environ.get("KESTREL_UI_PROBE", "")
 DIALOG_TITLE = "^Seleziona file da inviare$"
@@ -29,20 +27,7 @@ def same_path(a, b):
 
 
 @unittest.skipUnless(PROBE, "KESTREL_UI_PROBE names the probe program")
-class DialogsUnderWine(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.desk = desktop_from_environment()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.desk.close()
-
-    def setUp(self):
-        self.folder = temporary_folder()
-        self.addCleanup(shutil.rmtree, self.folder, True)
-        self.report = Report(os.path.join(self.folder, "report.txt"))
-
+class DialogsUnderWine(ProbeTestCase):
     def run_probe(self, *args):
         return self.desk.start(PROBE, args[0], self.report.windows_path, *args[1:])
 
@@ -50,16 +35,6 @@ class DialogsUnderWine(unittest.TestCase):
         path = os.path.join(self.folder, name)
         os.mkdir(path)
         return windows_path(path)
-
-    def answer(self, window_title, *keys):
-        """Focuses the window that the probe opened and presses the keys."""
-        window = self.desk.find_window(window_title)
-        self.desk.focus(window)
-        self.desk.key(*keys)
-
-    def finish(self, program):
-        self.assertEqual(self.report.wait_for("done"), "0", self.report.lines())
-        self.desk.wait_exit(program)
 
     # -- the file choice ------------------------------------------------------
 
@@ -69,7 +44,7 @@ class DialogsUnderWine(unittest.TestCase):
         with self.desk.scene("getfile-typed-name"):
             program = self.run_probe("getfile", start, tapes)
             self.report.wait_for("dialog")
-            self.answer(DIALOG_TITLE)
+            self.press(DIALOG_TITLE)
             self.desk.type_text("nuovo.tap")
             self.desk.key("Return")
             self.finish(program)
@@ -87,7 +62,7 @@ class DialogsUnderWine(unittest.TestCase):
         with self.desk.scene("getfile-current-directory"):
             program = self.run_probe("getfile", start)
             self.report.wait_for("dialog")
-            self.answer(DIALOG_TITLE)
+            self.press(DIALOG_TITLE)
             self.desk.type_text("qui.tap")
             self.desk.key("Return")
             self.finish(program)
@@ -101,7 +76,7 @@ class DialogsUnderWine(unittest.TestCase):
         with self.desk.scene("getfile-escape"):
             program = self.run_probe("getfile", start, tapes)
             self.report.wait_for("dialog")
-            self.answer(DIALOG_TITLE, "Escape")
+            self.press(DIALOG_TITLE, "Escape")
             self.finish(program)
         self.assertEqual(self.report.bytes("result"), b"")
         self.assertEqual(self.report.bytes("cwd_after"), self.report.bytes("cwd_before"))
@@ -113,7 +88,7 @@ class DialogsUnderWine(unittest.TestCase):
             program = self.run_probe("popmsg", "1", "uno;due")
             self.report.wait_for("box")
             self.desk.screenshot("popmsg-information")
-            self.answer(BOX_TITLE, "Return")
+            self.press(BOX_TITLE, "Return")
             self.finish(program)
         self.assertEqual(self.report.value("active_is_probe"), "1")
         self.assertEqual(self.report.bytes("box_title"), b"Attenzione")
@@ -126,7 +101,7 @@ class DialogsUnderWine(unittest.TestCase):
         with self.desk.scene("popmsg-yes-no-default-no"):
             program = self.run_probe("popmsg", "5", "Sovrascrivere il file?")
             self.report.wait_for("box")
-            self.answer(BOX_TITLE, "Return")
+            self.press(BOX_TITLE, "Return")
             self.finish(program)
         self.assertEqual(self.report.value("answer"), "false")
 
@@ -134,7 +109,7 @@ class DialogsUnderWine(unittest.TestCase):
         with self.desk.scene("popmsg-yes-no-cancel"):
             program = self.run_probe("popmsg", "3", "Salvare le modifiche?")
             self.report.wait_for("box")
-            self.answer(BOX_TITLE, "Escape")
+            self.press(BOX_TITLE, "Escape")
             self.finish(program)
         self.assertEqual(self.report.value("answer"), "code 2")
 

@@ -10,14 +10,13 @@ when they are done (a file in the report's folder) and read its report.
 """
 
 import os
-import shutil
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from winedesk import Report, desktop_from_environment, exit_cleanly_on_sigterm, temporary_folder
+from winedesk import ProbeTestCase, exit_cleanly_on_sigterm
 
 PROBE = os.environ.get("KESTREL_WAIT_PROBE", "")
 WAIT_TITLE = "^Attendere$"
@@ -32,20 +31,7 @@ def numbers(value):
 
 
 @unittest.skipUnless(PROBE, "KESTREL_WAIT_PROBE names the probe program")
-class WaitWindowUnderWine(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.desk = desktop_from_environment()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.desk.close()
-
-    def setUp(self):
-        self.folder = temporary_folder()
-        self.addCleanup(shutil.rmtree, self.folder, True)
-        self.report = Report(os.path.join(self.folder, "report.txt"))
-
+class WaitWindowUnderWine(ProbeTestCase):
     def run_probe(self, case):
         return self.desk.start(PROBE, case, self.report.windows_path)
 
@@ -57,10 +43,6 @@ class WaitWindowUnderWine(unittest.TestCase):
         """Lets the probe go on past `step`."""
         with open(os.path.join(self.folder, step), "w"):
             pass
-
-    def finish(self, program):
-        self.assertEqual(self.report.wait_for("done"), "0", self.report.lines())
-        self.desk.wait_exit(program)
 
     def curmsg(self, name):
         """CURMSG as the probe reported it: None, or the text's bytes."""
