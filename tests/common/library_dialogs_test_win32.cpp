@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -13,6 +15,8 @@
 
 #include "common/dialog_valid_win32.h"
 #include "common/library_state.h"
+#include "common/popmsg.h"
+#include "common/wait_window_win32.h"
 #include "support/probe_windows_win32.h"
 #include "ui/button_win32.h"
 #include "ui/dialog_win32.h"
@@ -210,6 +214,48 @@ TEST(ResourceDialog, ItsControlsTakeOverTheResourceItemsAndItKeepsTheResourceSty
     EXPECT_EQ(value, "cambiato");
     EXPECT_TRUE(dialog.lModify);
     EXPECT_NE(dialog.nStyle & WS_SYSMENU, 0u);
+}
+
+// --- The please-wait window's text variant --------------------------------------
+
+TEST(WaitBox, ShowsItsMessageInArialBesideTheExclamationIconUnderTheWaitCursor) {
+    common::ResetLibrary();
+    common::WaitRequest request;
+    request.nMin = 0;
+    request.nMax = 4;
+    common::POPMSG("Un momento & poi;ancora uno", std::nullopt, std::nullopt, request);
+    auto* box = dynamic_cast<common::TMsgBox*>(common::Library().wait_window.get());
+    ASSERT_NE(box, nullptr);
+    TDialog& dialog = *box->oDlg();
+    ASSERT_EQ(dialog.aControls.size(), 3u);
+
+    HWND icon = dialog.aControls[0]->hWnd;
+    EXPECT_EQ(GetWindowLongPtrA(icon, GWL_STYLE) & SS_TYPEMASK, SS_ICON);
+    EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(icon, STM_GETICON, 0, 0)),
+              LoadIconA(nullptr, MAKEINTRESOURCEA(32515)));
+
+    HWND line = dialog.aControls[1]->hWnd;
+    EXPECT_EQ(testing::TextOf(line), "Un momento & poi\r\nancora uno");
+    LOGFONTA font{};
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(line, WM_GETFONT, 0, 0)), sizeof font, &font);
+    EXPECT_STREQ(font.lfFaceName, "Arial");
+    EXPECT_EQ(font.lfHeight, -15);
+    EXPECT_LT(font.lfWeight, FW_BOLD);
+
+    EXPECT_EQ(box->oPrg(), dialog.aControls[2]);
+    EXPECT_EQ(SendMessageA(box->oPrg()->hWnd, PBM_GETRANGE, TRUE, 0), 0);
+    EXPECT_EQ(SendMessageA(box->oPrg()->hWnd, PBM_GETRANGE, FALSE, 0), 4);
+
+    EXPECT_EQ(SendMessageA(dialog.hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(line),
+                           MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)),
+              TRUE);
+    EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, IDC_WAIT));
+    EXPECT_EQ(GetWindowLongPtrA(dialog.hWnd, GWL_STYLE) & WS_SYSMENU, 0) << "no close box";
+
+    HWND window = dialog.hWnd;
+    common::POPMSG(std::nullopt, std::nullopt);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(common::CURMSG().has_value());
 }
 
 // --- A confirmed close over folder pages -----------------------------------------
