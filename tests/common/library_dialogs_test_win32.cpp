@@ -148,6 +148,21 @@ TEST(ModelessDialog, ShowsAndReturnsAtOnceLinkedAndListedUntilItsCloseIsAccepted
     EXPECT_EQ(ui::Framework().modeless.size(), 0u);
 }
 
+TEST(ModelessDialog, ThePumpGivesItKeyboardNavigation) {
+    std::string first = "uno";
+    std::string second = "due";
+    TDialog dialog(Caption("Navigazione"));
+    ui::TGet one(Placement::Box(&dialog, 5, 5, 80, 12), ui::BindTo(first));
+    ui::TGet two(Placement::Box(&dialog, 25, 5, 80, 12), ui::BindTo(second));
+    dialog.Activate(Modeless());
+    ui::SYSREFRESH();  // the dialog's own opening Tab
+    SetFocus(one.hWnd);
+    // Only the dialog manager turns Enter into the dialog's IDOK, which moves on.
+    PostMessageA(one.hWnd, WM_KEYDOWN, VK_RETURN, 0);
+    ui::SYSREFRESH();
+    EXPECT_EQ(GetFocus(), two.hWnd) << "Enter went past the dialog manager";
+}
+
 TEST(ModelessDialog, TheObjectTakesItsOpenWindowWithIt) {
     HWND window = nullptr;
     {
@@ -354,12 +369,14 @@ TEST(FolderValidation, APageEditMarksThePageAndTheQuestionIsAskedOnlyThen) {
         SetWindowTextA(form.name_field.hWnd, "ALTRO");
         EXPECT_TRUE(page.lModify);
         EXPECT_EQ(form.name, "ALTRO");
+        SetFocus(form.name_field.hWnd);
         std::vector<std::string> seen;
         {
             BoxAnswerer answerer(IDNO);
             EXPECT_FALSE(common::__VALID(d, true));
             seen = answerer.Seen();
         }
+        EXPECT_EQ(GetFocus(), form.name_field.hWnd) << "No gives the focus back";
         EXPECT_EQ(seen, (std::vector<std::string>{"Attenzione", "Annullo le modifiche?"}));
         EXPECT_TRUE(d.lModify);
         common::RESETMODIFY(form.folder);
