@@ -54,21 +54,14 @@ class BoxAnswerer {
     }
 
   private:
-    static BOOL CALLBACK FindBox(HWND window, LPARAM found) {
-        // The framework dialogs here have captions of their own; the boxes are the
-        // dialogs with the library's and the framework's box titles.
-        const std::string name = testing::TextOf(window);
-        if (IsWindowVisible(window) && testing::ClassOf(window) == "#32770" &&
-            (name == "Attenzione" || name == "Alert")) {
-            *reinterpret_cast<HWND*>(found) = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
     void Run() {
         while (!stop_) {
-            HWND box = nullptr;
-            EnumThreadWindows(ui_thread_, FindBox, reinterpret_cast<LPARAM>(&box));
+            // The dialogs under test have captions of their own; the boxes carry the
+            // library's and the framework's box titles.
+            HWND box = testing::VisibleDialogs(ui_thread_, "Attenzione").found;
+            if (box == nullptr) {
+                box = testing::VisibleDialogs(ui_thread_, "Alert").found;
+            }
             if (box != nullptr) {
                 Sleep(50);
                 const std::vector<std::string> texts = testing::StaticTexts(box);

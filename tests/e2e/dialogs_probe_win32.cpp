@@ -104,7 +104,7 @@ std::string CloseBox(HWND window) {
     return std::to_string(x_sum / count) + "," + std::to_string(y_sum / count);
 }
 
-// Watches, from its own thread, for every new visible top-level window of the
+// Watches, from its own thread, for every new visible dialog window of the
 // user-interface thread whose caption is `title`, and hands each to `describe`
 // once it has had time to lay itself out.
 class WindowWatcher {
@@ -122,29 +122,15 @@ class WindowWatcher {
     }
 
   private:
-    struct Search {
-        const std::string* title;
-        HWND found;
-    };
-    static BOOL CALLBACK Match(HWND window, LPARAM data) {
-        auto* search = reinterpret_cast<Search*>(data);
-        if (IsWindowVisible(window) && TextOf(window) == *search->title) {
-            search->found = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
-
     void Run() {
         HWND last = nullptr;
         while (!stop_) {
-            Search search{&title_, nullptr};
-            EnumThreadWindows(ui_thread_, Match, reinterpret_cast<LPARAM>(&search));
-            if (search.found != nullptr && search.found != last) {
-                last = search.found;
+            HWND found = kestrel::testing::VisibleDialogs(ui_thread_, title_).found;
+            if (found != nullptr && found != last) {
+                last = found;
                 Sleep(200);  // let it finish laying itself out and painting
-                describe_(search.found);
-            } else if (search.found == nullptr) {
+                describe_(found);
+            } else if (found == nullptr) {
                 last = nullptr;
             }
             Sleep(10);

@@ -57,19 +57,9 @@ class BoxWatcher {
     }
 
   private:
-    static BOOL CALLBACK FindBox(HWND window, LPARAM found) {
-        char class_name[16] = {};
-        GetClassNameA(window, class_name, sizeof class_name);
-        if (IsWindowVisible(window) && std::string(class_name) == "#32770") {
-            *reinterpret_cast<HWND*>(found) = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
     void Run() {
         while (!stop_) {
-            HWND box = nullptr;
-            EnumThreadWindows(ui_thread_, FindBox, reinterpret_cast<LPARAM>(&box));
+            HWND box = kestrel::testing::VisibleDialogs(ui_thread_).found;
             if (box != nullptr) {
                 Describe(box);
                 return;

@@ -43,6 +43,7 @@ using Report = kestrel::testing::ProbeReport;
 using kestrel::testing::ClassOf;
 using kestrel::testing::ProbeWindow;
 using kestrel::testing::TextOf;
+using kestrel::testing::VisibleDialogs;
 
 constexpr DWORD kHandshakeLimitMs = 60000;
 
@@ -89,32 +90,6 @@ class Handshake {
     Report& report_;
     std::string folder_;
 };
-
-// The visible dialog windows of a thread, optionally only those with a caption.
-struct DialogSearch {
-    std::optional<std::string> caption;
-    HWND found = nullptr;
-    int count = 0;
-
-    static BOOL CALLBACK Visit(HWND window, LPARAM self) {
-        auto& search = *reinterpret_cast<DialogSearch*>(self);
-        if (IsWindowVisible(window) && ClassOf(window) == "#32770" &&
-            (!search.caption || TextOf(window) == *search.caption)) {
-            if (search.found == nullptr) {
-                search.found = window;
-            }
-            ++search.count;
-        }
-        return TRUE;
-    }
-};
-
-DialogSearch VisibleDialogs(DWORD thread, std::optional<std::string> caption = std::nullopt) {
-    DialogSearch search;
-    search.caption = std::move(caption);
-    EnumThreadWindows(thread, DialogSearch::Visit, reinterpret_cast<LPARAM>(&search));
-    return search;
-}
 
 // The first child of `parent` of a window class (and, for "Static", not an icon or
 // a picture); null when there is none.

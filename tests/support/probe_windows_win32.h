@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,34 @@ inline std::vector<std::string> StaticTexts(HWND box) {
         },
         reinterpret_cast<LPARAM>(&texts));
     return texts;
+}
+
+// The visible dialog windows (message boxes included) of a thread, optionally only
+// those with a caption: the first one found and how many there are.
+struct DialogSearch {
+    std::optional<std::string> caption;
+    HWND found = nullptr;
+    int count = 0;
+
+    static BOOL CALLBACK Visit(HWND window, LPARAM self) {
+        auto& search = *reinterpret_cast<DialogSearch*>(self);
+        if (IsWindowVisible(window) && ClassOf(window) == "#32770" &&
+            (!search.caption || TextOf(window) == *search.caption)) {
+            if (search.found == nullptr) {
+                search.found = window;
+            }
+            ++search.count;
+        }
+        return TRUE;
+    }
+};
+
+inline DialogSearch VisibleDialogs(DWORD thread,
+                                   std::optional<std::string> caption = std::nullopt) {
+    DialogSearch search;
+    search.caption = std::move(caption);
+    EnumThreadWindows(thread, DialogSearch::Visit, reinterpret_cast<LPARAM>(&search));
+    return search;
 }
 
 // A window of the probe's own, shown and made the active window while it lives.
