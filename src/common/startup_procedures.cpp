@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "common/calendar_date.h"
+
 namespace kestrel::common {
 
 namespace {
@@ -166,15 +168,6 @@ std::string GETNEWFNAME(const Clock& now) {
 
 namespace {
 
-bool IsLeapYear(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysInMonth(int year, int month) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
 // The runs of digits of a text, with how many digits each had; at most three.
 struct Number {
     int value = 0;
@@ -231,11 +224,7 @@ Date CTOD(std::string_view text, const TableSettings& settings) {
             year += 100;
         }
     }
-    if (month.value < 1 || month.value > 12 || day.value < 1 ||
-        day.value > DaysInMonth(year, month.value) || year < 1) {
-        return {};
-    }
-    return {year, month.value, day.value};
+    return MakeDate(day.value, month.value, year);
 }
 
 }  // namespace kestrel::common

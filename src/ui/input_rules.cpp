@@ -1,6 +1,7 @@
 #include "ui/input_rules.h"
 
 #include <cctype>
+#include <chrono>
 
 namespace kestrel::ui {
 
@@ -18,12 +19,6 @@ bool TwoDigits(std::string_view text, std::size_t at, int& value) {
     }
     value = (text[at] - '0') * 10 + (text[at + 1] - '0');
     return true;
-}
-
-int DaysInMonth(int month, int year) {
-    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
 std::string_view Trimmed(std::string_view text) {
@@ -50,7 +45,10 @@ bool BadDateText(std::string_view text) {
         return true;
     }
     const int full_year = year + (year >= kFirstYearOfWindow % 100 ? 1900 : 2000);
-    return month < 1 || month > 12 || day < 1 || day > DaysInMonth(month, full_year);
+    const std::chrono::year_month_day date{std::chrono::year{full_year},
+                                           std::chrono::month{static_cast<unsigned>(month)},
+                                           std::chrono::day{static_cast<unsigned>(day)}};
+    return !date.ok();
 }
 
 bool BadNumberText(std::string_view text, int width, int decimals) {
