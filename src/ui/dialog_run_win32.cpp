@@ -146,7 +146,7 @@ INT_PTR RunModal(TDialog& dialog, Run&& run) {
     return result;
 }
 
-HWND ShownHidden(HWND window) {
+HWND Hidden(HWND window) {
     if (window != nullptr) {
         ShowWindow(window, SW_HIDE);
     }
@@ -182,13 +182,11 @@ HWND CREATEDLGINDIRECT(HINSTANCE instance, const std::vector<std::uint8_t>& dial
     if (memory.get() == nullptr) {
         return nullptr;
     }
-    return ShownHidden(
-        CreateDialogIndirectParamA(instance, memory.get(), owner, &MinimalDialogProc, 0));
+    return Hidden(CreateDialogIndirectParamA(instance, memory.get(), owner, &MinimalDialogProc, 0));
 }
 
 HWND CREATEDLG(HINSTANCE instance, const std::string& resource, HWND owner) {
-    return ShownHidden(
-        CreateDialogParamA(instance, resource.c_str(), owner, &MinimalDialogProc, 0));
+    return Hidden(CreateDialogParamA(instance, resource.c_str(), owner, &MinimalDialogProc, 0));
 }
 
 }  // namespace kestrel::ui

@@ -52,11 +52,4 @@ EventResult TGet::Click(int notification) {
     return EventResult::None();
 }
 
-EventResult TGet::LostFocus(HWND) {
-    if (hWnd != nullptr && GetText() != VarGet()) {
-        VarPut(GetText());
-    }
-    return EventResult::None();
-}
-
 }  // namespace kestrel::ui

@@ -33,8 +33,6 @@ class TGet : public TControl {
     // Shows the bound value again (the owner's modified flag is left alone).
     void Refresh();
 
-    EventResult LostFocus(HWND next) override;
-
   protected:
     EventResult Click(int notification) override;
 
