@@ -1,6 +1,7 @@
 #include "common/wait_window_win32.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "common/dialog_valid_win32.h"
 #include "serial/key_state.h"
@@ -63,6 +64,30 @@ bool NotWhileEscOrF4IsDown(ui::TDialog&) {
     return !serial::GETKEYSTATE(VK_ESCAPE) && !serial::GETKEYSTATE(VK_F4);
 }
 
+// The box's dialog: it edits nothing and offers no help.
+std::unique_ptr<ui::TDialog> BoxDialog(const ui::DialogOptions& options) {
+    auto dialog = std::make_unique<ui::TDialog>(options);
+    dialog->lModify = false;
+    dialog->lHelpIcon = false;
+    return dialog;
+}
+
+// The box's modeless run: the library's validation until the window exists; then
+// `shape` sizes it, the key rule replaces the validation and the box is centred.
+ui::ActivateOptions BoxRun(bool centered, std::function<void(ui::TDialog&)> shape) {
+    ui::ActivateOptions run;
+    run.modal = false;
+    run.centered = centered;
+    run.valid = [](ui::TDialog& d) { return __VALID(d, false); };
+    run.init = [shape = std::move(shape)](ui::TDialog& d) {
+        shape(d);
+        d.bValid = NotWhileEscOrF4IsDown;
+        ui::WNDCENTER(d.hWnd, nullptr);
+        return true;
+    };
+    return run;
+}
+
 }  // namespace
 
 std::unique_ptr<TMsgBox> TMsgBox::New(const std::string& text,
@@ -99,9 +124,7 @@ void TMsgBox::OpenText(const std::string& text, std::string_view title, std::opt
     ui::DialogOptions options;
     options.caption = std::string(title);
     options.style = WS_POPUP | WS_CAPTION | DS_MODALFRAME;
-    dialog_ = std::make_unique<ui::TDialog>(options);
-    dialog_->lModify = false;
-    dialog_->lHelpIcon = false;
+    dialog_ = BoxDialog(options);
     dialog_->oCursor = LoadCursorA(nullptr, IDC_WAIT);
 
     // The icon at row 0.5, column 1; the text line at 0, 0 until the box is sized.
@@ -123,21 +146,14 @@ void TMsgBox::OpenText(const std::string& text, std::string_view title, std::opt
 
     const WaitLayout layout =
         LayOutWaitBox(measured, lines, kFontCharHeight, LineHeight(font), minimum.has_value());
-    ui::ActivateOptions run;
-    run.modal = false;
-    run.valid = [](ui::TDialog& d) { return __VALID(d, false); };
-    run.init = [this, layout, minimum, maximum](ui::TDialog& d) {
+    dialog_->Activate(BoxRun(false, [this, layout, minimum, maximum](ui::TDialog& d) {
         Resize(d.hWnd, layout.width, layout.height);
         Move(controls_[1].get(), layout.text);
         if (progress_ != nullptr && layout.progress) {
             Move(progress_, *layout.progress);
             progress_->SetRange(*minimum, maximum.value_or(*minimum));
         }
-        d.bValid = NotWhileEscOrF4IsDown;
-        ui::WNDCENTER(d.hWnd, nullptr);
-        return true;
-    };
-    dialog_->Activate(run);
+    }));
     Shown();
 }
 
@@ -147,9 +163,7 @@ void TMsgBox::OpenPrinting() {
     ui::DialogOptions options;
     options.caption = std::string(kWaitTitle);
     options.resource_name = kPrintDialog;
-    dialog_ = std::make_unique<ui::TDialog>(options);
-    dialog_->lModify = false;
-    dialog_->lHelpIcon = false;
+    dialog_ = BoxDialog(options);
     ui::TDialog* owner = dialog_.get();
     controls_.push_back(
         std::make_unique<ui::TBitmap>(ui::Placement::Item(owner, kPrintPicture), "PRINT"));
@@ -158,20 +172,12 @@ void TMsgBox::OpenPrinting() {
     controls_.push_back(std::make_unique<ui::TButton>(ui::Placement::Item(owner, kPrintCancel),
                                                       "&Annulla", nullptr));
 
-    ui::ActivateOptions run;
-    run.modal = false;
-    run.centered = true;
-    run.valid = [](ui::TDialog& d) { return __VALID(d, false); };
-    run.init = [](ui::TDialog& d) {
+    dialog_->Activate(BoxRun(true, [](ui::TDialog& d) {
         RECT outer{};
         GetWindowRect(d.hWnd, &outer);
         Resize(d.hWnd, outer.right - outer.left, outer.bottom - outer.top - kPrintShrink);
-        ui::WNDCENTER(d.hWnd, nullptr);
         ShowWindow(GetDlgItem(d.hWnd, kPrintCancel), SW_HIDE);  // the user cannot cancel
-        d.bValid = NotWhileEscOrF4IsDown;  // nor close the box with Esc or Alt+F4
-        return true;
-    };
-    dialog_->Activate(run);
+    }));
     Shown();
 }
 
