@@ -1,0 +1,414 @@
+// TableFile over POSIX descriptors, for the native build and its tests.
+//
+// The table layer expects Windows' sharing rules, and two POSIX mechanisms give them:
+// - share modes are flock(2) locks taken without waiting right after the open. A flock
+//   belongs to the open file description, so two opens in one process conflict just
+//   as two handles do on Windows;
+// - byte-range locks are open-file-description locks (F_OFD_SETLK) for the same
+//   reason: classic fcntl locks belong to the process, so a second open in the same
+//   process would never see the first one's lock, and closing any descriptor of the
+//   file would drop them all. Where OFD locks do not exist (macOS) the classic ones
+//   are the fallback, with those two limits.
+// Windows also refuses an exclusive lock that overlaps one the same handle already
+// holds, and unlocks only ranges locked exactly; POSIX would merge and split the
+// ranges instead. Each open therefore keeps the ranges it holds and applies Windows'
+// rule itself (one thread uses an open at a time, as the table layer does).
+// POSIX grants an exclusive range lock only to a descriptor open for writing, so a
+// read-only open asks for read-write access when the file allows it and refuses
+// writes itself; on a file it may only read, its locks are shared read locks, which
+// still conflict with every writer's lock.
+// Errors are errno values translated to the Windows codes of table_file.h.
+#include "common/table_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace kestrel::common {
+
+namespace {
+
+constexpr int kOsIoDevice = 1117;  // ERROR_IO_DEVICE: any failure without a closer code
+
+#ifdef F_OFD_SETLK
+constexpr int kSetLock = F_OFD_SETLK;
+#else
+constexpr int kSetLock = F_SETLK;
+#endif
+
+int WindowsError(int posix_error) {
+    switch (posix_error) {
+        case ENOENT:
+            return kOsFileNotFound;
+        case ENOTDIR:
+            return kOsPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EISDIR:  // Windows refuses to open a folder as a file the same way
+            return kOsAccessDenied;
+        case EROFS:
+            return kOsWriteProtected;
+        case EEXIST:
+            return kOsFileExists;
+        case ENOSPC:
+        case EDQUOT:
+            return kOsDiskFull;
+        default:
+            return kOsIoDevice;
+    }
+}
+
+int LastError() {
+    return WindowsError(errno);
+}
+
+// The error of a call that named `path`: as on Windows, a missing folder on the way
+// is "path not found" and only a missing last name is "file not found".
+int PathError(int error, const std::string& path) {
+    if (error == ENOENT) {
+        const auto slash = path.find_last_of('/');
+        struct stat info {};
+        if (slash != std::string::npos && slash != 0 &&
+            ::stat(path.substr(0, slash).c_str(), &info) != 0) {
+            return kOsPathNotFound;
+        }
+    }
+    return WindowsError(error);
+}
+
+// Owns one file descriptor and closes it once.
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            Reset(std::exchange(other.fd_, -1));
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { Reset(); }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+  private:
+    void Reset(int fd = -1) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
+
+    int fd_ = -1;
+};
+
+// A descriptor, or the Windows error code that kept it shut.
+struct OpenedFd {
+    UniqueFd fd;
+    int error = 0;
+};
+
+OpenedFd OpenFd(const std::string& path, int flags, mode_t mode = 0) {
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return {UniqueFd(), PathError(errno, path)};
+    }
+    return {UniqueFd(fd), 0};
+}
+
+// A folder opens read-only on POSIX, never on Windows.
+int RefuseFolder(const UniqueFd& fd) {
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        return LastError();
+    }
+    return S_ISDIR(info.st_mode) ? kOsAccessDenied : 0;
+}
+
+// The share mode, claimed without waiting.
+int ClaimShare(const UniqueFd& fd, FileShare share) {
+    const int operation = (share == FileShare::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    int result = 0;
+    do {
+        result = ::flock(fd.get(), operation);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) {
+        return 0;
+    }
+    return errno == EWOULDBLOCK ? kOsSharingViolation : LastError();
+}
+
+bool FitsOffset(std::uint64_t offset) {
+    return offset <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+}
+
+struct Range {
+    std::uint64_t offset;
+    std::uint64_t length;
+    bool Overlaps(const Range& other) const {
+        return offset < other.offset + other.length && other.offset < offset + length;
+    }
+    friend bool operator==(const Range&, const Range&) = default;
+};
+
+class PosixTableFile final : public TableFile {
+  public:
+    PosixTableFile(UniqueFd fd, bool writable, bool lockable)
+        : fd_(std::move(fd)), writable_(writable), lockable_(lockable) {}
+
+    int Read(std::uint64_t offset, std::span<unsigned char> into, std::size_t& count) override {
+        count = 0;
+        while (count < into.size()) {
+            if (!FitsOffset(offset + count)) {
+                return kOsIoDevice;
+            }
+            const ssize_t got = ::pread(fd_.get(), into.data() + count, into.size() - count,
+                                        static_cast<off_t>(offset + count));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                return LastError();
+            }
+            if (got == 0) {
+                return 0;  // the end of the file
+            }
+            count += static_cast<std::size_t>(got);
+        }
+        return 0;
+    }
+
+    int Write(std::uint64_t offset, std::span<const unsigned char> from) override {
+        if (!writable_) {
+            return kOsAccessDenied;
+        }
+        std::size_t done = 0;
+        while (done < from.size()) {
+            if (!FitsOffset(offset + done)) {
+                return kOsDiskFull;
+            }
+            const ssize_t put = ::pwrite(fd_.get(), from.data() + done, from.size() - done,
+                                         static_cast<off_t>(offset + done));
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                return put < 0 ? LastError() : kOsIoDevice;
+            }
+            done += static_cast<std::size_t>(put);
+        }
+        return 0;
+    }
+
+    int Size(std::uint64_t& size) override {
+        struct stat info {};
+        if (::fstat(fd_.get(), &info) != 0) {
+            return LastError();
+        }
+        size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
+        return 0;
+    }
+
+    int Flush() override {
+        if (!writable_) {
+            return kOsAccessDenied;  // as FlushFileBuffers on a handle without write access
+        }
+        return ::fsync(fd_.get()) == 0 ? 0 : LastError();
+    }
+
+    bool TryLock(std::uint64_t offset, std::uint64_t length) override {
+        const Range range{offset, length};
+        if (length == 0) {
+            return true;  // an empty range holds nothing and conflicts with nothing
+        }
+        if (length > std::numeric_limits<std::uint64_t>::max() - offset ||
+            !FitsOffset(offset + length - 1)) {
+            return false;
+        }
+        if (std::any_of(held_.begin(), held_.end(),
+                        [&](const Range& other) { return other.Overlaps(range); })) {
+            return false;
+        }
+        if (!SetLock(range, lockable_ ? F_WRLCK : F_RDLCK)) {
+            return false;
+        }
+        held_.push_back(range);
+        return true;
+    }
+
+    void Unlock(std::uint64_t offset, std::uint64_t length) override {
+        const auto held = std::find(held_.begin(), held_.end(), Range{offset, length});
+        if (held == held_.end()) {
+            return;  // not a range this open locked
+        }
+        SetLock(*held, F_UNLCK);
+        held_.erase(held);
+    }
+
+  private:
+    bool SetLock(const Range& range, short type) {
+        struct flock lock {};
+        lock.l_type = type;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = static_cast<off_t>(range.offset);
+        lock.l_len = static_cast<off_t>(range.length);
+        lock.l_pid = 0;  // required by open-file-description locks
+        int result = 0;
+        do {
+            result = ::fcntl(fd_.get(), kSetLock, &lock);
+        } while (result != 0 && errno == EINTR);
+        return result == 0;
+    }
+
+    UniqueFd fd_;
+    bool writable_;  // the caller asked for read-write access
+    bool lockable_;  // the descriptor is open for writing: its range locks are exclusive
+    std::vector<Range> held_;
+};
+
+// The descriptor for `access`: read-only access asks for writing too when the file
+// allows it (see the top of the file), and falls back to reading only.
+OpenedFd OpenForAccess(const std::string& path, FileAccess access, bool& lockable) {
+    OpenedFd opened = OpenFd(path, O_RDWR);
+    lockable = static_cast<bool>(opened.fd);
+    if (access == FileAccess::kReadOnly && !opened.fd) {
+        opened = OpenFd(path, O_RDONLY);  // its error, if any, is the one to report
+    }
+    return opened;
+}
+
+OpenedFile Opened(UniqueFd fd, bool writable, bool lockable) {
+    return {std::make_unique<PosixTableFile>(std::move(fd), writable, lockable), 0};
+}
+
+OpenedFile Failed(int error) {
+    return {nullptr, error};
+}
+
+// `to` open for writing, emptied, and held exclusively: `to` is created when missing
+// and refused when it exists and `replace` is false.
+OpenedFd ReplaceableTarget(const std::string& path, bool replace) {
+    OpenedFd opened = OpenFd(path, O_RDWR | O_CREAT | (replace ? 0 : O_EXCL), 0666);
+    if (!opened.fd) {
+        return opened;
+    }
+    // Claimed before emptying, so a file another open holds keeps its bytes.
+    if (const int error = ClaimShare(opened.fd, FileShare::kExclusive); error != 0) {
+        return {UniqueFd(), error};
+    }
+    if (::ftruncate(opened.fd.get(), 0) != 0) {
+        return {UniqueFd(), LastError()};
+    }
+    return opened;
+}
+
+int CopyBytes(const UniqueFd& from, const UniqueFd& to) {
+    std::array<unsigned char, 64 * 1024> buffer{};
+    for (;;) {
+        const ssize_t got = ::read(from.get(), buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got < 0 ? LastError() : 0;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put =
+                ::write(to.get(), buffer.data() + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                return put < 0 ? LastError() : kOsIoDevice;
+            }
+            done += put;
+        }
+    }
+}
+
+}  // namespace
+
+OpenedFile OpenTableFile(const std::string& path, FileAccess access, FileShare share) {
+    bool lockable = false;
+    OpenedFd opened = OpenForAccess(path, access, lockable);
+    if (!opened.fd) {
+        return Failed(opened.error);
+    }
+    if (const int error = RefuseFolder(opened.fd); error != 0) {
+        return Failed(error);
+    }
+    if (const int error = ClaimShare(opened.fd, share); error != 0) {
+        return Failed(error);
+    }
+    return Opened(std::move(opened.fd), access == FileAccess::kReadWrite, lockable);
+}
+
+OpenedFile CreateTableFile(const std::string& path, bool replace) {
+    OpenedFd created = ReplaceableTarget(path, replace);
+    if (!created.fd) {
+        return Failed(created.error);
+    }
+    return Opened(std::move(created.fd), true, true);
+}
+
+bool TableFileExists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+int RemoveTableFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 ? 0 : PathError(errno, path);
+}
+
+int RenameTableFile(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        return 0;
+    }
+    if (const int error = errno; error != EXDEV) {
+        // A missing name is either the file moved or the folder it moves to.
+        return PathError(error, TableFileExists(from) ? to : from);
+    }
+    // Another file system: copied, then removed, as Windows moves across volumes.
+    if (const int error = CopyTableFile(from, to); error != 0) {
+        return error;
+    }
+    return RemoveTableFile(from);
+}
+
+int CopyTableFile(const std::string& from, const std::string& to) {
+    OpenedFd source = OpenFd(from, O_RDONLY);
+    if (!source.fd) {
+        return source.error;
+    }
+    if (const int error = RefuseFolder(source.fd); error != 0) {
+        return error;
+    }
+    if (const int error = ClaimShare(source.fd, FileShare::kShared); error != 0) {
+        return error;
+    }
+    // The target is emptied only once held exclusively, so a copy onto the source
+    // itself, or onto a file someone holds, fails with a sharing violation and erases
+    // nothing.
+    OpenedFd target = ReplaceableTarget(to, true);
+    if (!target.fd) {
+        return target.error;
+    }
+    return CopyBytes(source.fd, target.fd);
+}
+
+}  // namespace kestrel::common
