@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "common/wait_window.h"
 
@@ -26,8 +27,12 @@ struct TableSettings {
     int epoch = 1900;                      // first year of the two-digit century window
     std::string file_case = "MIXED";       // file names given to file operations
     int printer_margin = 0;                // printer left margin, columns
-    int current_area = 1;                  // the selected work area
     bool NETERR = false;                   // the last open or append failed on a conflict
+};
+
+class WorkAreas;
+struct WorkAreasDeleter {
+    void operator()(WorkAreas* areas) const;
 };
 
 // A user variable's value: a text or an integer.
@@ -42,6 +47,8 @@ struct LibraryState {
     bool validating = false;
 
     TableSettings tables;
+    // The table layer's work areas and the tables open in them (table_layer.h).
+    std::unique_ptr<WorkAreas, WorkAreasDeleter> work_areas;
 
     // The one open please-wait window, or none; and the text it shows (CURMSG),
     // none while no window is open.
@@ -54,6 +61,9 @@ struct LibraryState {
     // Set by the library's user-login routines only (this program has none).
     std::string user_name = std::string(8, ' ');  // blank: nobody logged in
     std::string password;
+    // The tables the password is handed to when they are opened, as upper-case file
+    // names ("CLIENTI.DBF").
+    std::vector<std::string> protected_tables;
     std::string temp_directory;   // ends in a path separator when set
     std::intptr_t user_file = 0;  // the user file, held open for exclusive use; 0: none
 };

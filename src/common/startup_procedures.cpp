@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "common/calendar_date.h"
+#include "common/table_layer.h"
 
 namespace kestrel::common {
 
@@ -29,6 +30,16 @@ std::string Upper(std::string_view text) {
 
 bool IsTempName(const std::string& name) {
     return !name.empty() && name.front() == kTempPrefix;
+}
+
+// A directory named by GETNEWFNAME: its last component begins with TempPrefix.
+bool IsLibraryTempDirectory(std::string path) {
+    while (!path.empty() && IsSeparator(path.back())) {
+        path.pop_back();
+    }
+    const std::size_t separator = path.find_last_of("\\/");
+    const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
+    return IsTempName(name);
 }
 
 bool IsViewIndex(const std::string& name) {
@@ -111,7 +122,7 @@ void INIT(LibraryFiles& files) {
 
 void CLOSEALL(LibraryFiles& files) {
     LibraryState& library = Library();
-    library.tables.current_area = 1;  // no table is ever open in this program
+    Areas().CloseAll();  // then area 1 is current
     const std::string& directory = library.temp_directory;
     for (const DirEntry& entry : files.List(directory)) {
         if (!entry.directory && IsViewIndex(entry.name)) {
@@ -130,9 +141,13 @@ void EXIT(LibraryFiles& files) {
         files.CloseFile(library.user_file);
         library.user_file = 0;
     }
-    const std::string directory = AsDirectory(library.temp_directory);
-    DELDIR(files, directory);
-    files.RemoveDir(directory.substr(0, directory.size() - 1));
+    // Only a temporary directory the library made is emptied: with none set, the
+    // directory would be the current one, full of the user's own files.
+    if (IsLibraryTempDirectory(library.temp_directory)) {
+        const std::string directory = AsDirectory(library.temp_directory);
+        DELDIR(files, directory);
+        files.RemoveDir(directory.substr(0, directory.size() - 1));
+    }
     if (files.Exists("C:\\MARLIN\\NET")) {
         const std::size_t end = library.user_name.find_last_not_of(' ');
         files.RemoveFile("C:\\MARLIN\\" + library.user_name.substr(0, end + 1) + ".USR", false);

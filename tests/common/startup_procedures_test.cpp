@@ -1,6 +1,7 @@
 // The common library's start-up and shut-down procedures, the temporary names, the
 // user variables and the date routine, over an in-memory file system.
 #include "common/startup_procedures.h"
+#include "common/table_layer.h"
 
 #include <gtest/gtest.h>
 
@@ -183,7 +184,7 @@ TEST_F(LibraryProcedures, ExitWithNobodyLoggedInDeletesOnlyTheViewIndexes) {
     files.AddDir("C:\\MARLIN");
     files.Add("C:\\MARLIN\\NET");
     files.Add("C:\\MARLIN\\ROSSI.USR");
-    Library().tables.current_area = 7;
+    Areas().Select(7);
     EXIT(files);
     EXPECT_FALSE(files.Has(kTemp + "VIEW1.NTX"));
     EXPECT_FALSE(files.Has(kTemp + "view12.ntx"));
@@ -192,7 +193,16 @@ TEST_F(LibraryProcedures, ExitWithNobodyLoggedInDeletesOnlyTheViewIndexes) {
     EXPECT_TRUE(files.Has("ROSSI.USR"));
     EXPECT_TRUE(files.Has("C:\\MARLIN\\ROSSI.USR"));
     EXPECT_TRUE(files.closed.empty());
-    EXPECT_EQ(Library().tables.current_area, 1);
+    EXPECT_EQ(Areas().Current(), 1);
+}
+
+TEST_F(LibraryProcedures, ExitOfAUserWithoutATemporaryDirectoryDeletesNoOtherFile) {
+    files.Add("CLIENTI.DBF");
+    files.Add("CLIENTI.DBT");
+    Library().user_name = "ROSSI   ";
+    EXIT(files);
+    EXPECT_TRUE(files.Has("CLIENTI.DBF"));
+    EXPECT_TRUE(files.Has("CLIENTI.DBT"));
 }
 
 TEST_F(LibraryProcedures, ExitOfALoggedInUserRemovesItsTemporaryDirectory) {

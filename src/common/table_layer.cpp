@@ -1,0 +1,855 @@
+// The table layer over the platform's table files. Every operation reads what it
+// needs from the files at the moment it needs it (see table_layer.h on freshness):
+// a process keeps nothing of a table in memory but its header's field list, the
+// record it stands on and the changes it has not yet written back.
+#include "common/table_layer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <functional>
+#include <ctime>
+#include <thread>
+
+#include "common/library_state.h"
+#include "errors/raise.h"
+
+namespace kestrel::common {
+
+namespace {
+
+// The layer's own error numbers (SUBCODE) and the general classes (GENCODE) they
+// belong to.
+constexpr int kSubOpen = 1001;
+constexpr int kSubCreate = 1004;
+constexpr int kSubRead = 1010;
+constexpr int kSubWrite = 1011;
+constexpr int kSubCorrupt = 1012;
+constexpr int kSubAppendLock = 1024;
+constexpr int kSubStructure = 1025;
+constexpr int kSubProductionIndex = 1026;
+constexpr int kSubAliasInUse = 1027;
+constexpr int kSubUnlocked = 1028;
+constexpr int kSubDiskFull = 2016;
+
+constexpr int kGenCreate = 20;
+constexpr int kGenRead = 23;
+constexpr int kGenWrite = 24;
+
+// How long the memo file's allocation lock is tried: another process holds it only
+// while it writes one memo, so this is never reached unless that process hangs.
+constexpr auto kMemoLockPatience = std::chrono::seconds(10);
+
+errors::ErrorRecord TableError(int gen_code, int sub_code, int os_code, std::string_view file,
+                               std::string_view description) {
+    errors::ErrorRecord record;
+    record.SUBSYSTEM = "DBFCDX";
+    record.SUBCODE = sub_code;
+    record.GENCODE = gen_code;
+    record.OSCODE = os_code;
+    record.DESCRIPTION = std::string(description);
+    record.FILENAME = std::string(file);
+    return record;
+}
+
+// Raises an error that the program cannot go on from: when the error callback
+// answers at all, the operation is abandoned anyway, so nothing goes on over a
+// table in an unknown state.
+[[noreturn]] void Fail(const errors::ErrorRecord& record) {
+    errors::RaiseError(record);
+    throw errors::Abandon{record};
+}
+
+// Raises an error that may fail softly; true when it did.
+bool FailSoftly(errors::ErrorRecord record) {
+    record.CANDEFAULT = true;
+    return errors::RaiseError(record).fail_softly;
+}
+
+[[noreturn]] void FailCorrupt(std::string_view file) {
+    Fail(TableError(errors::kGenCorruption, kSubCorrupt, 0, file, "File danneggiato"));
+}
+
+[[noreturn]] void FailWrite(std::string_view file, int os_code) {
+    const int sub = os_code == kOsDiskFull ? kSubDiskFull : kSubWrite;
+    Fail(TableError(kGenWrite, sub, os_code, file, "Errore di scrittura"));
+}
+
+std::string Upper(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+std::size_t NameStart(std::string_view path) {
+    const std::size_t separator = path.find_last_of("\\/:");
+    return separator == std::string_view::npos ? 0 : separator + 1;
+}
+
+// The name part of a path without its extension.
+std::string Stem(std::string_view path) {
+    const std::string_view name = path.substr(NameStart(path));
+    return std::string(name.substr(0, name.find('.')));
+}
+
+Date Today() {
+    const std::time_t now = std::time(nullptr);
+    const std::tm* local = std::localtime(&now);
+    if (local == nullptr) {
+        return {};
+    }
+    return {local->tm_year + 1900, local->tm_mon + 1, local->tm_mday};
+}
+
+std::span<const unsigned char> Bytes(std::string_view text) {
+    return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
+}
+
+void WriteAll(TableFile& file, std::uint64_t offset, std::span<const unsigned char> bytes,
+              std::string_view path) {
+    if (const int os = file.Write(offset, bytes); os != 0) {
+        FailWrite(path, os);
+    }
+}
+
+// Reads exactly `size` bytes, or fails the table as corrupt (a file shorter than
+// its header says).
+std::vector<unsigned char> ReadExactly(TableFile& file, std::uint64_t offset, std::size_t size,
+                                       std::string_view path) {
+    std::vector<unsigned char> bytes(size);
+    std::size_t count = 0;
+    if (const int os = file.Read(offset, bytes, count); os != 0) {
+        Fail(TableError(kGenRead, kSubRead, os, path, "Errore di lettura"));
+    }
+    if (count != size) {
+        FailCorrupt(path);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::string TableFileName(std::string_view name) {
+    std::string path(name);
+    const std::size_t start = NameStart(path);
+    if (Library().tables.file_case == "UPPER") {
+        path = path.substr(0, start) + Upper(path.substr(start));
+    }
+    const std::size_t dot = path.find('.', start);
+    if (dot == std::string::npos) {
+        path += ".DBF";
+    } else if (dot + 1 == path.size()) {
+        path.pop_back();  // "NET." is the file NET
+    }
+    return path;
+}
+
+std::string MemoFileName(std::string_view table_file) {
+    const std::size_t start = NameStart(table_file);
+    const std::size_t dot = table_file.find('.', start);
+    return std::string(table_file.substr(0, dot)) + Library().tables.memo_extension;
+}
+
+// The open files of a table.
+struct DbfTable::Files {
+    std::unique_ptr<TableFile> table;
+    std::unique_ptr<TableFile> memo;  // none when the table has no memo fields
+    std::string memo_path;
+    MemoHeader memo_header;
+};
+
+DbfTable::~DbfTable() {
+    // A table closed on the way out of a failure must not fail again: what cannot
+    // be written back now is given up with the rest of the failed operation.
+    try {
+        UnlockAll();
+    } catch (const errors::Abandon&) {
+    } catch (const errors::EndProgram&) {
+    }
+}
+
+namespace {
+
+bool IsHidden(std::string_view record) {
+    return Library().tables.deleted_hidden && !record.empty() && record[0] == kRecordDeleted;
+}
+
+}  // namespace
+
+// --- Reading and writing ------------------------------------------------------------
+
+std::uint32_t DbfTable::RecCount() {
+    TableFile& file = *files_->table;
+    const std::vector<unsigned char> bytes = ReadExactly(file, kRecordCountOffset, 4, path_);
+    std::uint32_t count = DecodeCount(bytes);
+    // Never trust a count beyond what the file holds (a damaged header).
+    std::uint64_t size = 0;
+    if (file.Size(size) == 0 && size >= header_.header_size) {
+        const std::uint64_t held = (size - header_.header_size) / header_.record_size;
+        count = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, held));
+    }
+    count_ = count;
+    return count;
+}
+
+namespace {
+
+std::string ReadRecordBytes(TableFile& file, const DbfHeader& header, std::uint32_t number,
+                            std::string_view path) {
+    const std::vector<unsigned char> bytes =
+        ReadExactly(file, header.RecordOffset(number), header.record_size, path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+void DbfTable::GoTo(std::uint32_t record) {
+    WriteRecord();
+    if (record > count_ || record == 0) {
+        RecCount();
+    }
+    if (record >= 1 && record <= count_) {
+        recno_ = record;
+        record_ = ReadRecordBytes(*files_->table, header_, record, path_);
+        eof_ = false;
+    } else {
+        recno_ = count_ + 1;
+        record_ = BlankRecord(header_);
+        eof_ = true;
+    }
+    bof_ = false;
+}
+
+void DbfTable::GoTop() {
+    WriteRecord();
+    RecCount();
+    for (std::uint32_t n = 1; n <= count_; ++n) {
+        std::string record = ReadRecordBytes(*files_->table, header_, n, path_);
+        if (!IsHidden(record)) {
+            recno_ = n;
+            record_ = std::move(record);
+            eof_ = bof_ = false;
+            return;
+        }
+    }
+    GoTo(count_ + 1);
+    bof_ = true;  // no visible record: at the start and the end at once
+}
+
+void DbfTable::GoBottom() {
+    WriteRecord();
+    RecCount();
+    for (std::uint32_t n = count_; n >= 1; --n) {
+        std::string record = ReadRecordBytes(*files_->table, header_, n, path_);
+        if (!IsHidden(record)) {
+            recno_ = n;
+            record_ = std::move(record);
+            eof_ = bof_ = false;
+            return;
+        }
+    }
+    GoTo(count_ + 1);
+    bof_ = true;
+}
+
+void DbfTable::Skip(long count) {
+    WriteRecord();
+    if (count == 0) {
+        GoTo(recno_);  // read the record again
+        return;
+    }
+    if (count > 0) {
+        for (long step = 0; step < count && !eof_; ++step) {
+            std::uint32_t n = recno_ + 1;
+            std::string record;
+            for (;; ++n) {
+                if (n > count_ && n > RecCount()) {
+                    break;
+                }
+                record = ReadRecordBytes(*files_->table, header_, n, path_);
+                if (!IsHidden(record)) {
+                    break;
+                }
+            }
+            if (n > count_) {
+                GoTo(count_ + 1);
+                return;
+            }
+            recno_ = n;
+            record_ = std::move(record);
+            bof_ = false;
+        }
+        return;
+    }
+    for (long step = 0; step > count; --step) {
+        std::uint32_t n = std::min(recno_, count_ + 1);
+        std::string record;
+        bool found = false;
+        while (n > 1) {
+            --n;
+            record = ReadRecordBytes(*files_->table, header_, n, path_);
+            if (!IsHidden(record)) {
+                found = true;
+                break;
+            }
+        }
+        if (!found) {
+            // Before the first record: stay on the first visible one, at the start.
+            const bool was_eof = eof_;
+            GoTop();
+            bof_ = true;
+            eof_ = eof_ && was_eof;
+            return;
+        }
+        recno_ = n;
+        record_ = std::move(record);
+        eof_ = false;
+        bof_ = false;
+    }
+}
+
+bool DbfTable::Deleted() const {
+    return !eof_ && !record_.empty() && record_[0] == kRecordDeleted;
+}
+
+namespace {
+
+bool MayChange(const DbfTable& table) {
+    if (table.ReadOnly()) {
+        return false;
+    }
+    if (!table.Shared() || table.TableLocked() || table.RecordLocked(table.RecNo())) {
+        return true;
+    }
+    // Changing a shared record nobody locked could undo another workstation's change.
+    Fail(TableError(1001 /* report and abandon */, kSubUnlocked, 0, table.Path(),
+                    "Record non bloccato"));
+}
+
+}  // namespace
+
+void DbfTable::Delete() {
+    if (eof_ || !MayChange(*this)) {
+        return;
+    }
+    record_[0] = kRecordDeleted;
+    dirty_ = true;
+}
+
+void DbfTable::Recall() {
+    if (eof_ || !MayChange(*this)) {
+        return;
+    }
+    record_[0] = kRecordKept;
+    dirty_ = true;
+}
+
+std::optional<FieldValue> DbfTable::Get(std::string_view name) {
+    const DbfField* field = header_.Field(name);
+    if (field == nullptr) {
+        return std::nullopt;
+    }
+    const std::string_view raw = std::string_view(record_).substr(field->offset, field->length);
+    if (field->type != 'M') {
+        return DecodeField(*field, raw);
+    }
+    if (const auto changed = memo_changes_.find(field->name); changed != memo_changes_.end()) {
+        return changed->second;
+    }
+    return MemoText(raw);
+}
+
+std::string DbfTable::MemoText(std::string_view raw) {
+    const std::optional<std::uint32_t> block = MemoBlockOf(raw);
+    if (!block || !files_->memo) {
+        return std::string();
+    }
+    TableFile& memo = *files_->memo;
+    const std::uint32_t block_size = files_->memo_header.block_size;
+    const std::uint64_t at = static_cast<std::uint64_t>(*block) * block_size;
+    const std::vector<unsigned char> head =
+        ReadExactly(memo, at, kMemoBlockHeaderSize, files_->memo_path);
+    const std::optional<std::uint32_t> length = MemoLengthOf(head);
+    std::uint64_t size = 0;
+    if (!length || memo.Size(size) != 0 || at + kMemoBlockHeaderSize + *length > size) {
+        FailCorrupt(files_->memo_path);
+    }
+    const std::vector<unsigned char> text =
+        ReadExactly(memo, at + kMemoBlockHeaderSize, *length, files_->memo_path);
+    return std::string(text.begin(), text.end());
+}
+
+bool DbfTable::Put(std::string_view name, const FieldValue& value) {
+    const DbfField* field = header_.Field(name);
+    if (field == nullptr || eof_ || !MayChange(*this)) {
+        return false;
+    }
+    if (field->type == 'M') {
+        const std::string* text = std::get_if<std::string>(&value);
+        if (text == nullptr || files_->memo == nullptr) {
+            return false;
+        }
+        memo_changes_[field->name] = *text;
+        dirty_ = true;
+        return true;
+    }
+    const std::optional<std::string> bytes = EncodeField(*field, value);
+    if (!bytes) {
+        return false;
+    }
+    record_.replace(field->offset, field->length, *bytes);
+    dirty_ = true;
+    return true;
+}
+
+namespace {
+
+// Takes a short lock that another process holds only for a moment.
+bool TakeShortLock(TableFile& file, std::uint64_t offset) {
+    const auto deadline = std::chrono::steady_clock::now() + kMemoLockPatience;
+    while (!file.TryLock(offset, 1)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// Stores a memo at the end of the memo file and answers its first block (0 for an
+// empty text, which is no memo). Blocks are given out under the memo file's lock,
+// the free-block pointer read and written under it, so two processes never write
+// into the same blocks.
+std::uint32_t StoreMemo(TableFile& memo, const std::string& path, std::string_view text) {
+    if (text.empty()) {
+        return 0;
+    }
+    if (!TakeShortLock(memo, kLockBase)) {
+        FailWrite(path, kOsLockViolation);
+    }
+    struct Release {
+        TableFile& file;
+        ~Release() { file.Unlock(kLockBase, 1); }
+    } release{memo};
+    const std::optional<MemoHeader> header =
+        ParseMemoHeader(ReadExactly(memo, 0, kMemoHeaderSize, path));
+    if (!header) {
+        FailCorrupt(path);
+    }
+    MemoHeader next = *header;
+    const std::vector<unsigned char> stored = EncodeMemo(text, header->block_size);
+    WriteAll(memo, static_cast<std::uint64_t>(header->next_free) * header->block_size, stored,
+             path);
+    next.next_free += MemoBlocks(text.size(), header->block_size);
+    WriteAll(memo, 0, EncodeMemoHeader(next), path);
+    return header->next_free;
+}
+
+}  // namespace
+
+void DbfTable::WriteRecord() {
+    if (dirty_ && !eof_) {
+        for (const auto& [name, text] : memo_changes_) {
+            const DbfField* field = header_.Field(name);
+            const std::uint32_t block = StoreMemo(*files_->memo, files_->memo_path, text);
+            record_.replace(field->offset, field->length, MemoFieldFor(block));
+        }
+        WriteAll(*files_->table, header_.RecordOffset(recno_), Bytes(record_), path_);
+        modified_ = true;
+    }
+    memo_changes_.clear();
+    dirty_ = false;
+}
+
+void DbfTable::Commit() {
+    WriteRecord();
+    if (!read_only_) {
+        if (modified_) {
+            WriteAll(*files_->table, kUpdateDateOffset, EncodeUpdateDate(Today()), path_);
+            modified_ = false;
+        }
+        files_->table->Flush();
+        if (files_->memo) {
+            files_->memo->Flush();
+        }
+    }
+}
+
+namespace {
+
+struct NewFiles {
+    std::unique_ptr<TableFile> table;
+    std::unique_ptr<TableFile> memo;
+};
+
+// Creates the files of a table with that header; nothing (and no file touched) when
+// the table exists and may not be replaced.
+std::optional<NewFiles> CreateFiles(const std::string& path, const DbfHeader& header,
+                                    bool replace) {
+    OpenedFile table = CreateTableFile(path, replace);
+    if (!table.file) {
+        if (!replace && table.os_error == kOsFileExists) {
+            return std::nullopt;
+        }
+        Fail(TableError(kGenCreate, kSubCreate, table.os_error, path, "Errore di creazione"));
+    }
+    std::vector<unsigned char> bytes = EncodeHeader(header);
+    bytes.push_back(kFileEnd);
+    WriteAll(*table.file, 0, bytes, path);
+    NewFiles files{std::move(table.file), nullptr};
+    if (header.HasMemo()) {
+        const std::string memo_path = MemoFileName(path);
+        OpenedFile memo = CreateTableFile(memo_path, true);
+        if (!memo.file) {
+            Fail(TableError(kGenCreate, kSubCreate, memo.os_error, memo_path,
+                            "Errore di creazione"));
+        }
+        WriteAll(*memo.file, 0, EncodeMemoHeader(MemoHeader{}), memo_path);
+        files.memo = std::move(memo.file);
+    }
+    return files;
+}
+
+}  // namespace
+
+// --- Locks ---------------------------------------------------------------------------
+
+bool DbfTable::RecordLocked(std::uint32_t record) const {
+    return std::find(record_locks_.begin(), record_locks_.end(), record) != record_locks_.end();
+}
+
+void DbfTable::UnlockAll() {
+    WriteRecord();
+    for (std::uint32_t record : record_locks_) {
+        files_->table->Unlock(kLockBase + record, 1);
+    }
+    record_locks_.clear();
+    if (table_locked_) {
+        files_->table->Unlock(kLockBase + 1, kTableLockLength);
+        table_locked_ = false;
+    }
+}
+
+// After a lock, what the table shows must be what is on the disk now.
+void DbfTable::Refresh() {
+    RecCount();
+    if (!eof_ && recno_ <= count_) {
+        record_ = ReadRecordBytes(*files_->table, header_, recno_, path_);
+    }
+}
+
+bool DbfTable::LockRecord(std::uint32_t record) {
+    if (record == 0) {
+        record = recno_;
+    }
+    UnlockAll();
+    if (!shared_) {
+        record_locks_.push_back(record);  // an exclusive table is locked as a whole
+        return true;
+    }
+    if (!files_->table->TryLock(kLockBase + record, 1)) {
+        return false;
+    }
+    record_locks_.push_back(record);
+    Refresh();
+    return true;
+}
+
+bool DbfTable::LockTable() {
+    UnlockAll();
+    if (shared_ && !files_->table->TryLock(kLockBase + 1, kTableLockLength)) {
+        return false;
+    }
+    table_locked_ = true;
+    Refresh();
+    return true;
+}
+
+// --- Append --------------------------------------------------------------------------
+
+bool DbfTable::Append() {
+    WriteRecord();
+    TableFile& file = *files_->table;
+    if (read_only_) {
+        Fail(TableError(kGenWrite, kSubWrite, kOsAccessDenied, path_, "Tabella in sola lettura"));
+    }
+    if (shared_ && !file.TryLock(kLockBase, 1)) {
+        FailSoftly(TableError(errors::kGenAppendLock, kSubAppendLock, kOsLockViolation, path_,
+                              "Blocco per aggiunta non ottenuto"));
+        return false;
+    }
+    struct Release {
+        TableFile& file;
+        bool shared;
+        ~Release() {
+            if (shared) {
+                file.Unlock(kLockBase, 1);
+            }
+        }
+    } release{file, shared_};
+    // The count is read under the append lock, and the record and the end marker are
+    // on the disk before the header counts them: a reader never sees a counted record
+    // that is not there, and two appenders never take the same number.
+    const std::uint32_t number = RecCount() + 1;
+    std::string record = BlankRecord(header_);
+    std::string bytes = record + static_cast<char>(kFileEnd);
+    WriteAll(file, header_.RecordOffset(number), Bytes(bytes), path_);
+    WriteAll(file, kRecordCountOffset, EncodeCount(number), path_);
+    WriteAll(file, kUpdateDateOffset, EncodeUpdateDate(Today()), path_);
+    count_ = number;
+    recno_ = number;
+    record_ = std::move(record);
+    eof_ = bof_ = false;
+    return true;
+}
+
+void DbfTable::CopyTo(const std::string& name) {
+    WriteRecord();
+    const std::string path = TableFileName(name);
+    std::vector<FieldSpec> structure;
+    for (const DbfField& field : header_.fields) {
+        structure.push_back(
+            {field.name, field.type, static_cast<int>(field.length), field.decimals});
+    }
+    const std::optional<DbfHeader> target = HeaderFor(structure, Today());
+    if (!target) {
+        FailCorrupt(path_);
+    }
+    NewFiles files = *CreateFiles(path, *target, true);
+    MemoHeader memo_header;
+    std::uint32_t copied = 0;
+    const std::uint32_t count = RecCount();
+    for (std::uint32_t n = 1; n <= count; ++n) {
+        const std::string source = ReadRecordBytes(*files_->table, header_, n, path_);
+        if (source[0] == kRecordDeleted) {
+            continue;
+        }
+        std::string record = BlankRecord(*target);
+        for (std::size_t i = 0; i < header_.fields.size(); ++i) {
+            const DbfField& from = header_.fields[i];
+            const DbfField& to = target->fields[i];
+            std::string bytes = source.substr(from.offset, from.length);
+            if (from.type == 'M') {
+                const std::string text = MemoText(bytes);
+                bytes = MemoFieldFor(text.empty() ? 0 : memo_header.next_free);
+                if (!text.empty()) {
+                    const std::vector<unsigned char> stored =
+                        EncodeMemo(text, memo_header.block_size);
+                    const std::uint64_t at =
+                        static_cast<std::uint64_t>(memo_header.next_free) * memo_header.block_size;
+                    WriteAll(*files.memo, at, stored, MemoFileName(path));
+                    memo_header.next_free += MemoBlocks(text.size(), memo_header.block_size);
+                }
+            }
+            record.replace(to.offset, to.length, bytes);
+        }
+        ++copied;
+        WriteAll(*files.table, target->RecordOffset(copied), Bytes(record), path);
+    }
+    const std::string end(1, static_cast<char>(kFileEnd));
+    WriteAll(*files.table, target->RecordOffset(copied + 1), Bytes(end), path);
+    WriteAll(*files.table, kRecordCountOffset, EncodeCount(copied), path);
+    if (files.memo) {
+        WriteAll(*files.memo, 0, EncodeMemoHeader(memo_header), MemoFileName(path));
+        files.memo->Flush();
+    }
+    files.table->Flush();
+}
+
+std::string DbfTable::Info(int item) const {
+    const auto found = info_.find(item);
+    return found == info_.end() ? std::string() : found->second;
+}
+
+void DbfTable::SetInfo(int item, std::string value) {
+    info_[item] = std::move(value);
+}
+
+// --- Opening and creating -------------------------------------------------------------
+
+namespace {
+
+DbfHeader ReadHeader(TableFile& file, const std::string& path) {
+    std::vector<unsigned char> prefix(kTablePrefixSize);
+    std::size_t count = 0;
+    if (const int os = file.Read(0, prefix, count); os != 0) {
+        Fail(TableError(kGenRead, kSubRead, os, path, "Errore di lettura"));
+    }
+    const std::optional<std::size_t> size =
+        count == prefix.size() ? HeaderSizeOf(prefix) : std::nullopt;
+    if (!size) {
+        FailCorrupt(path);
+    }
+    std::optional<DbfHeader> header = ParseHeader(ReadExactly(file, 0, *size, path));
+    if (!header) {
+        FailCorrupt(path);
+    }
+    return *std::move(header);
+}
+
+}  // namespace
+
+bool WorkAreas::Create(std::string_view name, const std::vector<FieldSpec>& structure,
+                       bool replace) {
+    const std::string path = TableFileName(name);
+    const std::optional<DbfHeader> header = HeaderFor(structure, Today());
+    if (!header) {
+        Fail(TableError(1001 /* report and abandon */, kSubStructure, 0, path,
+                        "Struttura non valida"));
+    }
+    return CreateFiles(path, *header, replace).has_value();
+}
+
+WorkAreas::WorkAreas() = default;
+WorkAreas::~WorkAreas() = default;
+
+namespace {
+
+int LowestFreeArea(const std::map<int, std::unique_ptr<DbfTable>>& areas) {
+    for (int area = 1; area <= kLastArea; ++area) {
+        if (area != kSemaphoreArea && !areas.contains(area)) {
+            return area;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool WorkAreas::Use(bool new_area, std::string_view driver, std::string_view name,
+                    std::optional<std::string_view> alias, bool shared, bool read_only) {
+    (void)driver;  // one driver: DBF tables with memo files
+    Library().tables.NETERR = false;
+    if (new_area) {
+        current_ = LowestFreeArea(areas_);
+    }
+    Close();
+    const std::string path = TableFileName(name);
+    const std::string chosen_alias = Upper(alias ? *alias : Stem(path));
+    if (AreaOf(chosen_alias) != 0) {
+        Fail(TableError(1001 /* report and abandon */, kSubAliasInUse, 0, chosen_alias,
+                        "Alias gi\xE0 in uso"));
+    }
+    const FileAccess access = read_only ? FileAccess::kReadOnly : FileAccess::kReadWrite;
+    const FileShare share = shared ? FileShare::kShared : FileShare::kExclusive;
+    OpenedFile table_file = OpenTableFile(path, access, share);
+    if (!table_file.file) {
+        FailSoftly(TableError(errors::kGenOpen, kSubOpen, table_file.os_error, path,
+                              "Errore di apertura"));
+        return false;
+    }
+    auto table = std::unique_ptr<DbfTable>(new DbfTable());
+    table->header_ = ReadHeader(*table_file.file, path);
+    if (table->header_.HasProductionIndex() && !read_only) {
+        // The layer keeps no index: changing such a table would leave its index stale.
+        Fail(TableError(1001 /* report and abandon */, kSubProductionIndex, 0, path,
+                        "Tabella con indice (.CDX): si apre solo in lettura"));
+    }
+    table->files_ = std::make_unique<DbfTable::Files>();
+    table->files_->table = std::move(table_file.file);
+    if (table->header_.HasMemo()) {
+        const std::string memo_path = MemoFileName(path);
+        OpenedFile memo = OpenTableFile(memo_path, access, share);
+        if (!memo.file) {
+            FailSoftly(TableError(errors::kGenOpen, kSubOpen, memo.os_error, memo_path,
+                                  "Errore di apertura"));
+            return false;
+        }
+        const std::optional<MemoHeader> memo_header =
+            ParseMemoHeader(ReadExactly(*memo.file, 0, kMemoHeaderSize, memo_path));
+        if (!memo_header) {
+            FailCorrupt(memo_path);
+        }
+        table->files_->memo = std::move(memo.file);
+        table->files_->memo_path = memo_path;
+        table->files_->memo_header = *memo_header;
+    }
+    table->path_ = path;
+    table->alias_ = chosen_alias;
+    table->shared_ = shared;
+    table->read_only_ = read_only;
+    table->GoTop();
+    areas_[current_] = std::move(table);
+    return true;
+}
+
+void WorkAreas::Select(int area) {
+    if (area == 0) {
+        area = LowestFreeArea(areas_);
+    }
+    if (area >= 1 && area <= kLastArea) {
+        current_ = area;
+    }
+}
+
+bool WorkAreas::Select(std::string_view alias) {
+    const int area = AreaOf(alias);
+    if (area == 0) {
+        return false;
+    }
+    current_ = area;
+    return true;
+}
+
+int WorkAreas::AreaOf(std::string_view alias) const {
+    const std::string wanted = Upper(alias);
+    for (const auto& [area, table] : areas_) {
+        if (table->Alias() == wanted) {
+            return area;
+        }
+    }
+    return 0;
+}
+
+DbfTable* WorkAreas::Table() {
+    const auto found = areas_.find(current_);
+    return found == areas_.end() ? nullptr : found->second.get();
+}
+
+bool WorkAreas::Used() const {
+    return areas_.contains(current_);
+}
+
+void WorkAreas::Close() {
+    const auto found = areas_.find(current_);
+    if (found == areas_.end()) {
+        return;
+    }
+    std::unique_ptr<DbfTable> table = std::move(found->second);
+    areas_.erase(found);
+    table->Commit();  // may fail; the table is closed either way
+}
+
+void WorkAreas::CloseAll() {
+    while (!areas_.empty()) {
+        current_ = areas_.begin()->first;
+        try {
+            Close();
+        } catch (const errors::Abandon&) {
+            // One table that cannot be written back does not keep the others open.
+        }
+    }
+    current_ = 1;
+}
+
+bool WorkAreas::Append() {
+    Library().tables.NETERR = false;
+    DbfTable* table = Table();
+    return table != nullptr && table->Append();
+}
+
+WorkAreas& Areas() {
+    LibraryState& library = Library();
+    if (!library.work_areas) {
+        library.work_areas.reset(new WorkAreas());
+    }
+    return *library.work_areas;
+}
+
+void WorkAreasDeleter::operator()(WorkAreas* areas) const {
+    delete areas;
+}
+
+}  // namespace kestrel::common

@@ -1,0 +1,176 @@
+// The table layer over real files: what one process writes another reads, locks and
+// share modes exclude other opens, appends never collide, bad tables never crash.
+// Two opens of one file in one process stand for two workstations: the platform's
+// share modes and locks belong to each open.
+#include "common/table_layer.h"
+
+#include <fstream>
+
+#include "support/table_fixture.h"
+
+namespace kestrel::common {
+namespace {
+
+using testing::TableTest;
+
+class TableLayer : public TableTest {
+  protected:
+    // Opens the people table shared in a new area under `alias`.
+    DbfTable& OpenPeople(std::string_view alias, bool shared = true) {
+        EXPECT_TRUE(Areas().Use(true, "", File("people"), alias, shared, false));
+        return *Areas().Table();
+    }
+
+    void MakePeople() { ASSERT_TRUE(Areas().Create(File("people"), People())); }
+
+    // Appends a record with that code and note, committed and unlocked.
+    static void AddPerson(DbfTable& table, const std::string& code, const std::string& note) {
+        ASSERT_TRUE(table.Append());
+        ASSERT_TRUE(table.LockRecord(0));
+        table.Put("CODICE", code);
+        table.Put("NOTE", note);
+        table.Commit();
+        table.UnlockAll();
+    }
+};
+
+TEST_F(TableLayer, NamesAreUpperCasedAndGetTheirExtension) {
+    Library().tables.file_case = "UPPER";
+    EXPECT_EQ(TableFileName("c:\\dati\\clienti"), "c:\\dati\\CLIENTI.DBF");
+    EXPECT_EQ(TableFileName("net."), "NET");
+    EXPECT_EQ(TableFileName("archivio.dat"), "ARCHIVIO.DAT");
+    EXPECT_EQ(MemoFileName("C:\\DATI\\CLIENTI.DBF"), "C:\\DATI\\CLIENTI.DBT");
+}
+
+TEST_F(TableLayer, EveryFieldTypeAndLongMemosSurviveClosingAndOpeningAgain) {
+    MakePeople();
+    DbfTable& table = OpenPeople("P", false);
+    EXPECT_TRUE(table.Eof() && table.Bof());
+    const std::string long_note(1000, 'x');
+    ASSERT_TRUE(table.Append());
+    EXPECT_TRUE(table.Put("codice", std::string("42")));
+    EXPECT_TRUE(table.Put("NOME", std::string("Niccol\xF2")));
+    EXPECT_TRUE(table.Put("DATA", Date{2026, 12, 9}));
+    EXPECT_TRUE(table.Put("ETA", 41.5));
+    EXPECT_TRUE(table.Put("ATTIVO", true));
+    EXPECT_TRUE(table.Put("NOTE", long_note));
+    EXPECT_FALSE(table.Put("ETA", std::string("not a number")));
+    EXPECT_FALSE(table.Put("MISSING", 1.0));
+    AddPerson(table, "43", "short");
+    Areas().CloseAll();
+
+    DbfTable& again = OpenPeople("P");
+    EXPECT_EQ(again.RecCount(), 2u);
+    EXPECT_EQ(std::get<std::string>(*again.Get("NOME")), "Niccol\xF2" + std::string(23, ' '));
+    EXPECT_EQ(std::get<Date>(*again.Get("DATA")), (Date{2026, 12, 9}));
+    EXPECT_DOUBLE_EQ(std::get<double>(*again.Get("ETA")), 41.5);
+    EXPECT_TRUE(std::get<bool>(*again.Get("ATTIVO")));
+    EXPECT_EQ(std::get<std::string>(*again.Get("NOTE")), long_note);
+    again.Skip();
+    EXPECT_EQ(std::get<std::string>(*again.Get("NOTE")), "short");
+    again.Skip();
+    EXPECT_TRUE(again.Eof());
+}
+
+TEST_F(TableLayer, LocksOfOneWorkstationExcludeTheOther) {
+    MakePeople();
+    DbfTable& first = OpenPeople("A");
+    AddPerson(first, "1", "");
+    AddPerson(first, "2", "");
+    DbfTable& second = OpenPeople("B");
+
+    ASSERT_TRUE(first.LockRecord(1));
+    EXPECT_FALSE(second.LockRecord(1));
+    EXPECT_FALSE(second.LockTable());
+    EXPECT_TRUE(second.LockRecord(2));
+    // A record lock replaces the table lock and the other record locks.
+    EXPECT_FALSE(first.LockTable());
+    second.UnlockAll();
+    EXPECT_TRUE(first.LockTable());
+    EXPECT_FALSE(second.LockRecord(2));
+    ASSERT_TRUE(first.LockRecord(2));
+    EXPECT_FALSE(first.TableLocked());
+    EXPECT_TRUE(second.LockRecord(1));
+    // Closing releases.
+    Areas().Select("A");
+    Areas().Close();
+    EXPECT_TRUE(second.LockRecord(2));
+}
+
+TEST_F(TableLayer, AppendsOfTwoWorkstationsNeverShareARecordAndEachSeesTheOthers) {
+    MakePeople();
+    DbfTable& first = OpenPeople("A");
+    DbfTable& second = OpenPeople("B");
+    AddPerson(first, "1", "from A");
+    AddPerson(second, "2", "from B");
+    AddPerson(first, "3", "from A again");
+    EXPECT_EQ(second.RecNo(), 2u);
+    EXPECT_EQ(first.RecNo(), 3u);
+    second.GoBottom();
+    EXPECT_EQ(std::get<std::string>(*second.Get("NOTE")), "from A again");
+    first.GoTo(2);
+    EXPECT_EQ(std::get<std::string>(*first.Get("NOTE")), "from B");
+}
+
+TEST_F(TableLayer, AChangeToASharedRecordNeedsItsLock) {
+    MakePeople();
+    DbfTable& table = OpenPeople("A");
+    AddPerson(table, "1", "");
+    EXPECT_THROW(table.Put("CODICE", std::string("2")), errors::Abandon);
+}
+
+TEST_F(TableLayer, AnExclusiveHolderFailsTheOpenSoftlyWithTheNetworkError) {
+    MakePeople();
+    OpenPeople("A", false);
+    EXPECT_FALSE(Areas().Use(true, "", File("people"), "B", true, false));
+    EXPECT_TRUE(Library().tables.NETERR);
+    EXPECT_TRUE(handler.messages.empty());
+    Areas().Select("A");
+    Areas().Close();
+    EXPECT_TRUE(Areas().Use(true, "", File("people"), "B", true, false));
+    EXPECT_FALSE(Library().tables.NETERR);
+}
+
+TEST_F(TableLayer, DeletedRecordsAreHiddenAndCopiesLeaveThemOut) {
+    MakePeople();
+    DbfTable& table = OpenPeople("A", false);
+    for (const char* code : {"1", "2", "3"}) {
+        AddPerson(table, code, std::string("note ") + code);
+    }
+    table.GoTo(2);
+    table.Delete();
+    table.GoTop();
+    table.Skip();
+    EXPECT_EQ(table.RecNo(), 3u);
+    table.GoTo(2);
+    EXPECT_TRUE(table.Deleted());
+    table.CopyTo(File("copy"));
+    Areas().CloseAll();
+
+    DbfTable& copy = *(Areas().Use(true, "", File("copy"), "C", false, true), Areas().Table());
+    EXPECT_EQ(copy.RecCount(), 2u);
+    copy.GoBottom();
+    EXPECT_EQ(std::get<std::string>(*copy.Get("NOTE")), "note 3");
+}
+
+TEST_F(TableLayer, ATableWithAProductionIndexOpensOnlyForReading) {
+    MakePeople();
+    {
+        std::fstream file(File("people.DBF"), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(28);
+        file.put(static_cast<char>(kFlagProductionIndex));
+    }
+    EXPECT_THROW(Areas().Use(true, "", File("people"), "A", true, false), errors::Abandon);
+    EXPECT_EQ(handler.messages.size(), 1u);
+    EXPECT_TRUE(Areas().Use(true, "", File("people"), "A", true, true));
+}
+
+TEST_F(TableLayer, ADamagedTableIsReportedAsCorrupt) {
+    std::ofstream(File("bad.DBF"), std::ios::binary) << std::string(40, '\x03');
+    EXPECT_THROW(Areas().Use(true, "", File("bad"), "B", true, false), errors::Abandon);
+    ASSERT_EQ(handler.messages.size(), 1u);
+    EXPECT_NE(handler.messages[0].find("risulta corrotto"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrel::common
