@@ -5,12 +5,12 @@
 
 #include "common/library_state.h"
 #include "common/popmsg.h"
+#include "common/shared_tables.h"
 
 namespace kestrel::errors {
 
 void PlatformErrorServices::ReleaseSemaphore() {
-    // The shared semaphore table is never locked in this program (the library's
-    // shared-table routines are not part of it), so there is nothing to release.
+    common::SUNLOCK();
 }
 
 void PlatformErrorServices::Inform(std::string_view text) {

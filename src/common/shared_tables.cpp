@@ -1,0 +1,640 @@
+// The library's shared-table routines over the table layer.
+//
+// Waiting. The table layer never waits: an open that another workstation's share
+// mode prevents, a lock another holds, an append lock in use elsewhere, each fails
+// at once (the open and the append softly, through the error handler, which sets
+// NETERR). So every routine here waits by trying again. DBLOCK and DBAPP first try
+// silently for kSilentTrySeconds by the seconds-since-midnight clock, counted across
+// midnight (SecondsSince), so that midnight inside the window neither stretches it
+// for ever nor cuts it short; then they try on behind the please-wait window until
+// they succeed. DBOPEN goes behind the window at its first conflict and handles the
+// window messages between its tries, so the operator can still see the program
+// alive while another workstation holds a table exclusively.
+//
+// Screens. A please-wait window that was open when a routine began to wait (CURMSG)
+// is closed while the routine shows its own text and opened again afterwards. The
+// waiting screen is an object: leaving on a failure closes the routine's window and
+// enables the disabled window again, so no failure leaves the program disabled.
+//
+// Work areas. Routines that use another work area (the semaphore's, a closing
+// alias's, the pack's) restore the caller's selection on every way out.
+#include "common/shared_tables.h"
+
+#include <cctype>
+#include <utility>
+
+#include "common/library_state.h"
+#include "common/startup_procedures.h"
+#include "common/table_file.h"
+#include "common/table_layer.h"
+#include "errors/raise.h"
+#include "ui/empty.h"
+
+namespace kestrel::common {
+
+namespace {
+
+constexpr long kSecondsPerDay = 86400;
+constexpr std::uint64_t kCodeModulus = 10'000'000'000;
+constexpr std::string_view kCodeField = "CODICE";
+constexpr std::string_view kSemaphoreTable = "NET.";
+constexpr std::string_view kPackAlias = "MPACK";
+constexpr std::string_view kSemaphoreCreationAlias = "SCREATE";
+constexpr std::size_t kTempStemLength = 8;
+
+// --- Small helpers -------------------------------------------------------------------
+
+std::string Upper(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+// The name part of a path: the text after its last separator.
+std::string FileNameOf(std::string_view path) {
+    const std::size_t separator = path.find_last_of("\\/");
+    return std::string(separator == std::string_view::npos ? path : path.substr(separator + 1));
+}
+
+bool NoUserLoggedIn() {
+    return ui::EMPTY(Library().user_name);
+}
+
+bool NetworkError() {
+    return Library().tables.NETERR;
+}
+
+// Keeps the caller's work area selected on every way out.
+class AreaKeeper {
+  public:
+    AreaKeeper() : area_(Areas().Current()) {}
+    AreaKeeper(const AreaKeeper&) = delete;
+    AreaKeeper& operator=(const AreaKeeper&) = delete;
+    ~AreaKeeper() { Areas().Select(area_); }
+
+  private:
+    int area_;
+};
+
+// The current area's table; a routine that needs one in an unused area fails as
+// the runtime does for any table operation there.
+DbfTable& CurrentTable(std::string_view operation) {
+    if (DbfTable* table = Areas().Table()) {
+        return *table;
+    }
+    errors::ErrorRecord record;
+    record.SUBSYSTEM = "DBCMD";
+    record.SUBCODE = 2001;
+    record.GENCODE = 35;
+    record.DESCRIPTION = "Workarea not in use";
+    record.OPERATION = std::string(operation);
+    errors::RaiseError(record);
+    throw errors::Abandon{record};
+}
+
+// Runs `work` on the table and releases the table's locks if it fails, so that a
+// failure never leaves other workstations waiting on this one.
+template <typename Work>
+auto ReleasingLocksOnFailure(DbfTable& table, Work&& work) {
+    try {
+        return work();
+    } catch (...) {
+        table.UnlockAll();
+        throw;
+    }
+}
+
+// --- Waiting -------------------------------------------------------------------------
+
+// What a routine shows while it waits.
+struct WaitScreen {
+    std::string_view text;
+    std::optional<std::string_view> title;  // nothing: the default "Attendere"
+    bool disable_active_window = false;
+};
+
+constexpr WaitScreen kMomentarilyBusy{kWaitMomentarilyBusy, std::nullopt, false};
+
+// The active window kept disabled while a DBOPEN waits.
+class DisabledActiveWindow {
+  public:
+    explicit DisabledActiveWindow(SharedTableServices& services) : services_(services) {
+        services_.DisableActiveWindow();
+    }
+    DisabledActiveWindow(const DisabledActiveWindow&) = delete;
+    DisabledActiveWindow& operator=(const DisabledActiveWindow&) = delete;
+    ~DisabledActiveWindow() {
+        try {
+            services_.EnableDisabledWindow();
+        } catch (...) {
+            // Enabling is all that is left to do; a failure to do so cannot be mended.
+        }
+    }
+
+  private:
+    SharedTableServices& services_;
+};
+
+// The routine's own please-wait window, open while it lives.
+class OwnWaitWindow {
+  public:
+    OwnWaitWindow(SharedTableServices& services, const WaitScreen& screen) : services_(services) {
+        services_.OpenWait(screen.text, screen.title);
+    }
+    OwnWaitWindow(const OwnWaitWindow&) = delete;
+    OwnWaitWindow& operator=(const OwnWaitWindow&) = delete;
+    ~OwnWaitWindow() {
+        try {
+            services_.CloseWait();
+        } catch (...) {
+            // A window that cannot be closed is left to the next POPMSG.
+        }
+    }
+
+  private:
+    SharedTableServices& services_;
+};
+
+// Shows the routine's waiting screen in place of the noted wait window while
+// `wait` runs; afterwards closes it, enables the disabled window again and reopens
+// the noted text. A failure inside `wait` leaves the screen closed and the window
+// enabled, without reopening the noted text.
+template <typename Wait>
+void BehindWaitScreen(SharedTableServices& services, const std::optional<std::string>& noted,
+                      const WaitScreen& screen, Wait&& wait) {
+    if (noted && !noted->empty()) {
+        services.CloseWait();
+    }
+    {
+        std::optional<DisabledActiveWindow> disabled;
+        if (screen.disable_active_window) {
+            disabled.emplace(services);
+        }
+        OwnWaitWindow window(services, screen);
+        wait();
+    }
+    if (noted) {
+        services.OpenWait(*noted, std::nullopt);
+    }
+}
+
+// Tries `attempt` again and again, without pause, for kSilentTrySeconds; true on
+// the first success.
+template <typename Attempt>
+bool TriedSilently(SharedTableServices& services, Attempt&& attempt) {
+    const long start = services.SecondsSinceMidnight();
+    do {
+        if (attempt()) {
+            return true;
+        }
+    } while (SecondsSince(start, services.SecondsSinceMidnight()) < kSilentTrySeconds);
+    return false;
+}
+
+template <typename Attempt>
+void UntilSucceeds(Attempt&& attempt) {
+    while (!attempt()) {
+    }
+}
+
+// --- Codes ---------------------------------------------------------------------------
+
+bool IsEmptyCode(const std::optional<FieldValue>& value) {
+    if (!value) {
+        return true;
+    }
+    if (const std::string* text = std::get_if<std::string>(&*value)) {
+        return ui::EMPTY(*text);
+    }
+    if (const double* number = std::get_if<double>(&*value)) {
+        return *number == 0;
+    }
+    return true;
+}
+
+// The numeric value of a code, reduced modulo kCodeModulus: the digits after any
+// leading blanks, up to the first other character; no digits read as 0.
+std::uint64_t CodeValue(const std::optional<FieldValue>& value) {
+    if (!value) {
+        return 0;
+    }
+    if (const double* number = std::get_if<double>(&*value)) {
+        return *number > 0 ? static_cast<std::uint64_t>(*number) % kCodeModulus : 0;
+    }
+    const std::string* text = std::get_if<std::string>(&*value);
+    if (text == nullptr) {
+        return 0;
+    }
+    std::uint64_t code = 0;
+    std::size_t at = text->find_first_not_of(' ');
+    for (; at < text->size() && std::isdigit(static_cast<unsigned char>((*text)[at])); ++at) {
+        code = (code * 10 + static_cast<std::uint64_t>((*text)[at] - '0')) % kCodeModulus;
+    }
+    return code;
+}
+
+// --- Opening -------------------------------------------------------------------------
+
+// Hands the library's password to the table just opened when it is a protected one.
+void HandPasswordIfProtected() {
+    const LibraryState& library = Library();
+    DbfTable* table = Areas().Table();
+    if (library.password.empty() || table == nullptr) {
+        return;
+    }
+    const std::string name = Upper(FileNameOf(table->Path()));
+    for (const std::string& protected_table : library.protected_tables) {
+        if (Upper(protected_table) == name) {
+            table->SetInfo(kInfoPassword, library.password);
+            return;
+        }
+    }
+}
+
+// --- Creating ------------------------------------------------------------------------
+
+std::string DriveOf(SharedTableServices& services, std::string_view file) {
+    if (file.size() >= 2 && file[1] == ':') {
+        return std::string(file.substr(0, 2));
+    }
+    std::string drive = services.CurrentDrive();
+    return drive == "\\" ? std::string() : drive;
+}
+
+errors::ErrorRecord CancelledCreation(std::string_view file) {
+    errors::ErrorRecord record;
+    record.DESCRIPTION = "Creazione annullata";
+    record.FILENAME = std::string(file);
+    record.OPERATION = "DBGEN";
+    return record;
+}
+
+// DBGEN's check of the drive, then the creation; false when the table exists and
+// may not be replaced.
+bool CreateOnCheckedDrive(SharedTableServices& services, std::string_view file,
+                          const std::vector<FieldSpec>& structure, std::uint64_t min_free,
+                          bool replace) {
+    if (ISFULL(services, DriveOf(services, file), min_free)) {
+        throw errors::Abandon{CancelledCreation(file)};
+    }
+    return Areas().Create(file, structure, replace);
+}
+
+// --- The semaphore -------------------------------------------------------------------
+
+std::string SemaphoreTableName() {
+    const bool shared_folder = TableFileExists(std::string(kSharedFolderMark));
+    return std::string(shared_folder ? kSharedFolder : std::string_view()) +
+           std::string(kSemaphoreTable);
+}
+
+// The semaphore held while it lives.
+class SemaphoreHeld {
+  public:
+    explicit SemaphoreHeld(SharedTableServices& services) { SLOCK(services); }
+    SemaphoreHeld(const SemaphoreHeld&) = delete;
+    SemaphoreHeld& operator=(const SemaphoreHeld&) = delete;
+    ~SemaphoreHeld() {
+        try {
+            SUNLOCK();
+        } catch (...) {
+            // Closing the semaphore's area releases its lock whatever else fails.
+        }
+    }
+};
+
+// --- Packing -------------------------------------------------------------------------
+
+struct PackFiles {
+    std::string table;
+    std::string memo;
+    std::string temp_table;
+    std::string temp_memo;
+};
+
+PackFiles PackFilesFor(std::string_view file) {
+    PackFiles files;
+    files.table = TableFileName(file);
+    files.memo = MemoFileName(files.table);
+    const std::string stem(kTempStemLength, kTempPrefix);
+    files.temp_table = stem + ".DBF";
+    files.temp_memo = stem + Library().tables.memo_extension;
+    return files;
+}
+
+errors::ErrorRecord PackFailure(const std::string& file, int os_code) {
+    errors::ErrorRecord record;
+    record.DESCRIPTION = "Compattazione non riuscita";
+    record.FILENAME = file;
+    record.OPERATION = "__MPACK";
+    record.OSCODE = os_code;
+    return record;
+}
+
+void RemoveTemporaries(const PackFiles& files) {
+    RemoveTableFile(files.temp_table);
+    RemoveTableFile(files.temp_memo);
+}
+
+// Copies the table's kept records into the temporary table; on a failure removes
+// what was made of the temporary table (the table itself is untouched) and answers
+// the failure.
+std::optional<errors::ErrorRecord> CopyKeptRecords(SharedTableServices& services,
+                                                   const PackFiles& files) {
+    AreaKeeper keeper;
+    bool opened = false;
+    try {
+        opened = DBOPEN(services, true, "", files.table, kPackAlias, false, false);
+        if (!opened) {
+            return PackFailure(files.table, 0);
+        }
+        Areas().Table()->CopyTo(files.temp_table);
+        DBCLOSE(kPackAlias);
+        return std::nullopt;
+    } catch (const errors::Abandon& abandon) {
+        if (opened) {
+            DBCLOSE(kPackAlias);
+        }
+        RemoveTemporaries(files);
+        return abandon.record;
+    }
+}
+
+// Tables on the local disk: the copy takes the table's place by renaming. A failed
+// rename keeps the temporary files, which then hold the only packed data.
+std::optional<errors::ErrorRecord> RenameIntoPlace(const PackFiles& files) {
+    RemoveTableFile(files.table);
+    RemoveTableFile(files.memo);
+    if (const int os = RenameTableFile(files.temp_table, files.table); os != 0) {
+        return PackFailure(files.table, os);
+    }
+    if (TableFileExists(files.temp_memo)) {
+        if (const int os = RenameTableFile(files.temp_memo, files.memo); os != 0) {
+            return PackFailure(files.memo, os);
+        }
+    }
+    return std::nullopt;
+}
+
+// Copies one temporary file over its target; a failure is told to the operator,
+// after the semaphore is released so that the others need not wait on the message.
+std::optional<errors::ErrorRecord> CopyOver(SharedTableServices& services,
+                                            const std::string& source, const std::string& target) {
+    if (const int os = CopyTableFile(source, target); os != 0) {
+        SUNLOCK();
+        services.Inform(std::string(kCannotCopy) + source + " in " + target);
+        return PackFailure(target, os);
+    }
+    return std::nullopt;
+}
+
+// Shared tables: the copy is copied over the table, whose directory entry other
+// workstations may hold. A failed copy keeps the temporary files, which then hold
+// the only packed data.
+std::optional<errors::ErrorRecord> CopyIntoPlace(SharedTableServices& services,
+                                                 const PackFiles& files) {
+    if (auto failure = CopyOver(services, files.temp_table, files.table)) {
+        return failure;
+    }
+    if (TableFileExists(files.temp_memo)) {
+        if (auto failure = CopyOver(services, files.temp_memo, files.memo)) {
+            return failure;
+        }
+    }
+    RemoveTemporaries(files);
+    return std::nullopt;
+}
+
+}  // namespace
+
+long SecondsSince(long start, long now) {
+    return ((now - start) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
+}
+
+std::string ViewIndexName(int area) {
+    return Library().temp_directory + kTempPrefix + "VIEW" + std::to_string(area) + ".NTX";
+}
+
+bool DBOPEN(SharedTableServices& services, bool lNewArea, std::string_view cDriver,
+            std::string_view cName, std::optional<std::string_view> cAlias, bool lShared,
+            bool lReadOnly) {
+    const std::optional<std::string> noted = services.WaitText();
+    const auto open = [&] {
+        return Areas().Use(lNewArea, cDriver, cName, cAlias, lShared, lReadOnly);
+    };
+    bool opened = open();
+    if (!opened && NetworkError()) {
+        const WaitScreen screen = lShared ? WaitScreen{kWaitSystemBusy, std::nullopt, true}
+                                          : WaitScreen{kWaitSwitchOff, kWaitSwitchOffTitle, true};
+        BehindWaitScreen(services, noted, screen, [&] {
+            // Only a conflict is worth another try: a failure of any other kind would
+            // fail the same way for ever.
+            do {
+                opened = open();
+                services.ProcessMessages();
+            } while (!opened && NetworkError());
+            if (opened) {
+                HandPasswordIfProtected();
+            }
+        });
+    } else if (opened) {
+        HandPasswordIfProtected();
+    }
+    return opened;
+}
+
+void DBLOCK(SharedTableServices& services, bool lRecord) {
+    const std::optional<std::string> noted = services.WaitText();
+    DbfTable& table = CurrentTable("DBLOCK");
+    const auto lock = [&] { return lRecord ? table.LockRecord(0) : table.LockTable(); };
+    if (TriedSilently(services, lock)) {
+        return;
+    }
+    BehindWaitScreen(services, noted, kMomentarilyBusy, [&] { UntilSucceeds(lock); });
+}
+
+void DBAPP(SharedTableServices& services) {
+    const std::optional<std::string> noted = services.WaitText();
+    DBLOCK(services, false);
+    const auto append = [] { return Areas().Append() || !NetworkError(); };
+    if (TriedSilently(services, append)) {
+        DBLOCK(services, true);
+        return;
+    }
+    BehindWaitScreen(services, noted, kMomentarilyBusy, [&] {
+        UntilSucceeds(append);
+        DBLOCK(services, true);
+    });
+}
+
+void DBDEL(SharedTableServices& services, bool lCommit) {
+    DbfTable& table = CurrentTable("DBDEL");
+    if (table.Eof()) {
+        return;
+    }
+    DBLOCK(services, false);
+    ReleasingLocksOnFailure(table, [&] {
+        const std::uint32_t current = table.RecNo();
+        table.Skip(1);
+        const std::uint32_t following = table.RecNo();
+        table.GoTo(current);
+        table.Delete();
+        if (lCommit) {
+            table.Commit();
+            table.GoTo(current);
+        }
+        table.GoTo(following);
+    });
+    table.UnlockAll();
+}
+
+void DBCLOSE(std::optional<std::string_view> cAlias) {
+    std::string alias;
+    if (cAlias) {
+        alias = *cAlias;
+    } else if (const DbfTable* table = Areas().Table()) {
+        alias = table->Alias();
+    } else {
+        return;
+    }
+    const int area = Areas().AreaOf(alias);
+    if (area == 0) {
+        return;
+    }
+    AreaKeeper keeper;
+    Areas().Select(area);
+    Areas().Close();
+    RemoveTableFile(ViewIndexName(area));  // most areas never had one
+}
+
+bool NETUSED(std::string_view cFile) {
+    const std::string path = TableFileName(cFile);
+    if (!TableFileExists(path)) {
+        return false;
+    }
+    return OpenTableFile(path, FileAccess::kReadOnly, FileShare::kExclusive).file == nullptr;
+}
+
+void SLOCK(SharedTableServices& services) {
+    if (NoUserLoggedIn()) {
+        return;
+    }
+    AreaKeeper keeper;
+    Areas().Select(kSemaphoreArea);
+    DBOPEN(services, false, "", SemaphoreTableName(), std::nullopt, true, false);
+    DBLOCK(services, true);
+}
+
+void SUNLOCK() {
+    if (NoUserLoggedIn()) {
+        return;
+    }
+    AreaKeeper keeper;
+    Areas().Select(kSemaphoreArea);
+    Areas().Close();
+}
+
+void SCREATE(SharedTableServices& services) {
+    if (TableFileExists("NET") || TableFileExists(std::string(kSharedFolderMark))) {
+        return;
+    }
+    try {
+        const std::vector<FieldSpec> structure{FieldSpec{"LOCK", 'C', 1, 0}};
+        // Made without replacing: when another workstation made it first, its table,
+        // with the record it appends, is the one semaphore.
+        if (!CreateOnCheckedDrive(services, kSemaphoreTable, structure, kDefaultMinFree,
+                                  /*replace=*/false)) {
+            return;
+        }
+        AreaKeeper keeper;
+        if (!DBOPEN(services, true, "", kSemaphoreTable, kSemaphoreCreationAlias, true, false)) {
+            services.EndProgram();
+        }
+        DBAPP(services);
+        DBCLOSE(kSemaphoreCreationAlias);
+    } catch (const errors::Abandon&) {
+        services.EndProgram();
+    }
+}
+
+void DBGEN(SharedTableServices& services, std::string_view cFile,
+           const std::vector<FieldSpec>& aStruct, std::string_view cDriver,
+           std::uint64_t nMinFree) {
+    static_cast<void>(cDriver);  // the table layer has one driver
+    CreateOnCheckedDrive(services, cFile, aStruct, nMinFree, /*replace=*/true);
+}
+
+std::string NEXTCODE(SharedTableServices& services, bool lLock) {
+    DbfTable& table = CurrentTable("NEXTCODE");
+    const std::uint32_t noted = table.RecNo();
+    if (lLock) {
+        DBLOCK(services, false);
+    }
+    // The natural order is the table layer's only order, so there is none to switch.
+    const std::uint64_t last = ReleasingLocksOnFailure(table, [&] {
+        table.GoBottom();
+        while (IsEmptyCode(table.Get(kCodeField)) && !table.Bof()) {
+            table.Skip(-1);
+        }
+        const std::uint64_t value = CodeValue(table.Get(kCodeField));
+        table.GoTo(noted);
+        return value;
+    });
+    if (lLock) {
+        DBLOCK(services, true);
+    } else {
+        table.UnlockAll();
+    }
+    return std::to_string((last + 1) % kCodeModulus);
+}
+
+// __MPACK in the library (C++ keeps names with two leading underscores).
+void MPACK(SharedTableServices& services, std::string_view cFile) {
+    const PackFiles files = PackFilesFor(cFile);
+    std::optional<errors::ErrorRecord> failure;
+    {
+        SemaphoreHeld semaphore(services);
+        failure = CopyKeptRecords(services, files);
+        if (!failure) {
+            failure = TableFileExists(std::string(kSharedFolderMark))
+                          ? CopyIntoPlace(services, files)
+                          : RenameIntoPlace(files);
+        }
+    }
+    if (failure) {
+        throw errors::Abandon{*std::move(failure)};
+    }
+}
+
+bool ISFULL(SharedTableServices& services, std::string_view cDrive, std::uint64_t nMinFree) {
+    if (cDrive.empty()) {
+        return false;
+    }
+    if (!ISREADY(services, cDrive)) {
+        return true;
+    }
+    const std::optional<std::uint64_t> free = services.FreeSpace(std::string(cDrive));
+    if (!free || *free >= nMinFree) {
+        return false;
+    }
+    SUNLOCK();
+    services.Inform(kDiskFull);
+    return true;
+}
+
+bool ISREADY(SharedTableServices& services, std::string_view cDrive, bool lMessage) {
+    const std::string noted = services.CurrentDirectory();
+    if (services.ChangeDirectory(std::string(cDrive) + ".")) {
+        services.ChangeDirectory(noted);
+        return true;
+    }
+    SUNLOCK();
+    if (lMessage) {
+        services.Inform(kDiskNotReady);
+    }
+    return false;
+}
+
+}  // namespace kestrel::common

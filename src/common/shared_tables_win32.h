@@ -1,0 +1,42 @@
+#pragma once
+
+#include <windows.h>
+
+#include "common/shared_tables.h"
+
+namespace kestrel::common {
+
+// The shared-table routines' services over the platform: the local clock, the
+// message pump (SYSREFRESH), the please-wait window (POPMSG and CURMSG), the active
+// window, the information box, the current directory and drive, the free disk space,
+// GETNEWFNAME and the quit message. Used on the user-interface thread.
+class PlatformSharedTableServices final : public SharedTableServices {
+  public:
+    PlatformSharedTableServices() = default;
+    PlatformSharedTableServices(const PlatformSharedTableServices&) = delete;
+    PlatformSharedTableServices& operator=(const PlatformSharedTableServices&) = delete;
+    // Enables a window that is still disabled.
+    ~PlatformSharedTableServices() override;
+
+    long SecondsSinceMidnight() override;
+    void ProcessMessages() override;
+    std::optional<std::string> WaitText() override;
+    void OpenWait(std::string_view text, std::optional<std::string_view> title) override;
+    void CloseWait() override;
+    void DisableActiveWindow() override;
+    void EnableDisabledWindow() override;
+    void Inform(std::string_view text) override;
+    std::string CurrentDirectory() override;
+    bool ChangeDirectory(const std::string& path) override;
+    std::string CurrentDrive() override;
+    std::optional<std::uint64_t> FreeSpace(const std::string& drive) override;
+    std::string NewTempName() override;
+    [[noreturn]] void EndProgram() override;
+
+  private:
+    // The window DisableActiveWindow disabled, until it is enabled again; written
+    // and read on the user-interface thread only.
+    HWND disabled_ = nullptr;
+};
+
+}  // namespace kestrel::common

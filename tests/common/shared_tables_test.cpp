@@ -1,0 +1,337 @@
+// The library's shared-table routines over real table files in a temporary folder,
+// with a clock, a message pump and wait windows that the tests drive and watch. The
+// other workstation is a second open of the same file, which the tests hold and let
+// go of from the fake's callbacks.
+#include "common/shared_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+
+#include "common/library_state.h"
+#include "common/table_file.h"
+#include "common/table_layer.h"
+#include "errors/deferror.h"
+#include "support/temp_dir.h"
+
+namespace kestrel::common {
+namespace {
+
+const std::string kBusy(kWaitMomentarilyBusy);
+
+class FakeServices final : public SharedTableServices {
+  public:
+    // The clock gives `readings` in turn, then one second more at each call.
+    std::vector<long> readings;
+    long now = 999;  // the first reading is 1000
+    int clock_calls = 0;
+    std::function<void(int call)> on_clock = [](int) {};
+    int message_calls = 0;
+    std::function<void(int call)> on_messages = [](int) {};
+    std::function<void()> on_open = [] {};
+    std::optional<std::string> wait_text;  // the open wait window's text
+    std::vector<std::string> screen;       // what was shown, in order
+
+    long SecondsSinceMidnight() override {
+        if (++clock_calls > 1000) {
+            throw std::runtime_error("the clock was read endlessly");
+        }
+        on_clock(clock_calls);
+        const std::size_t index = static_cast<std::size_t>(clock_calls - 1);
+        now = index < readings.size() ? readings[index] : now + 1;
+        return now;
+    }
+    void ProcessMessages() override { on_messages(++message_calls); }
+    std::optional<std::string> WaitText() override { return wait_text; }
+    void OpenWait(std::string_view text, std::optional<std::string_view> title) override {
+        screen.push_back("open " + std::string(text) + (title ? "|" + std::string(*title) : ""));
+        if (!wait_text) {
+            wait_text = std::string(text);
+        }
+        on_open();
+    }
+    void CloseWait() override {
+        screen.push_back("close");
+        wait_text.reset();
+    }
+    void DisableActiveWindow() override { screen.push_back("disable"); }
+    void EnableDisabledWindow() override { screen.push_back("enable"); }
+    void Inform(std::string_view text) override { screen.push_back("inform " + std::string(text)); }
+    std::string CurrentDirectory() override { return "C:\\WORK"; }
+    bool ChangeDirectory(const std::string&) override { return true; }
+    std::string CurrentDrive() override {
+        on_drive();
+        return "\\";
+    }
+    std::optional<std::uint64_t> FreeSpace(const std::string&) override { return free_space; }
+    std::string NewTempName() override { return std::string(1, kTempPrefix) + "1"; }
+    [[noreturn]] void EndProgram() override { throw errors::EndProgram{}; }
+
+    std::function<void()> on_drive = [] {};
+    std::optional<std::uint64_t> free_space;
+};
+
+class FakeErrorServices final : public errors::ErrorHandlerServices {
+  public:
+    void ReleaseSemaphore() override { SUNLOCK(); }
+    void Inform(std::string_view) override {}
+    bool Ask(std::string_view) override { return false; }
+    std::string ProgramPath() override { return {}; }
+    void OpenWithShell(const std::string&) override {}
+    void SetNetworkError() override { Library().tables.NETERR = true; }
+    void PostQuit() override {}
+};
+
+class SharedTables : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetLibrary();
+        Library().tables.deleted_hidden = true;
+        std::filesystem::current_path(folder.path());
+        errors::SetErrorCallback(
+            [this](const errors::ErrorRecord& r) { return errors::DEFERROR(r, error_services); });
+    }
+    void TearDown() override {
+        errors::SetErrorCallback({});
+        Areas().CloseAll();
+        ResetLibrary();
+        std::filesystem::current_path(previous_folder);
+    }
+
+    // A table with a CODICE field and, when asked, a memo field, holding these codes.
+    void MakeTable(const std::string& name, const std::vector<std::string>& codes,
+                   bool memo = false) {
+        std::vector<FieldSpec> structure{{.name = "CODICE", .length = 10}};
+        if (memo) {
+            structure.push_back({.name = "NOTE", .type = 'M', .length = 10});
+        }
+        ASSERT_TRUE(Areas().Create(name, structure));
+        ASSERT_TRUE(Areas().Use(true, "", name, std::nullopt, false, false));
+        for (const std::string& code : codes) {
+            ASSERT_TRUE(Areas().Append());
+            Areas().Table()->Put("CODICE", code);
+            if (memo) {
+                Areas().Table()->Put("NOTE", "nota " + code);
+            }
+        }
+        Areas().Close();
+    }
+    // Opens a table shared in a new area through DBOPEN.
+    DbfTable& OpenShared(const std::string& name) {
+        EXPECT_TRUE(DBOPEN(services, true, "", name, std::nullopt, true, false));
+        return *Areas().Table();
+    }
+    // The other workstation: a second open of the table file.
+    std::unique_ptr<TableFile> OtherWorkstation(const std::string& file) {
+        return OpenTableFile(file, FileAccess::kReadWrite, FileShare::kShared).file;
+    }
+
+    // CLIENTI open here, shared, with its first record locked by the other workstation,
+    // which lets go at that clock reading (from 1) or when a busy window opens.
+    void HoldFirstRecordElsewhere(int release_at_clock_call = 0) {
+        MakeTable("CLIENTI", {"1"});
+        OpenShared("CLIENTI");
+        other = OtherWorkstation("CLIENTI.DBF");
+        ASSERT_TRUE(other->TryLock(kLockBase + 1, 1));
+        const auto release = [this] { other->Unlock(kLockBase + 1, 1); };
+        services.on_clock = [=](int call) {
+            if (call == release_at_clock_call) {
+                release();
+            }
+        };
+        services.on_open = [=, this] {
+            if (services.wait_text == kBusy) {
+                release();
+            }
+        };
+    }
+
+    std::filesystem::path previous_folder = std::filesystem::current_path();
+    testing::TempDir folder;
+    std::unique_ptr<TableFile> other;
+    FakeServices services;
+    FakeErrorServices error_services;
+};
+
+TEST_F(SharedTables, ALockReleasedWithinThreeSecondsIsTakenWithoutAWindow) {
+    HoldFirstRecordElsewhere(3);  // two seconds after the first try
+
+    DBLOCK(services, true);
+
+    EXPECT_TRUE(Areas().Table()->RecordLocked(1));
+    EXPECT_EQ(services.clock_calls, 3);
+    EXPECT_TRUE(services.screen.empty());
+}
+
+TEST_F(SharedTables, ALockHeldLongerShowsTheBusyWindowThenTheNotedTextAgain) {
+    HoldFirstRecordElsewhere();
+    services.wait_text = "Stampa in corso...";
+
+    DBLOCK(services, true);
+
+    EXPECT_TRUE(Areas().Table()->RecordLocked(1));
+    EXPECT_EQ(services.clock_calls, 4);  // 1000 to 1003: three silent seconds
+    EXPECT_EQ(services.screen, (std::vector<std::string>{"close", "open " + kBusy, "close",
+                                                         "open Stampa in corso..."}));
+    EXPECT_EQ(services.wait_text, "Stampa in corso...");
+}
+
+TEST_F(SharedTables, MidnightInsideTheSilentSecondsDoesNotCutThemShort) {
+    HoldFirstRecordElsewhere(3);  // the clock reads 1: two seconds have passed
+    services.readings = {86399, 0, 1, 2, 3};
+
+    DBLOCK(services, true);
+
+    EXPECT_TRUE(services.screen.empty());
+}
+
+TEST_F(SharedTables, MidnightInsideTheSilentSecondsDoesNotMakeThemEndless) {
+    HoldFirstRecordElsewhere();
+    services.readings = {86399, 0, 1, 2, 3};
+
+    DBLOCK(services, true);
+
+    EXPECT_EQ(services.clock_calls, 4);  // 86399, 0, 1, 2: three seconds
+    EXPECT_EQ(services.screen, (std::vector<std::string>{"open " + kBusy, "close"}));
+}
+
+TEST_F(SharedTables, SecondsAreCountedAcrossMidnight) {
+    EXPECT_EQ(SecondsSince(10, 13), 3);
+    EXPECT_EQ(SecondsSince(5, 5), 0);
+    EXPECT_EQ(SecondsSince(86399, 2), 3);
+    EXPECT_EQ(SecondsSince(86000, 400), 800);
+}
+
+TEST_F(SharedTables, ATableOpenElsewhereKeepsSwitchOffOnScreenUntilItIsClosed) {
+    MakeTable("CLIENTI", {"1"});
+    other = OtherWorkstation("CLIENTI.DBF");
+    services.on_messages = [&](int call) {
+        if (call == 3) {
+            other.reset();
+        }
+    };
+
+    EXPECT_TRUE(DBOPEN(services, true, "", "CLIENTI", std::nullopt, false, false));
+
+    EXPECT_TRUE(Areas().Used());
+    EXPECT_EQ(services.message_calls, 4);  // after each try, the last one too
+    EXPECT_EQ(services.screen,
+              (std::vector<std::string>{"disable", "open Spegnere tutti i terminali...|Attenzione",
+                                        "close", "enable"}));
+}
+
+TEST_F(SharedTables, TheNextCodeFollowsTheLastCodeGivenAndKeepsThePlace) {
+    MakeTable("VUOTA", {});
+    OpenShared("VUOTA");
+    EXPECT_EQ(NEXTCODE(services), "1");
+
+    MakeTable("ULTIMO", {"41", "9999999999"});
+    OpenShared("ULTIMO");
+    EXPECT_EQ(NEXTCODE(services), "0");
+
+    MakeTable("CLIENTI", {"5", "17", "", "  "});
+    DbfTable& table = OpenShared("CLIENTI");
+    table.GoTo(2);
+    EXPECT_EQ(NEXTCODE(services), "18");
+    EXPECT_EQ(table.RecNo(), 2u);
+    EXPECT_TRUE(table.RecordLocked(2));
+    EXPECT_FALSE(table.TableLocked());
+}
+
+TEST_F(SharedTables, TheSemaphoreIsLeftAloneWhileNobodyIsLoggedIn) {
+    Areas().Select(3);
+    SLOCK(services);  // no NET table exists: an attempt to open it would fail
+    EXPECT_EQ(Areas().Current(), 3);
+    MakeTable("NET.", {});
+    Areas().Select(kSemaphoreArea);
+    ASSERT_TRUE(Areas().Use(false, "", "NET.", std::nullopt, true, false));
+    Areas().Select(3);
+
+    SUNLOCK();
+
+    Areas().Select(kSemaphoreArea);
+    EXPECT_TRUE(Areas().Used());
+}
+
+TEST_F(SharedTables, TheSemaphoreIsOneRecordThatOneWorkstationHoldsAtATime) {
+    Library().user_name = "MARIO   ";
+    SCREATE(services);
+    SCREATE(services);  // made already: left as it is
+    other = OtherWorkstation("NET");
+    Areas().Select(3);
+
+    SLOCK(services);
+
+    EXPECT_EQ(Areas().Current(), 3);
+    EXPECT_FALSE(other->TryLock(kLockBase + 1, 1));
+    SUNLOCK();
+    EXPECT_TRUE(other->TryLock(kLockBase + 1, 1));
+    ASSERT_TRUE(Areas().Use(true, "", "NET.", std::nullopt, true, true));
+    EXPECT_EQ(Areas().Table()->RecCount(), 1u);
+}
+
+TEST_F(SharedTables, ASemaphoreMadeMeanwhileByAnotherWorkstationIsKept) {
+    services.on_drive = [&] {  // between the check and the creation
+        ASSERT_TRUE(Areas().Create("NET.", {{.name = "LOCK", .length = 1}}));
+        ASSERT_TRUE(Areas().Use(true, "", "NET.", std::nullopt, false, false));
+        ASSERT_TRUE(Areas().Append());
+        Areas().Table()->Put("LOCK", std::string("X"));
+        Areas().Close();
+    };
+
+    SCREATE(services);
+
+    ASSERT_TRUE(Areas().Use(true, "", "NET.", std::nullopt, true, true));
+    EXPECT_EQ(Areas().Table()->RecCount(), 1u);
+    EXPECT_EQ(std::get<std::string>(*Areas().Table()->Get("LOCK")), "X");
+}
+
+TEST_F(SharedTables, NetUsedTellsATableHeldOpenElsewhere) {
+    EXPECT_FALSE(NETUSED("MANCANTE"));
+    MakeTable("CLIENTI", {});
+    EXPECT_FALSE(NETUSED("CLIENTI"));
+    other = OtherWorkstation("CLIENTI.DBF");
+    EXPECT_TRUE(NETUSED("CLIENTI"));
+}
+
+TEST_F(SharedTables, PackingRemovesTheDeletedRecordsAndKeepsTheMemos) {
+    MakeTable("ARCHIVIO", {"1", "2", "3"}, /*memo=*/true);
+    ASSERT_TRUE(Areas().Use(true, "", "ARCHIVIO", std::nullopt, false, false));
+    Areas().Table()->GoTo(2);
+    Areas().Table()->Delete();
+    Areas().Close();
+
+    MPACK(services, "ARCHIVIO");
+
+    Library().tables.deleted_hidden = false;
+    ASSERT_TRUE(Areas().Use(true, "", "ARCHIVIO", std::nullopt, true, true));
+    DbfTable& table = *Areas().Table();
+    ASSERT_EQ(table.RecCount(), 2u);
+    for (std::uint32_t n : {1u, 2u}) {
+        table.GoTo(n);
+        const std::string code = n == 1 ? "1" : "3";
+        EXPECT_FALSE(table.Deleted());
+        EXPECT_EQ(std::get<std::string>(*table.Get("CODICE")).substr(0, 2), code + " ");
+        EXPECT_EQ(std::get<std::string>(*table.Get("NOTE")), "nota " + code);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+        EXPECT_NE(entry.path().filename().string().front(), kTempPrefix) << entry.path();
+    }
+}
+
+TEST_F(SharedTables, APackThatCannotCopyLeavesTheTableAndNoTemporaryFile) {
+    MakeTable("ARCHIVIO", {"1", "2"}, /*memo=*/true);
+    const std::string temporary(8, kTempPrefix);
+    std::filesystem::create_directory(temporary + ".DBT");  // the copy's memo cannot be made
+
+    EXPECT_THROW(MPACK(services, "ARCHIVIO"), errors::Abandon);
+
+    EXPECT_FALSE(TableFileExists(temporary + ".DBF"));
+    ASSERT_TRUE(Areas().Use(true, "", "ARCHIVIO", std::nullopt, true, true));
+    EXPECT_EQ(Areas().Table()->RecCount(), 2u);
+}
+
+}  // namespace
+}  // namespace kestrel::common
