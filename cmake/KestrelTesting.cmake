@@ -82,22 +82,26 @@ function(kestrel_add_probe target)
     target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 endfunction()
 
-# kestrel_add_desktop_test(name SCRIPT script.py PROGRAM VARIABLE target [TIMEOUT s])
-# An end-to-end test: a Python script that drives a Windows program with real
-# keystrokes in a Wine virtual desktop on a private Xvfb (tools/winedesk.py). The
-# program's path reaches the script in the environment variable VARIABLE.
+# kestrel_add_desktop_test(name SCRIPT script.py PROGRAM VARIABLE target [VARIABLE target...]
+#                          [TIMEOUT s])
+# An end-to-end test: a Python script that drives Windows programs with real
+# keystrokes in a Wine virtual desktop on a private Xvfb (tools/winedesk.py). Each
+# program's path reaches the script in the environment variable named before it.
 function(kestrel_add_desktop_test name)
     cmake_parse_arguments(ARG "" "SCRIPT;TIMEOUT" "PROGRAM" ${ARGN})
-    list(GET ARG_PROGRAM 0 variable)
-    list(GET ARG_PROGRAM 1 program)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 240)
     endif()
+    set(programs "")
+    while(ARG_PROGRAM)
+        list(POP_FRONT ARG_PROGRAM variable program)
+        string(APPEND programs ";${variable}=$<TARGET_FILE:${program}>")
+    endwhile()
     find_package(Python3 REQUIRED COMPONENTS Interpreter)
     add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} -B ${ARG_SCRIPT})
     set_tests_properties(${name} PROPERTIES
         ENVIRONMENT
-        "WINEPREFIX=${KESTREL_WINEPREFIX};KESTREL_WINE_RUN=${CMAKE_SOURCE_DIR}/tools/wine-run.sh;${variable}=$<TARGET_FILE:${program}>;KESTREL_E2E_SCREENSHOTS=${CMAKE_BINARY_DIR}/e2e-screens"
+        "WINEPREFIX=${KESTREL_WINEPREFIX};KESTREL_WINE_RUN=${CMAKE_SOURCE_DIR}/tools/wine-run.sh${programs};KESTREL_E2E_SCREENSHOTS=${CMAKE_BINARY_DIR}/e2e-screens"
         FIXTURES_REQUIRED wine_prefix
         RESOURCE_LOCK ${KESTREL_EXCLUSIVE_LOCK}
         TIMEOUT ${ARG_TIMEOUT})

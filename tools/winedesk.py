@@ -224,6 +224,17 @@ class WineDesktop:
         self._programs.append(process)
         return process
 
+    def start_console(self, program, *args, cwd=None):
+        """Starts a Windows console program on this display, outside the virtual
+        desktop (its windows are then the display's own), with its standard output
+        and error piped to the test."""
+        process = subprocess.Popen([self.wine_run, windows_path(program), *args],
+                                   env=self.environment(), cwd=cwd, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   start_new_session=True, preexec_fn=_die_with_parent)
+        self._programs.append(process)
+        return process
+
     def wait_exit(self, process, timeout=30):
         """Waits for a program started here to end; fails the test when it does not."""
         try:
@@ -241,6 +252,9 @@ class WineDesktop:
                     os.killpg(process.pid, signal.SIGKILL)
                 with contextlib.suppress(subprocess.TimeoutExpired):
                     process.wait(timeout=SHUTDOWN_TIMEOUT)
+            for stream in (process.stdout, process.stderr):
+                if stream is not None:
+                    stream.close()
         self._programs.clear()
 
     # -- windows ------------------------------------------------------------

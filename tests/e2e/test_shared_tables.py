@@ -1,0 +1,213 @@
+"""Shared tables between workstations, under Wine.
+
+Several tables_demo.exe processes of one Wine prefix play workstations that share a
+folder: they add records at once, hold records and tables, and pack. The library's
+wait windows appear on a private Xvfb; kestrel_window_reader.exe reads their texts.
+The tables are then read back by an independent DBF reader (Debian's
+python3-dbfread, run by /usr/bin/python3), and a table that another DBF writer
+made (python3-dbf) is listed by the demo.
+
+    KESTREL_TABLES_DEMO=build/windows/tables_demo.exe \
+    KESTREL_WINDOW_READER=build/windows/tests/kestrel_window_reader.exe \
+    KESTREL_WINE_RUN=tools/wine-run.sh WINEPREFIX=build/windows/wineprefix \
+    python3 tests/e2e/test_shared_tables.py
+"""
+
+import os
+import select
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+
+from winedesk import DesktopError, desktop_from_environment, exit_cleanly_on_sigterm, \
+    temporary_folder, wait_until
+
+DEMO = os.environ.get("KESTREL_TABLES_DEMO", "")
+READER = os.environ.get("KESTREL_WINDOW_READER", "")
+SYSTEM_PYTHON = "/usr/bin/python3"  # Debian's, with python3-dbfread and python3-dbf
+
+BUSY = "Il sistema \xe8 momentaneamente occupato...".encode("cp1252")
+SYSTEM_OPERATION = b"E' in corso un'operazione di sistema..."
+SWITCH_OFF = b"Spegnere tutti i terminali..."
+RUN_TIMEOUT = 240
+
+
+def note_for(user, i):
+    piece = f"{user}-{i}"
+    return " ".join([piece] * (i % 40 + 1))
+
+
+def independent_read(table, memo):
+    """The records of a table as dbfread sees them: its FoxPro memo reader takes the
+    memo file under the extension FoxPro gives it."""
+    folder = temporary_folder("kestrel-dbfread-")
+    try:
+        shutil.copy(table, os.path.join(folder, "T.DBF"))
+        shutil.copy(memo, os.path.join(folder, "T.FPT"))
+        script = ("import dbfread, sys\n"
+                  "for r in dbfread.DBF(sys.argv[1], encoding='cp1252', char_decode_errors='strict'):\n"
+                  "    d = r['DATA'].strftime('%Y%m%d') if r['DATA'] else ''\n"
+                  "    print('\\t'.join([r['CODICE'], r['NOME'], d, r['NOTE'] or '']))\n")
+        output = subprocess.run([SYSTEM_PYTHON, "-c", script, os.path.join(folder, "T.DBF")],
+                                capture_output=True, check=True, timeout=60).stdout
+        return output.decode("utf-8").splitlines()
+    finally:
+        shutil.rmtree(folder, True)
+
+
+@unittest.skipUnless(DEMO and READER, "KESTREL_TABLES_DEMO and KESTREL_WINDOW_READER")
+class SharedTablesUnderWine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = desktop_from_environment()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    def setUp(self):
+        self.folder = temporary_folder("kestrel-tables-")
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.addCleanup(self.desk.end_wine)
+
+    # -- workstations ---------------------------------------------------------
+
+    def start(self, *args):
+        return self.desk.start_console(DEMO, *args, cwd=self.folder)
+
+    def run_demo(self, *args):
+        """Runs one command to its end; answers its standard output."""
+        process = self.start(*args)
+        out, err = process.communicate(timeout=RUN_TIMEOUT)
+        self.assertEqual(process.returncode, 0, (args, err))
+        return out
+
+    def holding(self, *args):
+        """Starts a holder and waits until it says it holds."""
+        process = self.start(*args)
+        line = b""
+        deadline = time.monotonic() + 60
+        while not line.endswith(b"\n"):
+            ready, _, _ = select.select([process.stdout], [], [], max(deadline - time.monotonic(), 0))
+            if not ready:
+                raise DesktopError(f"{args} did not report holding")
+            chunk = os.read(process.stdout.fileno(), 1)
+            if not chunk:
+                raise DesktopError(f"{args} ended: {process.communicate()[1]!r}")
+            line += chunk
+        self.assertEqual(line, b"holding\n")
+        return process
+
+    def wait_window_texts(self, caption):
+        """The texts of the wait window titled `caption`, once it shows."""
+        result = subprocess.run([self.desk.wine_run, READER, caption, "60"],
+                                env=self.desk.environment(), capture_output=True,
+                                timeout=RUN_TIMEOUT, check=False)
+        self.assertEqual(result.returncode, 0, f"no window {caption!r} showed")
+        return [bytes.fromhex(line[len("text="):])
+                for line in result.stdout.decode().split() if line.startswith("text=")]
+
+    def let_go(self, holder):
+        """The holding workstation goes away; what it held is free."""
+        holder.kill()
+        holder.wait(timeout=60)
+
+    def finished(self, process):
+        out, err = process.communicate(timeout=RUN_TIMEOUT)
+        self.assertEqual(process.returncode, 0, err)
+        wait_until(lambda: not self.desk.windows("^Att"), 30, what="the wait window to close")
+        return out
+
+    def listing(self, table="T"):
+        return self.run_demo("list", table).decode("cp1252").split("\n")[:-1]
+
+    def file(self, name):
+        return os.path.join(self.folder, name)
+
+    # -- scenarios --------------------------------------------------------------
+
+    def test_two_workstations_adding_at_once_lose_and_repeat_nothing(self):
+        self.run_demo("create", "T")
+        adders = [self.start("add", "T", "300", user) for user in ("ANNA", "BRUNO")]
+        for adder in adders:
+            self.finished(adder)
+        rows = [line.split("\t") for line in self.listing()]
+        self.assertEqual(sorted(int(row[0]) for row in rows), list(range(1, 601)))
+        for code, name, date, note in rows:
+            user, i = name.split(" ")
+            self.assertEqual(note, note_for(user, int(i)))
+            self.assertEqual(len(date), 8)
+        self.assertEqual(sorted(independent_read(self.file("T.DBF"), self.file("T.DBT"))),
+                         sorted(self.listing()))
+
+    def test_a_held_record_keeps_the_other_waiting_behind_the_busy_window(self):
+        self.run_demo("create", "T")
+        self.run_demo("add", "T", "1", "ANNA")
+        holder = self.holding("hold", "T", "300", "record")
+        waiter = self.start("hold", "T", "0", "record")
+        self.assertEqual(self.wait_window_texts("Attendere"), [BUSY])
+        self.let_go(holder)
+        self.assertEqual(self.finished(waiter), b"holding\nreleased\n")
+
+    def test_a_release_within_three_seconds_shows_no_window(self):
+        self.run_demo("create", "T")
+        self.run_demo("add", "T", "1", "ANNA")
+        holder = self.holding("hold", "T", "2", "record")
+        waiter = self.start("hold", "T", "0", "record")
+        seen = []
+        while waiter.poll() is None:
+            seen += self.desk.windows("^Attendere$")
+        self.finished(holder)
+        self.assertEqual(self.finished(waiter), b"holding\nreleased\n")
+        self.assertEqual(seen, [])
+
+    def test_an_exclusive_holder_keeps_a_shared_open_waiting(self):
+        self.run_demo("create", "T")
+        holder = self.holding("hold", "T", "300", "exclusive")
+        lister = self.start("list", "T")
+        self.assertEqual(self.wait_window_texts("Attendere"), [SYSTEM_OPERATION])
+        self.let_go(holder)
+        self.assertEqual(self.finished(lister), b"")
+
+    def test_pack_waits_for_a_shared_holder_then_drops_exactly_the_deleted(self):
+        self.run_demo("create", "T")
+        self.run_demo("add", "T", "45", "ANNA")
+        before = self.listing()
+        for code in ("1", "7", "45"):
+            self.run_demo("delete", "T", code)
+        holder = self.holding("hold", "T", "300", "record")
+        packer = self.start("pack", "T", "ANNA")
+        self.assertEqual(self.wait_window_texts("Attenzione"), [SWITCH_OFF])
+        self.let_go(holder)
+        self.finished(packer)
+        kept = [line for line in before if line.split("\t")[0] not in ("1", "7", "45")]
+        self.assertEqual(self.listing(), kept)
+        self.assertEqual(len(independent_read(self.file("T.DBF"), self.file("T.DBT"))), 42)
+        self.assertEqual([name for name in os.listdir(self.folder) if name.startswith("\x7f")], [])
+
+    def test_a_table_another_program_wrote_lists_exactly(self):
+        script = ("import dbf, datetime, sys\n"
+                  "t = dbf.Table(sys.argv[1], 'CODICE C(10); NOME C(30); DATA D; NOTE M',"
+                  " dbf_type='fp', codepage='cp1252')\n"
+                  "t.open(dbf.READ_WRITE)\n"
+                  "t.append(('1', 'Citt\\u00e0 di N\\u00eemes', datetime.date(1999, 12, 31),"
+                  " 'perch\\u00e9 s\\u00ec'))\n"
+                  "t.append(('2', 'Senza data', None, ''))\n"
+                  "t.close()\n")
+        subprocess.run([SYSTEM_PYTHON, "-c", script, self.file("OTHER.DBF")], check=True,
+                       capture_output=True, timeout=60)
+        memo = [name for name in os.listdir(self.folder) if name.upper() == "OTHER.FPT"]
+        self.assertEqual(len(memo), 1, os.listdir(self.folder))
+        os.rename(self.file(memo[0]), self.file("OTHER.DBT"))
+        self.assertEqual(self.listing("OTHER"),
+                         ["1\tCitt\u00e0 di N\u00eemes\t19991231\tperch\u00e9 s\u00ec",
+                          "2\tSenza data\t\t"])
+
+
+if __name__ == "__main__":
+    exit_cleanly_on_sigterm()
+    unittest.main()
