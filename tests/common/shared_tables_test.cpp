@@ -10,11 +10,8 @@
 #include <functional>
 #include <stdexcept>
 
-#include "common/library_state.h"
 #include "common/table_file.h"
-#include "common/table_layer.h"
-#include "errors/deferror.h"
-#include "support/temp_dir.h"
+#include "support/table_fixture.h"
 
 namespace kestrel::common {
 namespace {
@@ -73,30 +70,15 @@ class FakeServices final : public SharedTableServices {
     std::optional<std::uint64_t> free_space;
 };
 
-class FakeErrorServices final : public errors::ErrorHandlerServices {
-  public:
-    void ReleaseSemaphore() override { SUNLOCK(); }
-    void Inform(std::string_view) override {}
-    bool Ask(std::string_view) override { return false; }
-    std::string ProgramPath() override { return {}; }
-    void OpenWithShell(const std::string&) override {}
-    void SetNetworkError() override { Library().tables.NETERR = true; }
-    void PostQuit() override {}
-};
-
-class SharedTables : public ::testing::Test {
+// The tables live in the test's folder, made the current directory.
+class SharedTables : public testing::TableTest {
   protected:
     void SetUp() override {
-        ResetLibrary();
-        Library().tables.deleted_hidden = true;
+        TableTest::SetUp();
         std::filesystem::current_path(folder.path());
-        errors::SetErrorCallback(
-            [this](const errors::ErrorRecord& r) { return errors::DEFERROR(r, error_services); });
     }
     void TearDown() override {
-        errors::SetErrorCallback({});
-        Areas().CloseAll();
-        ResetLibrary();
+        TableTest::TearDown();
         std::filesystem::current_path(previous_folder);
     }
 
@@ -149,10 +131,8 @@ class SharedTables : public ::testing::Test {
     }
 
     std::filesystem::path previous_folder = std::filesystem::current_path();
-    testing::TempDir folder;
     std::unique_ptr<TableFile> other;
     FakeServices services;
-    FakeErrorServices error_services;
 };
 
 TEST_F(SharedTables, ALockReleasedWithinThreeSecondsIsTakenWithoutAWindow) {
