@@ -149,6 +149,7 @@ void Delete(common::SharedTableServices& services, const std::string& table,
 void Pack(common::SharedTableServices& services, const std::string& table,
           const std::string& user) {
     common::Library().user_name = user;
+    common::SCREATE(services);  // the pack takes the semaphore, which must exist
     common::MPACK(services, table);
 }
 

@@ -373,10 +373,9 @@ def temporary_folder(prefix="kestrel-e2e-"):
     return tempfile.mkdtemp(prefix=prefix)
 
 
-class ProbeTestCase(unittest.TestCase):
-    """Tests that drive a probe program on one Wine desktop shared by the class.
-    Each test gets a fresh folder (`self.folder`) with the probe's report file in it
-    (`self.report`); the probe writes "done=STATUS" last."""
+class DesktopTestCase(unittest.TestCase):
+    """Tests on one Wine desktop shared by the class (`self.desk`); each test gets a
+    fresh folder (`self.folder`)."""
 
     @classmethod
     def setUpClass(cls):
@@ -389,6 +388,14 @@ class ProbeTestCase(unittest.TestCase):
     def setUp(self):
         self.folder = temporary_folder()
         self.addCleanup(shutil.rmtree, self.folder, True)
+
+
+class ProbeTestCase(DesktopTestCase):
+    """Tests that drive a probe program: the probe's report file is in the test's
+    folder (`self.report`); the probe writes "done=STATUS" last."""
+
+    def setUp(self):
+        super().setUp()
         self.report = Report(os.path.join(self.folder, "report.txt"))
 
     def press(self, window_title, *keys):

@@ -59,20 +59,7 @@ void PlatformSharedTableServices::Inform(std::string_view text) {
 }
 
 std::string PlatformSharedTableServices::CurrentDirectory() {
-    std::string directory(MAX_PATH, '\0');
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        const DWORD length =
-            GetCurrentDirectoryA(static_cast<DWORD>(directory.size()), directory.data());
-        if (length == 0) {
-            return {};
-        }
-        if (length < directory.size()) {
-            directory.resize(length);
-            return directory;
-        }
-        directory.assign(length, '\0');  // too small: length is the size it needs
-    }
-    return {};
+    return ui::CurrentDirectory();
 }
 
 bool PlatformSharedTableServices::ChangeDirectory(const std::string& path) {

@@ -222,36 +222,36 @@ void DbfTable::GoTo(std::uint32_t record) {
     bof_ = false;
 }
 
+bool DbfTable::SettleOnVisible(std::int64_t from, int step) {
+    for (std::int64_t n = from; n >= 1 && n <= count_; n += step) {
+        const auto number = static_cast<std::uint32_t>(n);
+        std::string record = ReadRecordBytes(*files_->table, header_, number, path_);
+        if (!IsHidden(record)) {
+            recno_ = number;
+            record_ = std::move(record);
+            eof_ = bof_ = false;
+            return true;
+        }
+    }
+    return false;
+}
+
 void DbfTable::GoTop() {
     WriteRecord();
     RecCount();
-    for (std::uint32_t n = 1; n <= count_; ++n) {
-        std::string record = ReadRecordBytes(*files_->table, header_, n, path_);
-        if (!IsHidden(record)) {
-            recno_ = n;
-            record_ = std::move(record);
-            eof_ = bof_ = false;
-            return;
-        }
+    if (!SettleOnVisible(1, +1)) {
+        GoTo(count_ + 1);
+        bof_ = true;  // no visible record: at the start and the end at once
     }
-    GoTo(count_ + 1);
-    bof_ = true;  // no visible record: at the start and the end at once
 }
 
 void DbfTable::GoBottom() {
     WriteRecord();
     RecCount();
-    for (std::uint32_t n = count_; n >= 1; --n) {
-        std::string record = ReadRecordBytes(*files_->table, header_, n, path_);
-        if (!IsHidden(record)) {
-            recno_ = n;
-            record_ = std::move(record);
-            eof_ = bof_ = false;
-            return;
-        }
+    if (!SettleOnVisible(count_, -1)) {
+        GoTo(count_ + 1);
+        bof_ = true;
     }
-    GoTo(count_ + 1);
-    bof_ = true;
 }
 
 void DbfTable::Skip(long count) {
@@ -260,53 +260,19 @@ void DbfTable::Skip(long count) {
         GoTo(recno_);  // read the record again
         return;
     }
-    if (count > 0) {
-        for (long step = 0; step < count && !eof_; ++step) {
-            std::uint32_t n = recno_ + 1;
-            std::string record;
-            for (;; ++n) {
-                if (n > count_ && n > RecCount()) {
-                    break;
-                }
-                record = ReadRecordBytes(*files_->table, header_, n, path_);
-                if (!IsHidden(record)) {
-                    break;
-                }
-            }
-            if (n > count_) {
-                GoTo(count_ + 1);
-                return;
-            }
-            recno_ = n;
-            record_ = std::move(record);
-            bof_ = false;
+    for (long step = 0; step < count && !eof_; ++step) {
+        RecCount();  // records another workstation appended lie ahead too
+        if (!SettleOnVisible(std::int64_t{recno_} + 1, +1)) {
+            GoTo(count_ + 1);
         }
-        return;
     }
     for (long step = 0; step > count; --step) {
-        std::uint32_t n = std::min(recno_, count_ + 1);
-        std::string record;
-        bool found = false;
-        while (n > 1) {
-            --n;
-            record = ReadRecordBytes(*files_->table, header_, n, path_);
-            if (!IsHidden(record)) {
-                found = true;
-                break;
-            }
-        }
-        if (!found) {
-            // Before the first record: stay on the first visible one, at the start.
-            const bool was_eof = eof_;
-            GoTop();
+        const std::int64_t before = std::min<std::int64_t>(recno_, std::int64_t{count_} + 1) - 1;
+        if (!SettleOnVisible(before, -1)) {
+            GoTop();  // before the first record: on the first visible one, at the start
             bof_ = true;
-            eof_ = eof_ && was_eof;
             return;
         }
-        recno_ = n;
-        record_ = std::move(record);
-        eof_ = false;
-        bof_ = false;
     }
 }
 

@@ -128,6 +128,9 @@ class DbfTable {
     void WriteRecord();
     // Reads the record count and the current record again.
     void Refresh();
+    // Moves to the first record not hidden from `from` on, going by `step` (+1 or
+    // -1) within the records counted; false, nothing changed, when there is none.
+    bool SettleOnVisible(std::int64_t from, int step);
     // The text of the memo an M field's bytes name.
     std::string MemoText(std::string_view raw);
 

@@ -26,6 +26,10 @@ std::string DirectoryWithoutDrive(std::string_view current_directory);
 // An unknown current directory (drive "") gives "", so the dialog picks its own.
 std::string InitialDirectory(std::string_view drive, std::string_view directory);
 
+// The whole current directory ("C:\WORK\TAPES"), however long; "" when the platform
+// cannot tell.
+std::string CurrentDirectory();
+
 // The current drive letter, or "\" when the current directory is a network path.
 std::string CURDRIVE();
 

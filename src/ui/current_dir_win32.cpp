@@ -7,9 +7,6 @@
 
 namespace kestrel::ui {
 
-namespace {
-
-// The whole current directory, however long; "" when the platform cannot tell.
 std::string CurrentDirectory() {
     std::string directory(MAX_PATH, '\0');
     for (int attempt = 0; attempt < 4; ++attempt) {
@@ -25,6 +22,8 @@ std::string CurrentDirectory() {
     }
     return {};  // changed under us again and again
 }
+
+namespace {
 
 // The directory the platform keeps as current for one drive ("X:" resolved).
 std::string CurrentDirectoryOfDrive(char drive) {

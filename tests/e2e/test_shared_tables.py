@@ -23,8 +23,8 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from winedesk import DesktopError, desktop_from_environment, exit_cleanly_on_sigterm, \
-    temporary_folder, wait_until
+from winedesk import DesktopError, DesktopTestCase, exit_cleanly_on_sigterm, temporary_folder, \
+    wait_until
 
 DEMO = os.environ.get("KESTREL_TABLES_DEMO", "")
 READER = os.environ.get("KESTREL_WINDOW_READER", "")
@@ -60,18 +60,9 @@ def independent_read(table, memo):
 
 
 @unittest.skipUnless(DEMO and READER, "KESTREL_TABLES_DEMO and KESTREL_WINDOW_READER")
-class SharedTablesUnderWine(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.desk = desktop_from_environment()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.desk.close()
-
+class SharedTablesUnderWine(DesktopTestCase):
     def setUp(self):
-        self.folder = temporary_folder("kestrel-tables-")
-        self.addCleanup(shutil.rmtree, self.folder, True)
+        super().setUp()
         self.addCleanup(self.desk.end_wine)
 
     # -- workstations ---------------------------------------------------------

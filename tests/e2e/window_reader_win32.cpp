@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "e2e/probe_report.h"
 #include "support/probe_windows_win32.h"
 
 namespace {
@@ -31,16 +32,6 @@ BOOL CALLBACK Visit(HWND window, LPARAM context) {
     return TRUE;
 }
 
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char byte : bytes) {
-        hex += digits[byte >> 4];
-        hex += digits[byte & 15];
-    }
-    return hex;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,7 +48,7 @@ int main(int argc, char** argv) {
         Sleep(50);  // polls for the window, which appears in another process
     }
     for (const std::string& text : kestrel::testing::StaticTexts(search.found)) {
-        std::printf("text=%s\n", Hex(text).c_str());
+        std::printf("text=%s\n", kestrel::testing::ProbeReport::Hex(text).c_str());
     }
     return 0;
 }
