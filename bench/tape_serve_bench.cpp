@@ -22,7 +22,7 @@ class NullLine : public app::PortWriter,
                  public app::LogView {
   public:
     explicit NullLine(app::ReceiveBuffer& received) : received_(received) {}
-    int Write(serial::PortHandle, std::string_view bytes) override {
+    int Write(serial::PortHandle, std::string_view bytes, const Waiting&) override {
         written += bytes.size();
         return static_cast<int>(bytes.size());
     }
@@ -33,9 +33,7 @@ class NullLine : public app::PortWriter,
         }
     }
     void Sleep(int) override {}
-    std::string VarGet() override { return {}; }  // keep the log out of the measure
-    void VarPut(std::string) override {}
-    void Refresh() override {}
+    void Append(std::string_view) override {}  // keep the log out of the measure
     void GoBottom() override {}
     void EndWindow() override {}
     bool WindowEnded() override { return false; }

@@ -29,7 +29,7 @@ class SimulatedLine : public app::PortWriter,
     SimulatedLine(app::ReceiveBuffer& received, std::string script, bool repeat_b)
         : received_(received), script_(std::move(script)), repeat_b_(repeat_b) {}
 
-    int Write(serial::PortHandle, std::string_view bytes) override {
+    int Write(serial::PortHandle, std::string_view bytes, const Waiting&) override {
         std::printf("  -> %5zu byte%s:", bytes.size(), bytes.size() == 1 ? " " : "s");
         constexpr std::size_t kShown = 17;
         for (std::size_t i = 0; i < bytes.size() && i < kShown; ++i) {
@@ -68,12 +68,9 @@ class SimulatedLine : public app::PortWriter,
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
 
-    std::string VarGet() override { return log_; }
-    void VarPut(std::string text) override {
-        std::printf("log: %s", text.substr(log_.size()).c_str());
-        log_ = std::move(text);
+    void Append(std::string_view text) override {
+        std::printf("log: %.*s", static_cast<int>(text.size()), text.data());
     }
-    void Refresh() override {}
     void GoBottom() override {}
     void EndWindow() override { std::printf("the session window ends\n"); }
     bool WindowEnded() override { return false; }
@@ -88,7 +85,6 @@ class SimulatedLine : public app::PortWriter,
     bool repeat_b_;
     bool awaiting_answer_ = false;
     bool esc_down_ = false;
-    std::string log_;
 };
 
 }  // namespace

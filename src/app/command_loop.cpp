@@ -51,11 +51,15 @@ void CommandLoop::SendEndByte(serial::PortHandle port) {
 }
 
 std::optional<char> CommandLoop::WAITCOMMAND() {
-    // Each pass tests the key, looks at the buffer and handles pending messages,
-    // which is where received bytes arrive; then it sleeps until the next message
-    // (a received byte, a key) or for at most 20 ms, never spinning.
+    // Each pass tests the key and takes the next command from what has arrived: the
+    // bytes before it are dropped in one go, however many, so noise on the line
+    // costs one pass per batch of received bytes, not one per byte. With nothing
+    // left, it handles pending messages, which is where received bytes arrive, and
+    // sleeps until the next message (a received byte, a key) or for at most 20 ms,
+    // never spinning.
     std::optional<char> command;
     while (!EscHeld() && !WindowEnded()) {
+        received_.DropUntil(kCommandNextEntry);
         command = GETCHAR();
         if (command) {
             break;
@@ -101,19 +105,33 @@ void CommandLoop::SENDSTR(serial::PortHandle port, std::string_view bytes) {
     if (!bytes.empty()) {
         end_byte_last_ = false;
     }
-    while (!bytes.empty()) {
+    while (!bytes.empty() && !line_stalled_) {
         std::string_view chunk = bytes.substr(0, kMaxWriteBytes);
-        io_.port.Write(port, chunk);  // a failed write is not detected; the sequence goes on
+        // A failed write is not detected; the sequence goes on. Only a write given up
+        // because the session is ending on a line that stopped reading ends the
+        // writing: nothing more could get through.
+        const int written = io_.port.Write(port, chunk, [this] { return KeepWriting(); });
+        if (static_cast<std::size_t>(written) < chunk.size() && !KeepWriting()) {
+            line_stalled_ = true;
+        }
         bytes.remove_prefix(chunk.size());
     }
 }
 
+bool CommandLoop::KeepWriting() {
+    // While a write goes out, the window answers its messages: paint, messages sent
+    // to it, the receive notification (received bytes join the buffer and are
+    // served after this entry, in order), and keys: an Esc that ends the window
+    // takes effect when the loop next tests it, after the entry. The loop itself is
+    // not entered again: it runs once, from the window's first paint.
+    io_.pump.SysRefresh();
+    return !EscHeld() && !WindowEnded();
+}
+
 void MESSAGE(LogView& log, std::string_view text) {
-    std::string updated = log.VarGet();
-    updated.append(text);
-    updated.append("\r\n");
-    log.VarPut(std::move(updated));
-    log.Refresh();
+    std::string line(text);
+    line.append("\r\n");
+    log.Append(line);
     log.GoBottom();
 }
 

@@ -45,8 +45,8 @@ class CommandLoop {
     // The command loop: serves entries until the tape ends or Esc stops it.
     void KESTREL(serial::PortHandle port, LogView& log);
 
-    // Waits for one command byte, or for Esc or the end of the window (then empty:
-    // never a "B").
+    // Waits for the next "B", dropping the bytes before it, or for Esc or the end of
+    // the window (then empty).
     std::optional<char> WAITCOMMAND();
 
     // The first received byte, taken from the buffer; empty when nothing is waiting.
@@ -55,22 +55,29 @@ class CommandLoop {
     // Logs and sends the entry at the front of the tape, then cuts it off.
     void BLK(serial::PortHandle port, LogView& log);
 
-    // Writes the bytes in completed writes of at most 16384 bytes each; results unchecked.
+    // Writes the bytes in completed writes of at most 16384 bytes each; results
+    // unchecked. The window stays alive while they go out (KeepWriting); after a
+    // write given up on a stalled line, nothing more is written.
     void SENDSTR(serial::PortHandle port, std::string_view bytes);
 
   private:
     bool EscHeld() { return io_.keys.IsHeld(kVkEscape); }
+    // While a write is under way: handles the window's messages, and answers whether
+    // the write should go on (no Esc held, the window not ended).
+    bool KeepWriting();
     bool WindowEnded() { return log_ != nullptr && log_->WindowEnded(); }
     void SendEndByte(serial::PortHandle port);
 
     SessionServices io_;
     LogView* log_ = nullptr;      // the session's log while KESTREL runs
     bool end_byte_last_ = false;  // the last bytes written were the end byte
+    bool line_stalled_ = false;   // a write was given up: the line takes no more bytes
     TapeImage& tape_;
     ReceiveBuffer& received_;
 };
 
-// Appends one line (text, CR, LF) to the log, shows it and scrolls to it.
+// Appends one line (text, CR, LF) to the log, shows it and scrolls to it; the cost
+// does not grow with the log.
 void MESSAGE(LogView& log, std::string_view text);
 
 // The entry's name as the log shows it: trailing blanks removed; leading blanks,

@@ -12,6 +12,14 @@ void ReceiveBuffer::Append(std::string_view bytes) {
     bytes_.append(bytes);
 }
 
+std::size_t ReceiveBuffer::DropUntil(char byte) {
+    const std::size_t found = bytes_.find(byte, front_);
+    const std::size_t until = found == std::string::npos ? bytes_.size() : found;
+    const std::size_t dropped = until - front_;
+    front_ = until;
+    return dropped;
+}
+
 std::optional<char> ReceiveBuffer::TakeFront() {
     if (empty()) {
         return std::nullopt;

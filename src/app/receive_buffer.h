@@ -19,6 +19,10 @@ class ReceiveBuffer {
     // nothing is waiting.
     std::optional<char> TakeFront();
 
+    // Drops, in one go, every byte before the first `byte` (all of them when none is
+    // waiting); answers how many were dropped.
+    std::size_t DropUntil(char byte);
+
     std::size_t size() const { return bytes_.size() - front_; }
     bool empty() const { return size() == 0; }
 

@@ -20,9 +20,13 @@ class SerialPortLayer : public PortLayer {
     bool CloseComm(serial::PortHandle port) override;
 };
 
+// WRITECOMM that keeps the session window alive while an entry goes out; a write
+// that the loop asks to stop and that has not completed kStalledWriteMs later (the
+// line has stopped reading) is given up.
+inline constexpr unsigned kStalledWriteMs = 3000;
 class SerialPortWriter : public PortWriter {
   public:
-    int Write(serial::PortHandle port, std::string_view bytes) override;
+    int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override;
 };
 
 class AsyncKeyState : public KeyState {

@@ -11,9 +11,7 @@ namespace kestrel::app {
 class MultiGetLog : public LogView {
   public:
     explicit MultiGetLog(ui::TMultiGet& control) : control_(control) {}
-    std::string VarGet() override { return control_.VarGet(); }
-    void VarPut(std::string text) override { control_.VarPut(std::move(text)); }
-    void Refresh() override { control_.Refresh(); }
+    void Append(std::string_view text) override { control_.Append(text); }
     void GoBottom() override { control_.GoBottom(); }
     void EndWindow() override;
     bool WindowEnded() override;

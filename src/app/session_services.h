@@ -13,11 +13,17 @@ namespace kestrel::app {
 // message pump and the session window's log control; the unit tests plug in fakes
 // that record every byte, pause and log line.
 
-// WRITECOMM: writes the bytes and returns only when the write has completed.
+// WRITECOMM: writes the bytes and returns only when the write has completed, with
+// the number of bytes written. While the write is under way, `waiting` runs on the
+// same thread as messages arrive, and at least every 50 ms: it keeps the windows
+// alive and answers whether the write may go on. A write whose caller has answered
+// no for as long as a healthy line needs to take a whole write (the line has stopped
+// reading) is given up, and returns short.
 class PortWriter {
   public:
+    using Waiting = std::function<bool()>;
     virtual ~PortWriter() = default;
-    virtual int Write(serial::PortHandle port, std::string_view bytes) = 0;
+    virtual int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) = 0;
 };
 
 // GETASYNCKEYSTATE: whether a key (by virtual-key code) is down at this moment.
@@ -53,13 +59,13 @@ struct SessionServices {
 };
 
 // The session's log control as the command loop sees it: the bound log text, the
-// control's redisplay and scrolling, and the end of the window the control is on.
+// control's scrolling, and the end of the window the control is on.
 class LogView {
   public:
     virtual ~LogView() = default;
-    virtual std::string VarGet() = 0;
-    virtual void VarPut(std::string text) = 0;
-    virtual void Refresh() = 0;
+    // Adds text at the end of the bound log text and shows it, without copying or
+    // sending again what the log already holds, and without waiting for a repaint.
+    virtual void Append(std::string_view text) = 0;
     virtual void GoBottom() = 0;
     // End on the control's window; the window's closing rule may refuse it.
     virtual void EndWindow() = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +54,18 @@ bool SETCOMMSTATE(PortHandle port, std::string_view settings);
 // Writes all the bytes and returns once the platform has completed the write; the
 // result is the number of bytes written. A write the platform refuses returns at once.
 int WRITECOMM(PortHandle port, std::string_view bytes);
+
+// What the caller does while its write is under way, on the same thread: called as
+// soon as a window message arrives for the thread, and at least every
+// kWriteWaitTickMs. Answering false gives the write up: what the platform has not
+// yet written is cancelled and the write returns.
+using WriteWaiting = std::function<bool()>;
+inline constexpr int kWriteWaitTickMs = 50;
+
+// WRITECOMM that keeps the thread's windows alive (through `waiting`) while a long
+// write goes out, and can be given up when the line has stopped taking bytes. The
+// result is the number of bytes written, fewer when given up.
+int WRITECOMM(PortHandle port, std::string_view bytes, const WriteWaiting& waiting);
 
 // Copies the received bytes that are waiting, at most buffer.size() of them, to the
 // front of the buffer; the rest of the buffer keeps its content. Returns how many were

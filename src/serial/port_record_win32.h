@@ -39,10 +39,6 @@ struct PortRecord {
     // Written by the receive thread; read by CLOSECOMM on the window thread.
     std::atomic<bool> delivering{false};
 
-    // Completion record of the write in flight. Window thread only (WRITECOMM); its
-    // event is created and closed per write.
-    OVERLAPPED write_completion{};
-
     // Completion event of the receive thread's reads (manual reset). Created by
     // OPENCOMM; used only by the receive thread.
     UniqueHandle read_event;

@@ -28,25 +28,93 @@ bool MakeEvents(PortRecord& port) {
     return port.read_event && port.stop_event && port.room_event;
 }
 
+// An overlapped write in flight. Its completion record and the bytes it reads stay
+// valid until the platform is done with them: leaving early, on a failure thrown by
+// what runs while it waits, cancels the write and waits for the cancellation first.
+class PendingWrite {
+  public:
+    PendingWrite(HANDLE device, OVERLAPPED& completion)
+        : device_(device), completion_(completion) {}
+    PendingWrite(const PendingWrite&) = delete;
+    PendingWrite& operator=(const PendingWrite&) = delete;
+    ~PendingWrite() {
+        if (!finished_) {
+            CancelIoEx(device_, &completion_);
+            Finish();
+        }
+    }
+    void Cancel() { CancelIoEx(device_, &completion_); }
+    // Waits until the platform has finished the write; how many bytes it wrote.
+    DWORD Finish() {
+        DWORD written = 0;
+        GetOverlappedResult(device_, &completion_, &written, TRUE);
+        finished_ = true;
+        return written;
+    }
+
+  private:
+    HANDLE device_;
+    OVERLAPPED& completion_;
+    bool finished_ = false;
+};
+
+// Waits for the write, running `waiting` whenever a message arrives for the thread
+// and at least every kWriteWaitTickMs; gives the write up (true) when `waiting` says
+// so.
+bool WaitForWrite(PendingWrite& write, HANDLE completed, const WriteWaiting& waiting) {
+    for (;;) {
+        const DWORD woke = MsgWaitForMultipleObjectsEx(1, &completed, kWriteWaitTickMs, QS_ALLINPUT,
+                                                       MWMO_INPUTAVAILABLE);
+        if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) {
+            return false;
+        }
+        if (!waiting()) {
+            write.Cancel();
+            return true;
+        }
+    }
+}
+
+struct WriteResult {
+    DWORD written = 0;
+    bool given_up = false;
+};
+
 // One overlapped write of the bytes; how many the platform reports written. A write
-// the platform refuses at once returns 0 without waiting.
-DWORD WriteOnce(PortRecord& port, std::span<const char> bytes) {
+// the platform refuses at once returns 0 without waiting. Without `waiting` the
+// thread blocks until the write completes.
+WriteResult WriteOnce(PortRecord& port, std::span<const char> bytes, const WriteWaiting* waiting) {
     UniqueHandle completed(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!completed) {
-        return 0;
+        return {};
     }
-    port.write_completion = OVERLAPPED{};
-    port.write_completion.hEvent = completed.get();
+    OVERLAPPED completion{};
+    completion.hEvent = completed.get();
     HANDLE device = port.device.get();
-    if (!WriteFile(device, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr,
-                   &port.write_completion) &&
+    if (!WriteFile(device, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &completion) &&
         GetLastError() != ERROR_IO_PENDING) {
+        return {};
+    }
+    PendingWrite write(device, completion);
+    const bool given_up = waiting != nullptr && WaitForWrite(write, completed.get(), *waiting);
+    return {write.Finish(), given_up};
+}
+
+int WriteAll(PortHandle port, std::string_view bytes, const WriteWaiting* waiting) {
+    PortRecord* record = OpenPorts().Find(port);
+    if (record == nullptr) {
         return 0;
     }
-    DWORD written = 0;
-    WaitForSingleObject(completed.get(), INFINITE);
-    GetOverlappedResult(device, &port.write_completion, &written, FALSE);
-    return written;
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const std::size_t piece = std::min<std::size_t>(bytes.size() - written, kLargestWrite);
+        const WriteResult done = WriteOnce(*record, bytes.substr(written, piece), waiting);
+        written += done.written;
+        if (done.written == 0 || done.given_up) {
+            break;
+        }
+    }
+    return static_cast<int>(std::min<std::size_t>(written, INT_MAX));
 }
 
 }  // namespace
@@ -85,20 +153,11 @@ bool CLOSECOMM(PortHandle port) {
 }
 
 int WRITECOMM(PortHandle port, std::string_view bytes) {
-    PortRecord* record = OpenPorts().Find(port);
-    if (record == nullptr) {
-        return 0;
-    }
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const std::size_t piece = std::min<std::size_t>(bytes.size() - written, kLargestWrite);
-        const DWORD done = WriteOnce(*record, bytes.substr(written, piece));
-        written += done;
-        if (done == 0) {
-            break;
-        }
-    }
-    return static_cast<int>(std::min<std::size_t>(written, INT_MAX));
+    return WriteAll(port, bytes, nullptr);
+}
+
+int WRITECOMM(PortHandle port, std::string_view bytes, const WriteWaiting& waiting) {
+    return WriteAll(port, bytes, &waiting);
 }
 
 int READCOMM(PortHandle port, std::string& buffer) {

@@ -9,7 +9,8 @@ namespace kestrel::ui {
 
 Binding BindTo(std::string& variable) {
     return {[&variable] { return variable; },
-            [&variable](std::string value) { variable = std::move(value); }};
+            [&variable](std::string value) { variable = std::move(value); },
+            [&variable](std::string_view text) { variable.append(text); }};
 }
 
 int NextControlId() {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "ui/gdi_object_win32.h"
 #include "ui/window_win32.h"
@@ -14,10 +15,12 @@ namespace kestrel::ui {
 class TDialog;
 
 // A value a control shows and edits, kept by the control's creator: reading gives
-// the current value, writing replaces it.
+// the current value, writing replaces it, appending (when the binding can) adds to
+// its end without copying what it holds.
 struct Binding {
     std::function<std::string()> get;
     std::function<void(std::string)> set;
+    std::function<void(std::string_view)> append;
 };
 
 // Binds a control to a string variable that outlives it.

@@ -86,13 +86,29 @@ void TMultiGet::Refresh() {
     shown_ = std::move(text);
 }
 
+void TMultiGet::Append(std::string_view text) {
+    if (bSetGet.append) {
+        bSetGet.append(text);
+    } else if (bSetGet.get && bSetGet.set) {
+        bSetGet.set(bSetGet.get() + std::string(text));
+    }
+    if (hWnd == nullptr || !bSetGet.get) {
+        return;
+    }
+    const std::string added = DisplayableText(std::string(text));
+    const auto end = static_cast<WPARAM>(GetWindowTextLengthA(hWnd));
+    SendMsg(EM_SETSEL, end, static_cast<LPARAM>(end));
+    SendMsg(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
+    shown_ += added;
+}
+
 void TMultiGet::Show(std::string text) {
     SetWindowTextA(hWnd, text.c_str());
     shown_ = std::move(text);
 }
 
 void TMultiGet::GoBottom() {
-    const auto end = static_cast<WPARAM>(VarGet().size() + 1);
+    const auto end = static_cast<WPARAM>(GetWindowTextLengthA(hWnd) + 1);
     SendMsg(EM_SETSEL, end, static_cast<LPARAM>(end));
     const LRESULT lines = SendMsg(EM_GETLINECOUNT);
     SendMsg(EM_LINESCROLL, 0, lines);

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "ui/control_win32.h"
 #include "ui/edit_text.h"
@@ -47,6 +48,9 @@ class TMultiGet : public TControl {
 
     // Shows the bound text again, whole.
     void Refresh();
+    // Adds text at the end of the bound text and of the window's, without copying or
+    // sending again what they hold (a log that grows line by line).
+    void Append(std::string_view text);
     // Caret after the last character, view scrolled to the last line.
     void GoBottom();
     // The caret position: the start of the selection.

@@ -17,8 +17,9 @@ void UseButtonFaceColours(TControl& control) {
 
 Binding FixedText(std::string text) {
     auto value = std::make_shared<std::string>(std::move(text));
-    return {[value] { return *value; },
-            [value](std::string changed) { *value = std::move(changed); }};
+    return {.get = [value] { return *value; },
+            .set = [value](std::string changed) { *value = std::move(changed); },
+            .append = {}};
 }
 
 TSay::TSay(const Placement& where, Binding binding, DWORD extra_style) {

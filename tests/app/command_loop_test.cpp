@@ -121,6 +121,34 @@ TEST(CommandLoopServing, BytesArrivingWhileABlockGoesOutAreServedInOrder) {
     EXPECT_EQ(s.fake.EndRequests(), 1);
 }
 
+TEST(CommandLoopServing, NoiseIsDroppedInBulkAndEveryBIsServedInOrder) {
+    EntrySpec first{.name = "ONE", .data = "1"};
+    EntrySpec second{.name = "TWO", .data = "2"};
+    Session s(TapEntry(first) + TapEntry(second));
+    std::string noise(40000, 'x');
+    noise[123] = 'b';  // lower case: noise too
+    s.fake.ArriveAtRefresh(1, noise + "B" + noise + noise);
+    s.fake.ArriveAtRefresh(2, noise + "B" + noise);
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    EXPECT_EQ(s.Wire(), Answer(first) + Answer(second) + kEnd);
+    // A pump pass per batch of received bytes, not one per byte.
+    EXPECT_LT(s.fake.Refreshes(), 20);
+}
+
+TEST(CommandLoopServing, RequestsArrivingDuringAWriteAreServedAfterTheEntryInOrder) {
+    EntrySpec first{.name = "ONE", .data = std::string(20000, '1')};
+    EntrySpec second{.name = "TWO", .data = "2"};
+    Session s(TapEntry(first) + TapEntry(second) + TapEntry({.name = "THREE"}));
+    s.fake.PumpWhileWriting(1);
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.ArriveAtRefresh(4, "zB");  // while the first entry's header goes out
+    s.fake.ArriveAtRefresh(10, "B");  // while its data goes out
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    EXPECT_EQ(s.Wire(), Answer(first) + Answer(second) + Answer({.name = "THREE"}) + kEnd);
+}
+
 TEST(CommandLoopServing, AnEntryWithNoDataSendsStartPauseHeaderPauseAndNothingMore) {
     EntrySpec empty{.type = 1, .name = "NODATA", .param1 = 5, .param2 = 6};
     Session s(TapEntry(empty) + TapEntry({}));
@@ -255,6 +283,32 @@ TEST(CommandLoopEsc, ReleasedBeforeTheLoopsOwnTestSendsNothingAndWaitingGoesOn) 
     ASSERT_GE(t.size(), 2u);
     EXPECT_EQ(t[0], kWaiting);
     EXPECT_EQ(t[1], "log Sending file KEPT...");  // no end byte, no second waiting line
+}
+
+TEST(CommandLoopEsc, PressedWhileAnEntryGoesOutTakesEffectAfterTheWholeEntry) {
+    EntrySpec big{.name = "BIG", .data = std::string(40000, 'q')};
+    Session s(TapEntry(big) + TapEntry({.name = "NEXT"}));
+    s.fake.PumpWhileWriting(1);
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.HoldEscFromRefresh(5);  // during the header
+    s.fake.EndWindowAtRefresh(6);  // the Esc key message ends the window
+    s.fake.ArriveAtRefresh(7, "B");
+    s.Run();
+    EXPECT_EQ(s.Wire(), Answer(big) + kEnd);
+}
+
+TEST(CommandLoopEsc, AWriteOnALineThatStoppedReadingIsGivenUpAndNothingMoreIsWritten) {
+    EntrySpec big{.name = "BIG", .data = std::string(40000, 'q')};
+    Session s(TapEntry(big));
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.StallWritesFrom(8);  // the second piece of data never goes out
+    s.fake.HoldEscFromRefresh(4);
+    s.Run();
+    // Everything up to the stalled piece went out; after it nothing, not even the
+    // end byte, is tried on the dead line.
+    EXPECT_EQ(s.Wire(), Answer(big).substr(0, 1 + 17 + 16384));
+    EXPECT_EQ(s.fake.Timeline().back().rfind("given up ", 0), 0u);
+    EXPECT_EQ(s.fake.EndRequests(), 0);
 }
 
 TEST(CommandLoopWindowEnded, EndedFromOutsideTheLoopStopsItWithTheEndByte) {

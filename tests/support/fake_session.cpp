@@ -31,8 +31,22 @@ std::string FakeSession::Wire() const {
     return wire;
 }
 
-int FakeSession::Write(serial::PortHandle port, std::string_view bytes) {
+int FakeSession::Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) {
     seen_port = port;
+    if (stall_from_write_ > 0 && static_cast<int>(writes_.size()) + 1 >= stall_from_write_) {
+        for (int pass = 0; waiting(); ++pass) {
+            if (pass > kIdlePassesBeforeFailure) {
+                ADD_FAILURE() << "a write on a stalled line was never given up";
+                break;
+            }
+        }
+        timeline_.push_back("given up " + Hex(bytes));
+        writes_.emplace_back();
+        return 0;
+    }
+    for (int pass = 0; pass < passes_per_write_; ++pass) {
+        waiting();
+    }
     timeline_.push_back("write " + Hex(bytes));
     writes_.emplace_back(bytes);
     write_sizes_.push_back(bytes.size());
@@ -83,18 +97,13 @@ void FakeSession::Sleep(int milliseconds) {
     timeline_.push_back("sleep " + std::to_string(milliseconds));
 }
 
-void FakeSession::VarPut(std::string text) {
+void FakeSession::Append(std::string_view text) {
     // Record the appended line, as the log shows it, without its CR LF.
-    if (text.size() >= log_text_.size() && text.compare(0, log_text_.size(), log_text_) == 0) {
-        std::string added = text.substr(log_text_.size());
-        if (added.size() >= 2 && added.compare(added.size() - 2, 2, "\r\n") == 0) {
-            added.resize(added.size() - 2);
-        }
-        timeline_.push_back("log " + added);
-    } else {
-        ADD_FAILURE() << "the log text lost what it held";
+    log_text_ += text;
+    if (text.ends_with("\r\n")) {
+        text.remove_suffix(2);
     }
-    log_text_ = std::move(text);
+    timeline_.push_back("log " + std::string(text));
 }
 
 void FakeSession::EndWindow() {

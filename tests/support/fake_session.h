@@ -17,6 +17,7 @@ namespace kestrel::testing {
 // control all at once, and records what the command loop does with them on one
 // timeline, in order:
 //   "write 00"               a completed port write, bytes in hex
+//   "given up 00"            a write given up on a stalled line
 //   "sleep 10"               a pause
 //   "log Sending file X..."  a line appended to the log
 //   "end"                    a request to end the window
@@ -53,14 +54,19 @@ class FakeSession : public app::PortWriter,
     int EndRequests() const { return end_requests_; }
     int Refreshes() const { return refreshes_; }
 
-    int Write(serial::PortHandle port, std::string_view bytes) override;
+    // Each write handles messages this many times while it is under way (the window
+    // kept alive by the write's wait), before it completes.
+    void PumpWhileWriting(int passes) { passes_per_write_ = passes; }
+    // Writes from the n-th on never complete (the line stopped reading): each waits,
+    // handling messages, until the loop asks to stop, and is then given up.
+    void StallWritesFrom(int write) { stall_from_write_ = write; }
+
+    int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override;
     bool IsHeld(int virtual_key) override;
     void SysRefresh() override;
     void WaitForMessages(int timeout_ms) override;
     void Sleep(int milliseconds) override;
-    std::string VarGet() override { return log_text_; }
-    void VarPut(std::string text) override;
-    void Refresh() override {}
+    void Append(std::string_view text) override;
     void GoBottom() override {}
     void EndWindow() override;
     bool WindowEnded() override { return window_ended_; }
@@ -98,6 +104,8 @@ class FakeSession : public app::PortWriter,
     int end_at_refresh_ = -1;
     int waits_ = 0;
     int longest_wait_ms_ = 0;
+    int passes_per_write_ = 0;
+    int stall_from_write_ = 0;
 };
 
 std::string Hex(std::string_view bytes);
