@@ -20,6 +20,12 @@ when a chunk is read, so a pause is measured from the arrival of the start byte 
 the arrival of the header's first byte (and from the header's last byte to the
 data's first byte).
 
+Line speed: a pty hands over bytes as fast as they are written. With `read_rate`
+(the command line's --line-speed: the 10,472 bytes a second of 115200 baud 8N2) the
+simulator reads no faster than that, in small reads paced by the clock, so the rest
+waits in the pty and the tool's writes block as they would on a real line; arrival
+times are then the times of reading, as a machine at the end of that line sees them.
+
 It works on any file descriptor: a serial device (a null-modem cable to a machine
 running KESTREL, or a loopback between two ports of one machine), or the master of
 a pseudo-terminal whose slave the tool opened (the end-to-end tests). As a library:
@@ -36,6 +42,14 @@ Script tokens (separated by blanks or commas):
   wait:50    listen for 50 ms without sending (also written 50ms)
   B*         send "B" after "B" until the end byte arrives
   3*TOKEN    the token three times (for example 3*B)
+  noise:N    send N bytes none of which is "B" (a fixed pseudo-random sequence over the
+             other 255 byte values), in writes of at most 4096 bytes, awaiting nothing
+  flood:S    the same noise at ten times the line rate (104,720 bytes a second) for
+             S seconds, paced, awaiting nothing: 104,720 x S bytes (a tool that takes
+             them more slowly stretches the flood); then nothing more
+  deaf:S     stop reading the line for S seconds (what the tool sends piles up and its
+             writes block), then read again; right after B or XYB the answer is awaited
+             only after the deaf spell, so it stalls that answer
 
 Exit status: 0 all answers well-formed and equal to the tape; 1 the rebuilt tape
 differs from the original; 2 the protocol was broken (timeout, wrong start byte,
@@ -73,8 +87,13 @@ EXIT_SETUP = 3
 LINE_BAUD = 115200
 LINE_BYTES_PER_SECOND = LINE_BAUD / 11
 
+FLOOD_BYTES_PER_SECOND = 10 * LINE_BYTES_PER_SECOND
+NOISE_WRITE_SIZE = 4096
+
 _PEER_ABSENT_NAP = 0.02  # seconds between checks while a pty has no slave open
 _READ_SIZE = 65536
+_PACE_STEP = 0.005  # seconds between paced reads
+_FLOOD_STEP = 0.01  # seconds of line time a paced write carries
 
 
 class ScriptError(ValueError):
@@ -94,9 +113,42 @@ class Wait:
 
 
 @dataclasses.dataclass(frozen=True)
+class Noise:
+    """`size` noise bytes; `rate` bytes a second at most (None: as fast as the line takes them)."""
+    size: int
+    rate: float | None = None
+
+
+@dataclasses.dataclass(frozen=True)
+class Deaf:
+    seconds: float
+
+
+@dataclasses.dataclass(frozen=True)
 class UntilEnd:
     """Send "B" after "B" until the end byte; at most `limit` requests."""
     limit: int | None = None
+
+
+def _noise_pattern(size: int = 65536) -> bytes:
+    """A fixed xorshift sequence of bytes, "B" left out."""
+    state = 0x2545F491
+    pattern = bytearray()
+    while len(pattern) < size:
+        state ^= (state << 13) & 0xFFFFFFFF
+        state ^= state >> 17
+        state ^= (state << 5) & 0xFFFFFFFF
+        if state >> 24 != COMMAND_BYTE:
+            pattern.append(state >> 24)
+    return bytes(pattern)
+
+
+_NOISE = _noise_pattern()
+
+
+def noise_bytes(count: int) -> bytes:
+    """The first `count` bytes of the noise every noise:N and flood:S token sends."""
+    return (_NOISE * (count // len(_NOISE) + 1))[:count]
 
 
 def parse_script(text: str) -> list:
@@ -127,6 +179,19 @@ def _parse_token(token: str) -> list:
         if milliseconds < 0:
             raise ScriptError(f"{token}: negative wait")
         return [Wait(milliseconds / 1000)]
+    if lowered.startswith(("noise:", "flood:", "deaf:")):
+        word, _, number = lowered.partition(":")
+        try:
+            value = int(number) if word == "noise" else float(number)
+        except ValueError:
+            raise ScriptError(f"{token}: not a number") from None
+        if not value > 0 or value > (10 ** 8 if word == "noise" else 3600):
+            raise ScriptError(f"{token}: out of range")
+        if word == "noise":
+            return [Noise(value)]
+        if word == "flood":
+            return [Noise(round(value * FLOOD_BYTES_PER_SECOND), FLOOD_BYTES_PER_SECOND)]
+        return [Deaf(value)]
     if lowered.startswith("hex:"):
         try:
             data = bytes.fromhex(token[4:])
@@ -146,6 +211,11 @@ def describe_steps(steps) -> str:
                          and step.data.decode().isprintable() else "hex:" + step.data.hex())
         elif isinstance(step, Wait):
             words.append(f"wait:{step.seconds * 1000:g}")
+        elif isinstance(step, Noise):
+            words.append(f"noise:{step.size}" if step.rate is None
+                         else f"flood:{round(step.size / step.rate, 3):g}")
+        elif isinstance(step, Deaf):
+            words.append(f"deaf:{step.seconds:g}")
         else:
             words.append("B*")
     return " ".join(words)
@@ -324,7 +394,8 @@ class RemoteSimulator:
 
     def __init__(self, fd: int, *, answer_timeout: float = 2.0,
                  first_timeout: float | None = None, settle: float = 0.2,
-                 max_time: float = 600.0, max_requests: int = 10000, clock=time.perf_counter):
+                 max_time: float = 600.0, max_requests: int = 10000,
+                 read_rate: float | None = None, clock=time.perf_counter):
         self.fd = fd
         self.answer_timeout = answer_timeout
         self.first_timeout = answer_timeout if first_timeout is None else first_timeout
@@ -332,6 +403,14 @@ class RemoteSimulator:
         self.max_time = max_time
         self.max_requests = max_requests
         self.clock = clock
+        self.read_rate = read_rate
+        # Bytes a paced read may take at once: the bucket's depth, two steps of the
+        # line, so a late wake-up loses no line time.
+        self.read_burst = None if read_rate is None else max(1, int(2 * read_rate * _PACE_STEP))
+        self._tokens = 0.0
+        self._tokens_at = clock()
+        self._next_read_at = 0.0  # clock time before which a paced read waits
+        self._heard_since = 0.0  # end of the last deaf spell, in run time
         self.splitter = StreamSplitter()
         self.log = RunLog()
         self.origin = clock()
@@ -353,6 +432,7 @@ class RemoteSimulator:
         Times and the run's limit count from here."""
         self.origin = self.clock()
         self._deadline = self.origin + self.max_time
+        self._heard_since = 0.0
         expected = tapfile.wire_entries(original) if original is not None else None
         self._expected_count = None if expected is None else len(expected)
         limit = self.max_requests if expected is None else len(expected) + 1
@@ -360,15 +440,22 @@ class RemoteSimulator:
             for position, step in enumerate(steps):
                 if self.splitter.fault is not None:
                     break
-                if self.splitter.ended and not isinstance(step, Wait):
+                if self.splitter.ended and not isinstance(step, (Wait, Deaf)):
                     skipped = describe_steps(steps[position:])
                     self.log.notes.append(f"after the end byte, not sent: {skipped}")
                     break
                 if isinstance(step, Send):
                     self.send(step.data)
-                    self.await_answers()
+                    following = steps[position + 1] if position + 1 < len(steps) else None
+                    if not isinstance(following, Deaf):
+                        self.await_answers()
                 elif isinstance(step, Wait):
                     self.listen(step.seconds)
+                elif isinstance(step, Noise):
+                    self.send(noise_bytes(step.size), NOISE_WRITE_SIZE, step.rate)
+                elif isinstance(step, Deaf):
+                    self.deaf(step.seconds)
+                    self.await_answers()
                 else:
                     self.request_until_end(step.limit or limit)
             self.listen(self.settle)
@@ -378,34 +465,62 @@ class RemoteSimulator:
             self.log.errors.append(self.splitter.fault)
         return Report(self, expected, original)
 
-    def send(self, data: bytes) -> None:
-        """Write the bytes in full; every "B" among them is then waiting for an answer."""
+    def send(self, data: bytes, max_write: int | None = None, rate: float | None = None) -> None:
+        """Write the bytes in full; every "B" among them is then waiting for an answer.
+
+        Given `max_write`, in writes of at most that many bytes, each logged on its
+        own; given `rate`, no faster than that many bytes a second. A line that takes
+        no byte for `answer_timeout` seconds stops the run."""
         pos = 0
-        write_deadline = self.clock() + self.answer_timeout
+        began = self.clock()
+        write_deadline = began + self.answer_timeout
+        piece = max_write or len(data)
+        if rate is not None:
+            piece = min(piece, max(1, int(rate * _FLOOD_STEP)))
         while pos < len(data):
-            if self.clock() > write_deadline:
+            now = self.clock()
+            if now > write_deadline:
                 raise SimulatorError(f"timeout: the line took {pos} of {len(data)} bytes "
-                                     f"in {self.answer_timeout:g} s")
+                                     f"and then none for {self.answer_timeout:g} s")
+            if now > self._deadline:
+                raise SimulatorError(f"run time limit of {self.max_time:g} s reached while "
+                                     f"sending ({pos} of {len(data)} bytes sent)")
+            end = len(data) if rate is None else min(len(data), int((now - began) * rate) + piece)
+            if end <= pos:  # ahead of the pace: read meanwhile
+                self._pump((pos - piece + 1) / rate - (now - began))
+                continue
             ready = self._poll(select.POLLIN | select.POLLOUT, 0.05)
             if ready & select.POLLIN:
-                self._read()
+                # At line speed the bytes may have to wait: a full line then waits for the pace.
+                self._pump(0.0 if ready & select.POLLOUT else 0.05)
             if ready & select.POLLOUT:
                 try:
-                    pos += os.write(self.fd, data[pos:])
+                    written = os.write(self.fd, data[pos:min(end, pos + piece)])
                 except BlockingIOError:
-                    pass
+                    written = 0
+                if written:
+                    if max_write is not None:
+                        self.log.sent.append((self.now(), bytes(data[pos:pos + written])))
+                    pos += written
+                    write_deadline = self.clock() + self.answer_timeout
             elif ready & (select.POLLHUP | select.POLLERR):
                 time.sleep(_PEER_ABSENT_NAP)
         when = self.now()
-        self.log.sent.append((when, bytes(data)))
+        if max_write is None:
+            self.log.sent.append((when, bytes(data)))
         for _ in range(data.count(COMMAND_BYTE)):
             self.splitter.request(when)
+
+    def deaf(self, seconds: float) -> None:
+        """Leave the line unread for a while: what arrives waits in the line."""
+        time.sleep(max(0.0, min(seconds, self._time_left())))
+        self._heard_since = self.now()
 
     def await_answers(self) -> None:
         """Read until every "B" sent has its whole answer; a stall raises."""
         while self.splitter.waiting:
             idle_since = max(self.splitter.pending[-1] if self.splitter.pending else 0.0,
-                             self._last_arrival())
+                             self._last_arrival(), self._heard_since)
             limit = self.answer_timeout if self.splitter.received else self.first_timeout
             remaining = idle_since + limit - self.now()
             if self._time_left() <= 0:
@@ -467,7 +582,12 @@ class RemoteSimulator:
         return result[0][1] if result else 0
 
     def _pump(self, timeout: float) -> None:
-        """Wait up to `timeout` seconds for bytes and take all that are there."""
+        """Wait up to `timeout` seconds for bytes and take all that are there (at line
+        speed: as many as the pace allows, or wait for the pace)."""
+        if self._allowance() < 1 or self.clock() < self._next_read_at:
+            pace = max(self._next_read_at - self.clock(), (1 - self._tokens) / self.read_rate)
+            time.sleep(max(0.0, min(timeout, pace)))
+            return
         ready = self._poll(select.POLLIN, timeout)
         if ready & select.POLLIN:
             self._read()
@@ -479,10 +599,23 @@ class RemoteSimulator:
         elif ready & select.POLLNVAL:
             raise SimulatorError("the line's descriptor is not open")
 
+    def _allowance(self) -> int:
+        """Bytes the next read may take: a token bucket filled at `read_rate`."""
+        if self.read_rate is None:
+            return _READ_SIZE
+        now = self.clock()
+        self._tokens = min(float(self.read_burst),
+                           self._tokens + (now - self._tokens_at) * self.read_rate)
+        self._tokens_at = now
+        return int(self._tokens)
+
     def _read(self) -> None:
         while True:
+            allowed = self._allowance()
+            if allowed < 1 or self.clock() < self._next_read_at:
+                return  # at line speed: one read a step
             try:
-                chunk = os.read(self.fd, _READ_SIZE)
+                chunk = os.read(self.fd, allowed)
             except BlockingIOError:
                 return
             except OSError as error:
@@ -494,6 +627,9 @@ class RemoteSimulator:
                 self._peer_gone()
                 return
             when = self.now()
+            if self.read_rate is not None:
+                self._tokens -= len(chunk)
+                self._next_read_at = self.clock() + _PACE_STEP
             self._peer_present = True
             self.log.received.append((when, chunk))
             self.splitter.feed(when, chunk)
@@ -564,6 +700,7 @@ def _entry_differences(number: int, got: tapfile.WireEntry, want: tapfile.WireEn
 class Report:
     def __init__(self, sim: RemoteSimulator, expected, original):
         self.log = sim.log
+        self.read_rate = sim.read_rate
         self.answers = list(sim.splitter.answers)
         self.splitter = sim.splitter
         self.expected = expected
@@ -654,6 +791,7 @@ class Report:
             },
             "bytes_sent": sum(len(data) for _, data in self.log.sent),
             "bytes_received": self.splitter.received,
+            "read_rate_bytes_per_s": None if self.read_rate is None else round(self.read_rate, 1),
             "line_closed_at_s": self.log.line_closed_at,
         }
         if trace:
@@ -759,6 +897,8 @@ class Report:
                     f"first of the tape's {len(self.expected)}")
             for difference in self.differences:
                 add(f"{'Tape differs:':<30} {difference}")
+        if self.read_rate is not None:
+            add(f"{'Line:':<30} read at {self.read_rate:.0f} bytes/s at most")
         if self.log.line_closed_at is not None:
             add(f"{'Line:':<30} closed by the other end at {self.log.line_closed_at:.3f} s")
         for note in self.log.notes:
@@ -843,6 +983,9 @@ examples:
     %(prog)s --device /dev/ttyUSB0 --tape samples/demo.tap
   a pty for a tool under Wine (map COM1 to /tmp/kestrel-com1 in the registry):
     %(prog)s --pty-link /tmp/kestrel-com1 --tape samples/demo.tap --script "XYB B*"
+  the same at line speed, after 40,000 bytes of noise:
+    %(prog)s --pty-link /tmp/kestrel-com1 --tape samples/demo.tap --line-speed \\
+        --script "noise:40000 B*"
 exit status: 0 pass, 1 tape differs, 2 protocol broken, 3 setup failed
 """
 
@@ -860,6 +1003,10 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--script", default="B*",
                         help='command script (default "B*": every entry, then the end byte)')
     parser.add_argument("--baud", type=int, default=LINE_BAUD, help="line speed (default 115200)")
+    parser.add_argument("--line-speed", action="store_true",
+                        help="read the line no faster than 115200 baud 8N2 carries it "
+                             f"({LINE_BYTES_PER_SECOND:.0f} bytes/s), so the tool's writes "
+                             "block as on a real line")
     parser.add_argument("--timeout", type=float, default=2.0,
                         help="seconds an answer may stay silent (default 2)")
     parser.add_argument("--first-timeout", type=float, default=None,
@@ -905,7 +1052,8 @@ def main(argv=None) -> int:
 
     try:
         sim = RemoteSimulator(fd, answer_timeout=args.timeout, first_timeout=args.first_timeout,
-                              settle=args.settle, max_time=args.max_time)
+                              settle=args.settle, max_time=args.max_time,
+                              read_rate=LINE_BYTES_PER_SECOND if args.line_speed else None)
         if pty_link is not None:
             print(f"remote_sim: {pty_link.slave_name} linked at {args.pty_link}; "
                   "waiting for the tool to open it", file=sys.stderr)

@@ -1,21 +1,39 @@
-// Reads what another program of the prefix shows: waits until a visible dialog
-// window with the given caption is on the screen, prints its static texts and ends.
+// Reads what another program of the prefix shows, or times how it answers.
 //
 //   kestrel_window_reader CAPTION SECONDS
 //
-// One "text=HEX" line per non-empty static text, in window order (the bytes in hex,
-// so Windows-1252 letters arrive as they are). Exit status 0 when the window was
-// seen, 1 when none showed within SECONDS.
+// Waits until a visible dialog window with the given caption is on the screen,
+// prints its static texts and ends: one "text=HEX" line per non-empty static text,
+// in window order (the bytes in hex, so Windows-1252 letters arrive as they are).
+// Exit status 0 when the window was seen, 1 when none showed within SECONDS.
+//
+//   kestrel_window_reader --ping CAPTION_PREFIX SECONDS [DESKTOP]
+//
+// Waits up to 60 s for the top-level window whose caption starts with
+// CAPTION_PREFIX (among the windows of the Wine virtual desktop DESKTOP when given:
+// a program started outside that desktop does not see them otherwise), prints
+// "window=HANDLE" once it is found, then for SECONDS sends it WM_NULL, one message
+// after the other, each with a limit of 5000 ms: a window whose thread does not
+// pump messages leaves them unanswered, as a system would show it "not
+// responding". Prints "pings=N", "longest_ms=X", "median_ms=Y" and "timeouts=K" (an
+// unanswered ping counts as 5000 ms), and "gone=1" when the window disappeared,
+// which ends the pings early. Exit status 0 when the window was found, 1 when not.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "e2e/probe_report.h"
 #include "support/probe_windows_win32.h"
 
 namespace {
+
+constexpr UINT kPingLimitMs = 5000;
+constexpr ULONGLONG kFindLimitMs = 60000;
 
 struct Search {
     std::string caption;
@@ -32,15 +50,18 @@ BOOL CALLBACK Visit(HWND window, LPARAM context) {
     return TRUE;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fputs("usage: kestrel_window_reader CAPTION SECONDS\n", stderr);
-        return 2;
+BOOL CALLBACK VisitTopLevel(HWND window, LPARAM context) {
+    auto& search = *reinterpret_cast<Search*>(context);
+    if (kestrel::testing::TextOf(window).starts_with(search.caption)) {
+        search.found = window;
+        return FALSE;
     }
-    Search search{argv[1]};
-    const ULONGLONG deadline = GetTickCount64() + std::strtoull(argv[2], nullptr, 10) * 1000;
+    return TRUE;
+}
+
+int ReadTexts(const char* caption, const char* seconds) {
+    Search search{caption};
+    const ULONGLONG deadline = GetTickCount64() + std::strtoull(seconds, nullptr, 10) * 1000;
     while (EnumWindows(Visit, reinterpret_cast<LPARAM>(&search)), search.found == nullptr) {
         if (GetTickCount64() >= deadline) {
             return 1;
@@ -51,4 +72,93 @@ int main(int argc, char** argv) {
         std::printf("text=%s\n", kestrel::testing::ProbeReport::Hex(text).c_str());
     }
     return 0;
+}
+
+// The top-level window whose caption starts with the prefix, in the named desktop
+// (nullptr: the process's own); nullptr until it exists.
+HWND FindTopLevel(const std::string& prefix, const char* desktop_name) {
+    Search search{prefix};
+    if (desktop_name == nullptr) {
+        EnumWindows(VisitTopLevel, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+    // The desktop exists only once the program in it has started: opened each time.
+    HDESK desktop = OpenDesktopA(desktop_name, 0, FALSE, DESKTOP_ENUMERATE | DESKTOP_READOBJECTS);
+    if (desktop != nullptr) {
+        EnumDesktopWindows(desktop, VisitTopLevel, reinterpret_cast<LPARAM>(&search));
+        CloseDesktop(desktop);
+    }
+    return search.found;
+}
+
+int Ping(const char* prefix, const char* seconds, const char* desktop_name) {
+    const ULONGLONG find_deadline = GetTickCount64() + kFindLimitMs;
+    HWND window = nullptr;
+    while ((window = FindTopLevel(prefix, desktop_name)) == nullptr) {
+        if (GetTickCount64() >= find_deadline) {
+            std::puts("window=0");
+            return 1;
+        }
+        Sleep(50);  // polls for the window, which appears in another process
+    }
+    std::printf("window=%p\n", static_cast<void*>(window));
+    std::fflush(stdout);
+
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const auto ping_ms = static_cast<ULONGLONG>(std::strtod(seconds, nullptr) * 1000.0);
+    const ULONGLONG end = GetTickCount64() + ping_ms;
+    std::vector<double> answers_ms;
+    int timeouts = 0;
+    bool gone = false;
+    while (GetTickCount64() < end) {
+        LARGE_INTEGER sent;
+        LARGE_INTEGER answered;
+        DWORD_PTR result = 0;
+        QueryPerformanceCounter(&sent);
+        const LRESULT ok =
+            SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kPingLimitMs, &result);
+        QueryPerformanceCounter(&answered);
+        if (!IsWindow(window)) {
+            gone = true;  // a ping the closing window left unanswered says nothing
+            break;
+        }
+        if (ok == 0) {
+            ++timeouts;
+            answers_ms.push_back(kPingLimitMs);
+        } else {
+            answers_ms.push_back(1000.0 * static_cast<double>(answered.QuadPart - sent.QuadPart) /
+                                 static_cast<double>(frequency.QuadPart));
+        }
+    }
+    double longest = 0.0;
+    double median = 0.0;
+    if (!answers_ms.empty()) {
+        longest = *std::max_element(answers_ms.begin(), answers_ms.end());
+        const auto middle = answers_ms.begin() + static_cast<std::ptrdiff_t>(answers_ms.size() / 2);
+        std::nth_element(answers_ms.begin(), middle, answers_ms.end());
+        median = *middle;
+    }
+    std::printf("pings=%zu\nlongest_ms=%.3f\nmedian_ms=%.3f\ntimeouts=%d\n", answers_ms.size(),
+                longest, median, timeouts);
+    if (gone) {
+        std::puts("gone=1");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 4 && argc <= 5 && std::strcmp(argv[1], "--ping") == 0) {
+        return Ping(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    }
+    if (argc != 3) {
+        std::fputs(
+            "usage: kestrel_window_reader CAPTION SECONDS\n"
+            "       kestrel_window_reader --ping CAPTION_PREFIX SECONDS [DESKTOP]\n",
+            stderr);
+        return 2;
+    }
+    return ReadTexts(argv[1], argv[2]);
 }

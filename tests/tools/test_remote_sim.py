@@ -22,7 +22,7 @@ sys.path.insert(0, HERE)
 import remote_sim  # noqa: E402
 import tapfile  # noqa: E402
 from fake_tool import FakeTool  # noqa: E402
-from remote_sim import Send, UntilEnd, Wait, parse_script  # noqa: E402
+from remote_sim import Deaf, Noise, Send, UntilEnd, Wait, parse_script  # noqa: E402
 
 DEMO = tapfile.build_tape(tapfile.demo_entries())
 TWO = tapfile.build_tape([
@@ -46,8 +46,16 @@ class Script(unittest.TestCase):
     def test_a_count_repeats_a_token(self):
         self.assertEqual(parse_script("3*B 2*wait:1"), [Send(b"B")] * 3 + [Wait(0.001)] * 2)
 
+    def test_noise_flood_and_deaf_tokens(self):
+        rate = remote_sim.FLOOD_BYTES_PER_SECOND
+        steps = parse_script("noise:40000 flood:0.5 deaf:2")
+        self.assertEqual(steps, [Noise(40000), Noise(round(rate * 0.5), rate), Deaf(2.0)])
+        self.assertEqual(remote_sim.describe_steps(steps), "noise:40000 flood:0.5 deaf:2")
+        self.assertEqual(set(remote_sim.noise_bytes(70000)), set(range(256)) - {0x42})
+
     def test_bad_scripts_are_refused(self):
-        for text in ("", "  ,", "hex:zz", "hex:", "wait:soon", "wait:-5", "999999*B"):
+        for text in ("", "  ,", "hex:zz", "hex:", "wait:soon", "wait:-5", "999999*B",
+                     "noise:0", "noise:1.5", "flood:x", "deaf:-1"):
             with self.subTest(text=text), self.assertRaises(remote_sim.ScriptError):
                 parse_script(text)
 
@@ -181,8 +189,8 @@ class PtyCase(unittest.TestCase):
         self.tool.start()
 
     def run_script(self, script, original=DEMO, timeout=PATIENT, max_time=60, **options):
-        sim = remote_sim.RemoteSimulator(self.master, answer_timeout=timeout, settle=0.1,
-                                         max_time=max_time, **options)
+        self.sim = sim = remote_sim.RemoteSimulator(self.master, answer_timeout=timeout,
+                                                    settle=0.1, max_time=max_time, **options)
         started = time.monotonic()
         report = sim.run(parse_script(script), original)
         self.elapsed = time.monotonic() - started
@@ -269,6 +277,52 @@ class ServingWell(PtyCase):
         self.assertIsInstance(document["summary"]["pause_before_data"]["median_ms"], float)
         sent = [event["hex"] for event in document["trace"] if event["dir"] == "sent"]
         self.assertEqual(sent, ["42", "42", "42"])
+
+
+class LineConditions(PtyCase):
+    """Noise, floods, line speed and a deaf remote: what goes out, and the pace of it."""
+
+    def assert_passes(self, report, received):
+        self.assertEqual(report.exit_status, remote_sim.EXIT_OK, report.text())
+        self.assertEqual(bytes(self.tool.received), received)
+
+    def test_noise_goes_out_in_writes_of_at_most_4096_bytes_and_asks_nothing(self):
+        self.serve(TWO)
+        report = self.run_script("noise:10000 B*", TWO)
+        self.assert_passes(report, remote_sim.noise_bytes(10000) + b"BBB")
+        self.assertLessEqual(max(len(data) for _, data in report.log.sent), 4096)
+
+    def test_a_flood_goes_out_no_faster_than_ten_times_the_line_rate(self):
+        self.serve(TWO)
+        rate = remote_sim.FLOOD_BYTES_PER_SECOND
+        report = self.run_script("flood:0.3 B*", TWO)
+        size = round(rate * 0.3)
+        self.assert_passes(report, remote_sim.noise_bytes(size) + b"BBB")
+        writes = [(when, len(data)) for when, data in report.log.sent if data != b"B"]
+        piece = max(count for _, count in writes)
+        sent = 0
+        for when, count in writes:
+            sent += count
+            self.assertLessEqual(sent, rate * when + piece)
+        self.assertGreaterEqual(writes[-1][0], (size - piece) / rate)
+
+    def test_at_line_speed_the_line_is_read_no_faster_than_its_rate(self):
+        self.serve()
+        rate = 40000.0
+        report = self.run_script("B*", read_rate=rate)
+        self.assert_passes(report, b"BBBB")
+        chunks = report.log.received
+        self.assertLessEqual(max(len(chunk) for _, chunk in chunks), self.sim.read_burst)
+        self.assertLessEqual(report.splitter.received,
+                             self.sim.read_burst + rate * (chunks[-1][0] - chunks[0][0]))
+
+    def test_a_deaf_remote_leaves_the_answer_in_the_line_until_it_hears_again(self):
+        self.serve(TWO)
+        report = self.run_script("deaf:0.2 B deaf:0.4 B*", TWO)
+        self.assert_passes(report, b"BBB")
+        first = report.answers[0]
+        self.assertGreaterEqual(first.request_time, 0.2)
+        self.assertGreaterEqual(first.latency(), 0.4)
 
 
 class ServingBadly(PtyCase):
@@ -389,6 +443,7 @@ class CommandLine(unittest.TestCase):
             with contextlib.redirect_stdout(output), contextlib.redirect_stderr(io.StringIO()):
                 status = remote_sim.main(["--pty-link", link, "--tape", tape, "--script",
                                           "XYB B*", "--wait-open", "10", "--save", rebuilt,
+                                          "--line-speed",
                                           "--json-out", json_path, "--timeout", str(PATIENT)])
             opener.join(10)
             for tool in tools:
@@ -398,7 +453,10 @@ class CommandLine(unittest.TestCase):
             with open(rebuilt, "rb") as saved:
                 self.assertEqual(saved.read(), DEMO)
             with open(json_path) as report:
-                self.assertEqual(json.load(report)["result"], "PASS")
+                document = json.load(report)
+            self.assertEqual(document["result"], "PASS")
+            self.assertEqual(document["read_rate_bytes_per_s"],
+                             round(remote_sim.LINE_BYTES_PER_SECOND, 1))
             self.assertIn("Result: PASS", output.getvalue())
 
     def test_set_up_failures_exit_with_three(self):
