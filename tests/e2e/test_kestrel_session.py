@@ -11,6 +11,7 @@ import select
 import shutil
 import subprocess
 import sys
+import threading
 import time
 import unittest
 
@@ -25,11 +26,17 @@ from winedesk import (desktop_from_environment, exit_cleanly_on_sigterm, tempora
                       windows_path)
 
 KESTREL = os.environ.get("KESTREL_EXE", "")
+READER = os.environ.get("KESTREL_WINDOW_READER", "")
 SAMPLE = os.path.join(ROOT, "samples", "demo.tap")
 FILE_DIALOG = "^Seleziona file da inviare$"
 SESSION = r"^KESTREL 1\.00 .*  \(COM[0-9]+:115200,N,8,2\)$"
 BOX = "^Attenzione$"
 END_BYTE = b"\x09"
+LINE_RATE = remote_sim.LINE_BYTES_PER_SECOND
+
+
+def big_entry(name, size):
+    return tapfile.TapEntry.make(3, name, bytes(i * 7 % 251 for i in range(size)))
 
 
 class Remote:
@@ -47,18 +54,27 @@ class Remote:
     def send(self, data):
         os.write(self.fd, data)
 
-    def read(self, count, timeout=10):
-        """Exactly `count` bytes, or fails the test."""
+    def read(self, count, timeout=10, rate=None):
+        """Exactly `count` bytes, or fails the test. With a rate (bytes a second) the
+        line is read no faster than that, as a real line delivers them."""
         data = b""
-        deadline = time.monotonic() + timeout
+        started = time.monotonic()
+        deadline = started + timeout
         while len(data) < count:
             left = deadline - time.monotonic()
             if left <= 0:
                 raise AssertionError(f"expected {count} bytes, got {len(data)}: {data[:40]!r}")
+            wanted = count - len(data)
+            if rate is not None:
+                allowed = int((time.monotonic() - started) * rate) + 64 - len(data)
+                if allowed <= 0:
+                    time.sleep(0.005)  # paces the reading, as the line would
+                    continue
+                wanted = min(wanted, allowed)
             ready, _, _ = select.select([self.fd], [], [], left)
             if ready:
                 try:
-                    chunk = os.read(self.fd, count - len(data))
+                    chunk = os.read(self.fd, wanted)
                 except OSError:  # the tool has not opened the port yet, or closed it
                     time.sleep(0.02)
                     continue
@@ -142,6 +158,16 @@ class KestrelSession(unittest.TestCase):
 
     def ended(self, timeout=30):
         self.desk.wait_exit(self.program, timeout)
+
+    def ping(self, seconds):
+        """Sends the session window message after message for that long, from another
+        program, and answers what kestrel_window_reader counted."""
+        result = subprocess.run([self.desk.wine_run, READER, "--ping", "KESTREL 1.00",
+                                 str(seconds), self.desk.name],
+                                env=self.desk.environment(), capture_output=True,
+                                timeout=120, check=False)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return dict(line.split("=", 1) for line in result.stdout.decode().split() if "=" in line)
 
     def settings_text(self):
         with open(self.settings, "rb") as f:
@@ -262,6 +288,52 @@ class KestrelSession(unittest.TestCase):
             with self.desk.holding("Escape"):
                 self.assertEqual(self.remote.read(1), END_BYTE)
                 self.ended()
+
+    @unittest.skipUnless(READER, "KESTREL_WINDOW_READER names the window reader")
+    def test_the_window_answers_messages_while_a_long_entry_goes_out_at_line_speed(self):
+        entry = big_entry("BIG", 48000)
+        tape = self.write_tape("big.tap", entry.to_bytes())
+        with self.desk.scene("responsive-send"):
+            self.start(tape_argument=tape)
+            self.session_window()
+            self.remote.send(b"B")
+            reading = threading.Thread(target=self.remote.read, args=(1 + 17 + 48000, 60, LINE_RATE))
+            reading.start()
+            pinged = self.ping(2)  # while the entry is on the wire
+            reading.join()
+            # More than one message was answered while the entry went out: the window
+            # did not wait for the whole send.
+            self.assertGreaterEqual(int(pinged["pings"]), 3, pinged)
+            self.assertEqual(pinged["timeouts"], "0", pinged)
+            self.remote.send(b"B")
+            self.assertEqual(self.remote.read(1), END_BYTE)
+            self.ended()
+
+    def test_esc_during_a_long_entry_ends_the_session_after_the_whole_entry(self):
+        entry = big_entry("BIG", 48000)
+        tape = self.write_tape("big.tap", entry.to_bytes() + entry.to_bytes())
+        with self.desk.scene("esc-during-send"):
+            self.start(tape_argument=tape)
+            window = self.session_window()
+            self.remote.send(b"B")
+            start = self.remote.read(1 + 17 + 1000, rate=LINE_RATE)
+            self.desk.focus(window)
+            with self.desk.holding("Escape"):
+                rest = self.remote.read(47000 + 1, timeout=60, rate=LINE_RATE)
+                self.ended()
+        self.assertEqual(start + rest, b"\x00" + entry.header_payload() + entry.data + END_BYTE)
+
+    def test_esc_ends_a_session_whose_line_stopped_reading(self):
+        entry = big_entry("BIG", 65000)
+        tape = self.write_tape("big.tap", entry.to_bytes() * 2)
+        with self.desk.scene("stalled-line"):
+            self.start(tape_argument=tape)
+            window = self.session_window()
+            self.remote.send(b"BB")
+            self.remote.read(1000)  # then the remote reads no more: the writes block
+            self.desk.focus(window)
+            with self.desk.holding("Escape"):
+                self.ended(timeout=60)
 
     def test_f4_held_at_the_end_of_the_tape_keeps_the_window_open(self):
         tape = os.path.join(self.folder, "one.tap")
