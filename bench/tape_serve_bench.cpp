@@ -37,7 +37,8 @@ class NullLine : public app::PortWriter,
     void GoBottom() override {}
     void EndWindow() override {}
     bool WindowEnded() override { return false; }
-    void WaitForMessages(int) override {}
+    bool WaitForMessages(int) override { return false; }
+    void ShowAppended() override {}
 
     std::size_t written = 0;
 

@@ -74,7 +74,8 @@ class SimulatedLine : public app::PortWriter,
     void GoBottom() override {}
     void EndWindow() override { std::printf("the session window ends\n"); }
     bool WindowEnded() override { return false; }
-    void WaitForMessages(int) override {}
+    bool WaitForMessages(int) override { return false; }
+    void ShowAppended() override {}
 
   private:
     bool ScriptDone() const { return !repeat_b_ && next_ >= script_.size(); }

@@ -66,11 +66,26 @@ std::optional<char> CommandLoop::WAITCOMMAND() {
         }
         io_.pump.SysRefresh();
         if (received_.empty()) {
-            io_.pump.WaitForMessages(kIdleWaitMs);
+            const bool quiet = !io_.pump.WaitForMessages(kIdleWaitMs);
+            ShowLogWhenIdle(quiet);
         }
     }
     io_.pump.SysRefresh();
     return command;
+}
+
+void CommandLoop::ShowLogWhenIdle(bool quiet) {
+    // The log catches up once the line has been quiet for a whole idle wait, so a
+    // request that follows an answer at once never waits for the log's redraw; under
+    // a steady stream of requests or noise it still catches up every
+    // kLogCatchUpPasses passes.
+    if (log_ == nullptr) {
+        return;
+    }
+    if (quiet || ++passes_since_log_shown_ >= kLogCatchUpPasses) {
+        log_->ShowAppended();
+        passes_since_log_shown_ = 0;
+    }
 }
 
 std::optional<char> CommandLoop::GETCHAR() {
@@ -125,6 +140,9 @@ bool CommandLoop::KeepWriting() {
     // takes effect when the loop next tests it, after the entry. The loop itself is
     // not entered again: it runs once, from the window's first paint.
     io_.pump.SysRefresh();
+    if (log_ != nullptr) {
+        log_->ShowAppended();  // a long write leaves time for the log to catch up
+    }
     return !EscHeld() && !WindowEnded();
 }
 

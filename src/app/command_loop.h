@@ -21,6 +21,9 @@ inline constexpr int kBlockPauseMs = 10;
 // this often, and received bytes and keys pressed in the session window wake it
 // at once.
 inline constexpr int kIdleWaitMs = 20;
+// Idle passes after which the log shows its new lines even if the line never went
+// quiet.
+inline constexpr int kLogCatchUpPasses = 50;
 inline constexpr std::size_t kMaxWriteBytes = 16384;  // also the port's output queue
 
 inline constexpr std::string_view kWaitingLine = "Waiting command (ESC to exit)...";
@@ -65,6 +68,9 @@ class CommandLoop {
     // While a write is under way: handles the window's messages, and answers whether
     // the write should go on (no Esc held, the window not ended).
     bool KeepWriting();
+    // After an idle wait (`quiet`: nothing came during it): lets the log show what was
+    // appended, when the line is quiet or it has waited long enough.
+    void ShowLogWhenIdle(bool quiet);
     bool WindowEnded() { return log_ != nullptr && log_->WindowEnded(); }
     void SendEndByte(serial::PortHandle port);
 
@@ -72,6 +78,7 @@ class CommandLoop {
     LogView* log_ = nullptr;      // the session's log while KESTREL runs
     bool end_byte_last_ = false;  // the last bytes written were the end byte
     bool line_stalled_ = false;   // a write was given up: the line takes no more bytes
+    int passes_since_log_shown_ = 0;
     TapeImage& tape_;
     ReceiveBuffer& received_;
 };

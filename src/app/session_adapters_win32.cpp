@@ -5,6 +5,14 @@
 
 namespace kestrel::app {
 
+void MultiGetLog::ShowAppended() {
+    control_.ShowAppended();
+    if (scroll_wanted_) {
+        control_.GoBottom();
+        scroll_wanted_ = false;
+    }
+}
+
 void MultiGetLog::EndWindow() {
     if (auto* dialog = dynamic_cast<ui::TDialog*>(control_.oWnd)) {
         dialog->End();
@@ -27,11 +35,11 @@ void FrameworkPump::SysRefresh() {
     ui::SYSREFRESH();
 }
 
-void FrameworkPump::WaitForMessages(int timeout_ms) {
+bool FrameworkPump::WaitForMessages(int timeout_ms) {
     // Wakes for anything that arrives for this thread: a posted message, input, or
     // a message sent by the port's receive thread.
-    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(timeout_ms), QS_ALLINPUT,
-                                MWMO_INPUTAVAILABLE);
+    return MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(timeout_ms), QS_ALLINPUT,
+                                       MWMO_INPUTAVAILABLE) != WAIT_TIMEOUT;
 }
 
 void PopupMessages::PopMsg(std::string_view text) {

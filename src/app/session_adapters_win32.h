@@ -11,13 +11,15 @@ namespace kestrel::app {
 class MultiGetLog : public LogView {
   public:
     explicit MultiGetLog(ui::TMultiGet& control) : control_(control) {}
-    void Append(std::string_view text) override { control_.Append(text); }
-    void GoBottom() override { control_.GoBottom(); }
+    void Append(std::string_view text) override { control_.Append(text, false); }
+    void GoBottom() override { scroll_wanted_ = true; }
+    void ShowAppended() override;
     void EndWindow() override;
     bool WindowEnded() override;
 
   private:
     ui::TMultiGet& control_;
+    bool scroll_wanted_ = false;  // GoBottom asked since the last ShowAppended
 };
 
 // The session window as the port session sees it: where notifications go, and
@@ -38,7 +40,7 @@ class DialogNotifyTarget : public CommNotifyWindow {
 class FrameworkPump : public MessagePump {
   public:
     void SysRefresh() override;
-    void WaitForMessages(int timeout_ms) override;
+    bool WaitForMessages(int timeout_ms) override;
 };
 
 // The port session's messages as information boxes titled "Attenzione".

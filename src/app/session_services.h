@@ -40,8 +40,9 @@ class MessagePump {
     virtual ~MessagePump() = default;
     virtual void SysRefresh() = 0;
     // Sleeps until a message (posted or sent) arrives for the thread, or the time
-    // is up, so that a wait costs no processor time while nothing happens.
-    virtual void WaitForMessages(int timeout_ms) = 0;
+    // is up, so that a wait costs no processor time while nothing happens. True when
+    // a message came, false when the time ran out with nothing.
+    virtual bool WaitForMessages(int timeout_ms) = 0;
 };
 
 // SLEEP: holds the calling thread for a number of milliseconds, pumping nothing.
@@ -63,10 +64,15 @@ struct SessionServices {
 class LogView {
   public:
     virtual ~LogView() = default;
-    // Adds text at the end of the bound log text and shows it, without copying or
-    // sending again what the log already holds, and without waiting for a repaint.
+    // Adds text at the end of the bound log text at once, without copying what the
+    // log already holds. The control shows it at the next ShowAppended: redrawing the
+    // control costs milliseconds, which the answer to a request must not wait for.
     virtual void Append(std::string_view text) = 0;
+    // Scrolls to the end of the log, once what was appended shows.
     virtual void GoBottom() = 0;
+    // The control catches up with the log text: shows what was appended since the
+    // last time and scrolls as asked. Nothing when there is nothing new.
+    virtual void ShowAppended() = 0;
     // End on the control's window; the window's closing rule may refuse it.
     virtual void EndWindow() = 0;
     // True once the control's window has been ended, by whatever path.

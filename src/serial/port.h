@@ -55,10 +55,10 @@ bool SETCOMMSTATE(PortHandle port, std::string_view settings);
 // result is the number of bytes written. A write the platform refuses returns at once.
 int WRITECOMM(PortHandle port, std::string_view bytes);
 
-// What the caller does while its write is under way, on the same thread: called as
-// soon as a window message arrives for the thread, and at least every
-// kWriteWaitTickMs. Answering false gives the write up: what the platform has not
-// yet written is cancelled and the write returns.
+// What the caller does while its write is under way, on the same thread: once the
+// write has taken kWriteWaitTickMs, called as soon as a window message arrives for
+// the thread, and at least every kWriteWaitTickMs. Answering false gives the write
+// up: what the platform has not yet written is cancelled and the write returns.
 using WriteWaiting = std::function<bool()>;
 inline constexpr int kWriteWaitTickMs = 50;
 

@@ -58,10 +58,15 @@ class PendingWrite {
     bool finished_ = false;
 };
 
-// Waits for the write, running `waiting` whenever a message arrives for the thread
-// and at least every kWriteWaitTickMs; gives the write up (true) when `waiting` says
-// so.
+// Waits for the write; one that has not completed within kWriteWaitTickMs goes on
+// waiting with `waiting` run whenever a message arrives for the thread and at least
+// every kWriteWaitTickMs. A short write (a header, a block on a fast line) thus
+// handles no message in the middle of a block. Gives the write up (true) when
+// `waiting` says so.
 bool WaitForWrite(PendingWrite& write, HANDLE completed, const WriteWaiting& waiting) {
+    if (WaitForSingleObject(completed, kWriteWaitTickMs) != WAIT_TIMEOUT) {
+        return false;
+    }
     for (;;) {
         const DWORD woke = MsgWaitForMultipleObjectsEx(1, &completed, kWriteWaitTickMs, QS_ALLINPUT,
                                                        MWMO_INPUTAVAILABLE);

@@ -79,32 +79,41 @@ void TMultiGet::Refresh() {
     }
     // A log only grows: appending the new lines gives the same text as rewriting it
     // whole, without the control laying out the whole log again for every line.
-    const std::string added = text.substr(shown_.size());
-    const auto end = static_cast<WPARAM>(GetWindowTextLengthA(hWnd));
-    SendMsg(EM_SETSEL, end, static_cast<LPARAM>(end));
-    SendMsg(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
-    shown_ = std::move(text);
+    AddToWindow(text.substr(shown_.size()));
+    pending_.clear();
 }
 
-void TMultiGet::Append(std::string_view text) {
-    if (bSetGet.append) {
-        bSetGet.append(text);
-    } else if (bSetGet.get && bSetGet.set) {
-        bSetGet.set(bSetGet.get() + std::string(text));
-    }
-    if (hWnd == nullptr || !bSetGet.get) {
-        return;
-    }
-    const std::string added = DisplayableText(std::string(text));
+void TMultiGet::AddToWindow(const std::string& added) {
     const auto end = static_cast<WPARAM>(GetWindowTextLengthA(hWnd));
     SendMsg(EM_SETSEL, end, static_cast<LPARAM>(end));
     SendMsg(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
     shown_ += added;
 }
 
+void TMultiGet::Append(std::string_view text, bool show_now) {
+    if (bSetGet.append) {
+        bSetGet.append(text);
+    } else if (bSetGet.get && bSetGet.set) {
+        bSetGet.set(bSetGet.get() + std::string(text));
+    }
+    pending_ += DisplayableText(std::string(text));
+    if (show_now) {
+        ShowAppended();
+    }
+}
+
+void TMultiGet::ShowAppended() {
+    if (hWnd == nullptr || !bSetGet.get || pending_.empty()) {
+        return;
+    }
+    AddToWindow(pending_);
+    pending_.clear();
+}
+
 void TMultiGet::Show(std::string text) {
     SetWindowTextA(hWnd, text.c_str());
     shown_ = std::move(text);
+    pending_.clear();  // the whole bound text shows now
 }
 
 void TMultiGet::GoBottom() {

@@ -48,9 +48,12 @@ class TMultiGet : public TControl {
 
     // Shows the bound text again, whole.
     void Refresh();
-    // Adds text at the end of the bound text and of the window's, without copying or
-    // sending again what they hold (a log that grows line by line).
-    void Append(std::string_view text);
+    // Adds text at the end of the bound text, without copying what it holds (a log
+    // that grows line by line), and shows it at once, or with `show_now` false at the
+    // next ShowAppended (the window's own update costs milliseconds).
+    void Append(std::string_view text, bool show_now = true);
+    // The window shows what Append has added since it last did; one update for all.
+    void ShowAppended();
     // Caret after the last character, view scrolled to the last line.
     void GoBottom();
     // The caret position: the start of the selection.
@@ -65,9 +68,11 @@ class TMultiGet : public TControl {
 
   private:
     void Changed(int key, LPARAM flags);
-    void Show(std::string text);  // replaces the whole text of the window
+    void Show(std::string text);                 // replaces the whole text of the window
+    void AddToWindow(const std::string& added);  // adds to the end of the window's text
 
-    std::string shown_;  // what the window shows, as last set by the program
+    std::string shown_;    // what the window shows, as last set by the program
+    std::string pending_;  // appended to the bound text, not yet to the window
 };
 
 }  // namespace kestrel::ui

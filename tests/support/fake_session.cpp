@@ -88,9 +88,10 @@ void FakeSession::SysRefresh() {
     }
 }
 
-void FakeSession::WaitForMessages(int timeout_ms) {
+bool FakeSession::WaitForMessages(int timeout_ms) {
     ++waits_;
     longest_wait_ms_ = std::max(longest_wait_ms_, timeout_ms);
+    return false;  // nothing arrives between pump passes
 }
 
 void FakeSession::Sleep(int milliseconds) {

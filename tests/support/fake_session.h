@@ -64,9 +64,12 @@ class FakeSession : public app::PortWriter,
     int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override;
     bool IsHeld(int virtual_key) override;
     void SysRefresh() override;
-    void WaitForMessages(int timeout_ms) override;
+    bool WaitForMessages(int timeout_ms) override;
     void Sleep(int milliseconds) override;
     void Append(std::string_view text) override;
+    void ShowAppended() override { ++shows_; }
+    // How often the loop let the log catch up.
+    int Shows() const { return shows_; }
     void GoBottom() override {}
     void EndWindow() override;
     bool WindowEnded() override { return window_ended_; }
@@ -105,6 +108,7 @@ class FakeSession : public app::PortWriter,
     int waits_ = 0;
     int longest_wait_ms_ = 0;
     int passes_per_write_ = 0;
+    int shows_ = 0;
     int stall_from_write_ = 0;
 };
 
