@@ -55,8 +55,8 @@ std::optional<char> CommandLoop::WAITCOMMAND() {
     // bytes before it are dropped in one go, however many, so noise on the line
     // costs one pass per batch of received bytes, not one per byte. With nothing
     // left, it handles pending messages, which is where received bytes arrive, and
-    // sleeps until the next message (a received byte, a key) or for at most 20 ms,
-    // never spinning.
+    // sleeps until the next message (a received byte, a key), testing Esc and the
+    // window's end at least every kIdleWaitMs meanwhile, never spinning.
     std::optional<char> command;
     while (!EscHeld() && !WindowEnded()) {
         received_.DropUntil(kCommandNextEntry);
@@ -66,12 +66,23 @@ std::optional<char> CommandLoop::WAITCOMMAND() {
         }
         io_.pump.SysRefresh();
         if (received_.empty()) {
-            const bool quiet = !io_.pump.WaitForMessages(kIdleWaitMs);
-            ShowLogWhenIdle(quiet);
+            SleepUntilMessage();
         }
     }
     io_.pump.SysRefresh();
     return command;
+}
+
+void CommandLoop::SleepUntilMessage() {
+    // A quiet line costs a key test and a wait every kIdleWaitMs, nothing more: with
+    // no message come, there is nothing to pump.
+    while (!io_.pump.WaitForMessages(kIdleWaitMs)) {
+        ShowLogWhenIdle(true);
+        if (EscHeld() || WindowEnded()) {
+            return;
+        }
+    }
+    ShowLogWhenIdle(false);
 }
 
 void CommandLoop::ShowLogWhenIdle(bool quiet) {

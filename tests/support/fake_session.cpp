@@ -91,7 +91,14 @@ void FakeSession::SysRefresh() {
 bool FakeSession::WaitForMessages(int timeout_ms) {
     ++waits_;
     longest_wait_ms_ = std::max(longest_wait_ms_, timeout_ms);
-    return false;  // nothing arrives between pump passes
+    // A message is on its way while the script still has something to deliver at a
+    // later pump pass; otherwise the wait runs out with nothing.
+    const bool scripted = !RemoteDone() || end_at_refresh_ > refreshes_ ||
+                          esc_from_refresh_ > refreshes_;
+    if (!scripted) {
+        ++idle_refreshes_;
+    }
+    return scripted;
 }
 
 void FakeSession::Sleep(int milliseconds) {
