@@ -5,7 +5,7 @@
 namespace kestrel::app {
 
 void CommandLoop::KESTREL(serial::PortHandle port, LogView& log) {
-    const errors::SourceFrame frame("KESTREL", __LINE__);
+    KESTREL_FRAME("KESTREL");
     log_ = &log;
     struct Forget {
         LogView*& log;
@@ -13,22 +13,22 @@ void CommandLoop::KESTREL(serial::PortHandle port, LogView& log) {
     } forget{log_};
 
     while (!EscHeld()) {
-        MESSAGE(log, kWaitingLine);
+        KESTREL_AT_LINE(MESSAGE(log, kWaitingLine));
         for (;;) {
-            std::optional<char> command = WAITCOMMAND();
+            std::optional<char> command = KESTREL_AT_LINE(WAITCOMMAND());
             if (EscHeld()) {
                 // Esc still down after the wait: say goodbye to the remote. If the key
                 // is released before the outer test, serving goes on from the same
                 // tape position; if it is still down, the loop ends here and the
                 // window's own Esc handling closes the session.
-                SendEndByte(port);
+                KESTREL_AT_LINE(SendEndByte(port));
                 break;
             }
             if (WindowEnded()) {
                 // Gone without Esc seen held (a quick tap, a close request): stop as
                 // Esc would, so the session ends with its window.
                 if (!end_byte_last_) {
-                    SendEndByte(port);
+                    KESTREL_AT_LINE(SendEndByte(port));
                 }
                 return;
             }
@@ -36,11 +36,12 @@ void CommandLoop::KESTREL(serial::PortHandle port, LogView& log) {
                 continue;  // anything but "B" is dropped silently
             }
             if (tape_.IsExhausted()) {
-                SendEndByte(port);
-                log.EndWindow();  // the closing rule may refuse it; we are done either way
+                KESTREL_AT_LINE(SendEndByte(port));
+                // The closing rule may refuse it; we are done either way.
+                KESTREL_AT_LINE(log.EndWindow());
                 return;
             }
-            BLK(port, log);
+            KESTREL_AT_LINE(BLK(port, log));
         }
     }
 }
@@ -57,19 +58,20 @@ std::optional<char> CommandLoop::WAITCOMMAND() {
     // left, it handles pending messages, which is where received bytes arrive, and
     // sleeps until the next message (a received byte, a key), testing Esc and the
     // window's end at least every kIdleWaitMs meanwhile, never spinning.
+    KESTREL_FRAME("WAITCOMMAND");
     std::optional<char> command;
     while (!EscHeld() && !WindowEnded()) {
         received_.DropUntil(kCommandNextEntry);
-        command = GETCHAR();
+        command = KESTREL_AT_LINE(GETCHAR());
         if (command) {
             break;
         }
-        io_.pump.SysRefresh();
+        KESTREL_AT_LINE(io_.pump.SysRefresh());
         if (received_.empty()) {
-            SleepUntilMessage();
+            KESTREL_AT_LINE(SleepUntilMessage());
         }
     }
-    io_.pump.SysRefresh();
+    KESTREL_AT_LINE(io_.pump.SysRefresh());
     return command;
 }
 
@@ -100,15 +102,16 @@ void CommandLoop::ShowLogWhenIdle(bool quiet) {
 }
 
 std::optional<char> CommandLoop::GETCHAR() {
+    KESTREL_FRAME("GETCHAR");
     return received_.TakeFront();
 }
 
 void CommandLoop::BLK(serial::PortHandle port, LogView& log) {
-    const errors::SourceFrame frame("BLK", __LINE__);
+    KESTREL_FRAME("BLK");
     const TapeEntry entry = tape_.Front();
-    MESSAGE(log, "Sending file " + LogName(entry.name) + "...");
+    KESTREL_AT_LINE(MESSAGE(log, "Sending file " + LogName(entry.name) + "..."));
 
-    SENDSTR(port, std::string_view(&kStartByte, 1));
+    KESTREL_AT_LINE(SENDSTR(port, std::string_view(&kStartByte, 1)));
     io_.pause.Sleep(kBlockPauseMs);
 
     auto send_word = [&](std::uint16_t word) {
@@ -116,18 +119,19 @@ void CommandLoop::BLK(serial::PortHandle port, LogView& log) {
         SENDSTR(port, std::string_view(bytes, 2));
     };
     const char type = static_cast<char>(entry.type);
-    SENDSTR(port, std::string_view(&type, 1));
-    SENDSTR(port, entry.name);
-    send_word(entry.length);
-    send_word(entry.param1);
-    send_word(entry.param2);
+    KESTREL_AT_LINE(SENDSTR(port, std::string_view(&type, 1)));
+    KESTREL_AT_LINE(SENDSTR(port, entry.name));
+    KESTREL_AT_LINE(send_word(entry.length));
+    KESTREL_AT_LINE(send_word(entry.param1));
+    KESTREL_AT_LINE(send_word(entry.param2));
     io_.pause.Sleep(kBlockPauseMs);
 
-    SENDSTR(port, entry.data);
+    KESTREL_AT_LINE(SENDSTR(port, entry.data));
     tape_.DropFront();
 }
 
 void CommandLoop::SENDSTR(serial::PortHandle port, std::string_view bytes) {
+    KESTREL_FRAME("SENDSTR");
     if (!bytes.empty()) {
         end_byte_last_ = false;
     }
@@ -136,8 +140,9 @@ void CommandLoop::SENDSTR(serial::PortHandle port, std::string_view bytes) {
         // A failed write is not detected; the sequence goes on. Only a write given up
         // because the session is ending on a line that stopped reading ends the
         // writing: nothing more could get through.
-        const int written = io_.port.Write(port, chunk, [this] { return KeepWriting(); });
-        if (static_cast<std::size_t>(written) < chunk.size() && !KeepWriting()) {
+        const int written =
+            KESTREL_AT_LINE(io_.port.Write(port, chunk, [this] { return KeepWriting(); }));
+        if (static_cast<std::size_t>(written) < chunk.size() && !KESTREL_AT_LINE(KeepWriting())) {
             line_stalled_ = true;
         }
         bytes.remove_prefix(chunk.size());
@@ -158,10 +163,11 @@ bool CommandLoop::KeepWriting() {
 }
 
 void MESSAGE(LogView& log, std::string_view text) {
+    KESTREL_FRAME("MESSAGE");
     std::string line(text);
     line.append("\r\n");
-    log.Append(line);
-    log.GoBottom();
+    KESTREL_AT_LINE(log.Append(line));
+    KESTREL_AT_LINE(log.GoBottom());
 }
 
 std::string LogName(std::string_view stored_name) {

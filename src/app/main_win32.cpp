@@ -77,17 +77,19 @@ class PortCloser {
 }  // namespace
 
 void MAIN() {
-    const errors::SourceFrame frame("MAIN", __LINE__);
-    const std::string chosen_file = ChosenTape();
+    KESTREL_FRAME("MAIN");
+    const std::string chosen_file = KESTREL_AT_LINE(ChosenTape());
     std::string log_text;
-    std::string port_name = ReadPortSetting();  // read even when the choice was cancelled
+    // Read even when the choice was cancelled.
+    std::string port_name = KESTREL_AT_LINE(ReadPortSetting());
     if (ui::EMPTY(chosen_file)) {
         return;
     }
-    TheTapeImage().Load(chosen_file);
+    KESTREL_AT_LINE(TheTapeImage().Load(chosen_file));
     if (ui::EMPTY(port_name)) {
         port_name = std::string(kDefaultPort);
-        ui::WRITEPPROSTRING(kSettingsSection, kPortKey, port_name, std::string(kSettingsFile));
+        KESTREL_AT_LINE(
+            ui::WRITEPPROSTRING(kSettingsSection, kPortKey, port_name, std::string(kSettingsFile)));
     }
 
     ui::DialogOptions window_options;
@@ -119,7 +121,7 @@ void MAIN() {
 
     window.bStart = [&] {
         CommandLoop loop({writer, keys, pump, pause}, TheTapeImage(), TheReceiveBuffer());
-        loop.KESTREL(port, log_view);
+        KESTREL_AT_LINE(loop.KESTREL(port, log_view));
     };
 
     ui::ActivateOptions run;
@@ -128,7 +130,8 @@ void MAIN() {
     run.resize16 = true;
     run.init = [&](ui::TDialog& dialog) {
         dialog.SetControl(log);
-        port = APRICOM(notify_target, port_name, {ports, messages, TheReceiveBuffer()});
+        port = KESTREL_AT_LINE(
+            APRICOM(notify_target, port_name, {ports, messages, TheReceiveBuffer()}));
         // From here on this rule alone decides every request to end the window: no
         // closing while F4 is held, so Alt+F4 never closes it.
         dialog.bValid = [](ui::TDialog&) { return !serial::GETASYNCKEYSTATE(kVkF4); };
@@ -138,7 +141,7 @@ void MAIN() {
         return true;
     };
     const PortCloser close_port(ports, port);
-    window.Activate(run);
+    KESTREL_AT_LINE(window.Activate(run));
 }
 
 }  // namespace kestrel::app

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "errors/source_frame.h"
+
 namespace kestrel::app {
 namespace {
 
@@ -37,21 +39,23 @@ std::string PortSettingsFailedMessage(std::string_view port_name) {
 
 serial::PortHandle APRICOM(CommNotifyWindow& window, std::string_view port_name,
                            PortSessionServices services) {
+    KESTREL_FRAME("APRICOM");
     PortLayer& ports = services.ports;
     std::string device = "\\\\.\\";
     device += port_name;
-    const serial::PortHandle port = ports.OpenComm(device, kPortQueueBytes, kPortQueueBytes);
+    const serial::PortHandle port =
+        KESTREL_AT_LINE(ports.OpenComm(device, kPortQueueBytes, kPortQueueBytes));
     if (!serial::IsOpen(port)) {
-        services.messages.PopMsg(OpenFailedMessage(port_name));
+        KESTREL_AT_LINE(services.messages.PopMsg(OpenFailedMessage(port_name)));
         return Fail(ports, serial::kNoPort);
     }
     std::string settings;
-    if (!ports.BuildCommDcb(kLineSettingsText, settings)) {
-        services.messages.PopMsg(LineSettingsFailedMessage(port_name));
+    if (!KESTREL_AT_LINE(ports.BuildCommDcb(kLineSettingsText, settings))) {
+        KESTREL_AT_LINE(services.messages.PopMsg(LineSettingsFailedMessage(port_name)));
         return Fail(ports, port);
     }
-    if (!ports.SetCommState(port, settings)) {
-        services.messages.PopMsg(PortSettingsFailedMessage(port_name));
+    if (!KESTREL_AT_LINE(ports.SetCommState(port, settings))) {
+        KESTREL_AT_LINE(services.messages.PopMsg(PortSettingsFailedMessage(port_name)));
         return Fail(ports, port);
     }
     ReceiveBuffer& received = services.received;
@@ -59,18 +63,20 @@ serial::PortHandle APRICOM(CommNotifyWindow& window, std::string_view port_name,
         CONNECT(ports, notifying, received);
         ports.EnableCommNotification(notifying, window.hWnd(), 1, -1);
     });
-    ports.EnableCommNotification(port, window.hWnd(), 1, -1);
+    KESTREL_AT_LINE(ports.EnableCommNotification(port, window.hWnd(), 1, -1));
     return port;
 }
 
 void CONNECT(PortLayer& ports, serial::PortHandle port, ReceiveBuffer& received) {
-    ports.EnableCommNotification(port, 0, 1, -1);
-    received.Append(RECEIVESTR(ports, port));
+    KESTREL_FRAME("CONNECT");
+    KESTREL_AT_LINE(ports.EnableCommNotification(port, 0, 1, -1));
+    received.Append(KESTREL_AT_LINE(RECEIVESTR(ports, port)));
 }
 
 std::string RECEIVESTR(PortLayer& ports, serial::PortHandle port) {
+    KESTREL_FRAME("RECEIVESTR");
     std::string buffer(kReceiveChunkBytes, ' ');
-    const int count = ports.ReadComm(port, buffer);
+    const int count = KESTREL_AT_LINE(ports.ReadComm(port, buffer));
     buffer.resize(count > 0 ? std::min(static_cast<std::size_t>(count), buffer.size()) : 0);
     return buffer;
 }

@@ -4,6 +4,7 @@
 
 #include "common/library_state.h"
 #include "common/popmsg.h"
+#include "ui/input_rules.h"
 
 namespace kestrel::common {
 
@@ -11,7 +12,6 @@ namespace {
 
 constexpr int kConfirmed = 1;
 constexpr int kCancelled = 2;
-constexpr std::string_view kEmptyDateMask = "  /  /  ";
 constexpr COLORREF kInvalidPane = 255;  // red
 
 // The validation-in-progress flag, set for the span of one __VALID call.
@@ -112,7 +112,7 @@ bool __VALID2(ui::TDialog& dialog) {
             continue;
         }
         if (control->Kind() == ui::TControl::ValueKind::kDate &&
-            control->GetText() != kEmptyDateMask && control->BadDate()) {
+            !ui::IsEmptyDateText(control->GetText()) && control->BadDate()) {
             Flag(dialog, *control, "Data non valida.");
             return false;
         }

@@ -1,8 +1,13 @@
 #include "common/msgget_win32.h"
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/calendar_date.h"
 #include "common/dialog_valid_win32.h"
 #include "ui/button_win32.h"
 #include "ui/get_win32.h"
+#include "ui/input_rules.h"
 #include "ui/static_controls_win32.h"
 
 namespace kestrel::common {
@@ -19,10 +24,12 @@ constexpr int kCancel = 202;
 constexpr int kConfirmed = 1;
 constexpr int kCancelled = 2;
 
-}  // namespace
-
-bool MSGGET(std::string_view title, std::string_view prompt, std::string& value) {
-    std::string copy = value;
+// The dialog itself, over the field's text: true when the user confirmed, and then
+// `text` holds what the field held, which the field's checks on confirmation found
+// valid.
+bool PromptForText(std::string_view title, std::string_view prompt, std::string& text,
+                   const ui::GetFormat& format) {
+    std::string copy = text;
 
     ui::DialogOptions options;
     options.caption = std::string(title);
@@ -33,7 +40,7 @@ bool MSGGET(std::string_view title, std::string_view prompt, std::string& value)
     dialog.Cargo.reset();
 
     ui::TSay prompt_line(ui::Placement::Item(&dialog, kPrompt), ui::FixedText(std::string(prompt)));
-    ui::TGet field(ui::Placement::Item(&dialog, kField), ui::BindTo(copy));
+    ui::TGet field(ui::Placement::Item(&dialog, kField), ui::BindTo(copy), format);
     ui::TButton confirm(
         ui::Placement::Item(&dialog, kConfirm), "&Conferma",
         [&dialog] {
@@ -63,7 +70,74 @@ bool MSGGET(std::string_view title, std::string_view prompt, std::string& value)
     if (result == 0 || result == kCancelled) {
         return false;
     }
-    value = std::move(copy);
+    text = std::move(copy);
+    return true;
+}
+
+// A date as the field shows it: dd/mm/yy, or the empty date's mask (also for a
+// value that is no calendar date).
+std::string DateFieldText(const Date& value) {
+    const Date date = CheckedDate(value);
+    if (IsEmptyDate(date)) {
+        return std::string(ui::kEmptyDateText);
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d/%02d/%02d", date.day, date.month, date.year % 100);
+    return text;
+}
+
+// The date of a field's text that the field's check found valid: the two-digit year
+// in the hundred years from 1980, as the field reads it.
+Date FieldTextDate(const std::string& text) {
+    if (ui::IsEmptyDateText(text)) {
+        return {};
+    }
+    TableSettings field_reading;
+    field_reading.date_format = "dd/mm/yy";
+    field_reading.epoch = 1980;
+    return CTOD(text, field_reading);
+}
+
+std::string NumberFieldText(double number, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, number);
+    return text;
+}
+
+}  // namespace
+
+bool MSGGET(std::string_view title, std::string_view prompt, std::string& value) {
+    return PromptForText(title, prompt, value, {});
+}
+
+bool MSGGET(std::string_view title, std::string_view prompt, Date& value) {
+    const std::string shown = DateFieldText(value);
+    std::string text = shown;
+    ui::GetFormat format;
+    format.kind = ui::TControl::ValueKind::kDate;
+    if (!PromptForText(title, prompt, text, format)) {
+        return false;
+    }
+    if (text != shown) {
+        value = FieldTextDate(text);
+    }
+    return true;
+}
+
+bool MSGGET(std::string_view title, std::string_view prompt, double& value, int width,
+            int decimals) {
+    const std::string shown = NumberFieldText(value, decimals);
+    std::string text = shown;
+    ui::GetFormat format;
+    format.kind = ui::TControl::ValueKind::kNumber;
+    format.width = width;
+    format.decimals = decimals;
+    if (!PromptForText(title, prompt, text, format)) {
+        return false;
+    }
+    if (text != shown) {
+        value = std::strtod(text.c_str(), nullptr);  // a blank field reads as zero
+    }
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include "common/calendar_date.h"
 #include "common/table_layer.h"
+#include "common/wait_window.h"
 
 namespace kestrel::common {
 
@@ -132,6 +133,10 @@ void CLOSEALL(LibraryFiles& files) {
 }
 
 void EXIT(LibraryFiles& files) {
+    // A wait window still open is closed while the window framework, whose shut-down
+    // follows, still stands: left to the end of the process, it would close itself
+    // on framework state already destroyed.
+    CloseOpenWaitWindow();
     CLOSEALL(files);
     LibraryState& library = Library();
     if (IsBlank(library.user_name)) {

@@ -29,7 +29,8 @@ class LibraryFiles {
   public:
     virtual ~LibraryFiles() = default;
     virtual std::vector<DirEntry> List(const std::string& directory) = 0;
-    // Deletes a file; `even_read_only` clears its read-only attribute first.
+    // Deletes a file; `even_read_only` clears its read-only attribute first, and
+    // gives the file its attributes back when it cannot be deleted all the same.
     virtual bool RemoveFile(const std::string& path, bool even_read_only) = 0;
     // Removes an empty directory (REMOVEDIR).
     virtual bool RemoveDir(const std::string& path) = 0;
@@ -46,6 +47,8 @@ class LibraryFiles {
 };
 
 void INIT(LibraryFiles& files);
+// Closes the open wait window, if any, then the tables; then the logged-in user's
+// files, if any.
 void EXIT(LibraryFiles& files);
 
 // Closes every table and index, selects work area 1 and deletes the view indexes

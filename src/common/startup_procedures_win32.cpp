@@ -47,10 +47,17 @@ std::vector<DirEntry> PlatformLibraryFiles::List(const std::string& directory) {
 }
 
 bool PlatformLibraryFiles::RemoveFile(const std::string& path, bool even_read_only) {
-    if (even_read_only) {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const DWORD attributes = even_read_only ? GetFileAttributesA(path.c_str()) : 0;
+    const bool cleared = even_read_only && attributes != INVALID_FILE_ATTRIBUTES &&
+                         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileA(path.c_str())) {
+        return true;
     }
-    return DeleteFileA(path.c_str()) != 0;
+    if (cleared) {
+        // The file stays (held open elsewhere, say): it keeps its attributes.
+        SetFileAttributesA(path.c_str(), attributes);
+    }
+    return false;
 }
 
 bool PlatformLibraryFiles::RemoveDir(const std::string& path) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/library_state.h"
+#include "ui/empty.h"
 
 namespace kestrel::common {
 
@@ -48,7 +49,7 @@ std::optional<std::string> CURMSG() {
 }
 
 bool IsBlankText(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c == ' '; });
+    return ui::EMPTY(text);
 }
 
 std::vector<std::string> WaitTextLines(std::string_view text) {

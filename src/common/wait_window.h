@@ -45,7 +45,8 @@ std::optional<std::string> CURMSG();
 
 // --- How the text variant sizes itself -----------------------------------------
 
-// A message of only blanks (or none) counts as one line.
+// A blank message (empty, or only blanks, tabs, line feeds and carriage returns)
+// counts as one line and as the empty current text.
 bool IsBlankText(std::string_view text);
 
 // The lines of a message as the box lays them out: broken at CR LF (or LF), lines

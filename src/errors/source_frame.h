@@ -5,14 +5,20 @@
 namespace kestrel::errors {
 
 // The call chain as the error report sees it. An application routine that wants to
-// be named in a report carries a SourceFrame for as long as it runs:
+// be named in a report carries a SourceFrame for as long as it runs, and marks each
+// statement that may fail or that calls another named routine, so that the report
+// gives the line of the failing statement in the innermost routine and the line of
+// the call in the outer ones:
 //
 //     void MAIN() {
-//         const errors::SourceFrame frame("MAIN", __LINE__);
+//         KESTREL_FRAME("MAIN");
+//         const std::string chosen_file = KESTREL_AT_LINE(ChosenTape());
+//         KESTREL_AT_LINE(TheTapeImage().Load(chosen_file));
 //
 // The frames of one thread form a stack, innermost first; a routine without one
 // (the library's, the framework's, the platform-facing ones, the error handler's
-// own) is passed over. A frame costs two pointers and allocates nothing.
+// own) is passed over. A frame costs two pointers and an int, and a marked
+// statement two stores of an int; nothing allocates.
 class SourceFrame {
   public:
     SourceFrame(const char* name, int line) noexcept;
@@ -34,6 +40,23 @@ class SourceFrame {
     const SourceFrame* outer_;
 };
 
+// Puts a frame at one line for the span of one statement, then back where it was:
+// between marked statements, and once a callback that the routine's own text holds
+// has returned to the framework, the routine's frame shows its first line again.
+class AtLine {
+  public:
+    AtLine(SourceFrame& frame, int line) noexcept : frame_(frame), previous_(frame.line()) {
+        frame.At(line);
+    }
+    ~AtLine() { frame_.At(previous_); }
+    AtLine(const AtLine&) = delete;
+    AtLine& operator=(const AtLine&) = delete;
+
+  private:
+    SourceFrame& frame_;
+    int previous_;
+};
+
 struct ReportingRoutine {
     std::string name;  // empty when no routine carries a frame
     int line = 0;
@@ -44,3 +67,12 @@ struct ReportingRoutine {
 ReportingRoutine InnermostRoutine(int skip = 0);
 
 }  // namespace kestrel::errors
+
+// Names the enclosing routine in the call chain until it returns (one per routine).
+#define KESTREL_FRAME(name) ::kestrel::errors::SourceFrame kestrel_source_frame(name, __LINE__)
+
+// Evaluates `expression` (a call that may fail, or that calls another named routine)
+// with the routine's frame at this line, and gives its value. Keep the call on the
+// line it starts on: the line reported is the line of KESTREL_AT_LINE.
+#define KESTREL_AT_LINE(expression) \
+    (::kestrel::errors::AtLine(kestrel_source_frame, __LINE__), (expression))

@@ -34,7 +34,7 @@ std::string_view Trimmed(std::string_view text) {
 }  // namespace
 
 bool BadDateText(std::string_view text) {
-    if (text == kEmptyDateText) {
+    if (IsEmptyDateText(text)) {
         return false;
     }
     int day = 0;

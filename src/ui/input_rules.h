@@ -9,6 +9,12 @@ namespace kestrel::ui {
 // The edit text of a date field that holds no date.
 inline constexpr std::string_view kEmptyDateText = "  /  /  ";
 
+// True when a date field's text is the empty date: the empty mask, or no text at all
+// (a field the user has cleared).
+constexpr bool IsEmptyDateText(std::string_view text) {
+    return text.empty() || text == kEmptyDateText;
+}
+
 // True when `text` is not a real day in the form dd/mm/yy (two digits each; the
 // two-digit year is read in the hundred years from 1980, as the library reads
 // dates). The empty date is not a bad date.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "errors/source_frame.h"
 #include "support/fake_session.h"
 #include "support/tape_builder.h"
 
@@ -425,6 +428,48 @@ TEST(GetChar, TakesTheFrontByteOrNothing) {
     EXPECT_EQ(s.loop.GETCHAR(), 'A');
     EXPECT_EQ(s.loop.GETCHAR(), 'B');
     EXPECT_EQ(s.loop.GETCHAR(), std::nullopt);
+}
+
+// The named routines on the error report's call chain, innermost first.
+std::string CallChain() {
+    std::string chain;
+    for (int level = 0; !errors::InnermostRoutine(level).name.empty(); ++level) {
+        chain += (level == 0 ? "" : " ") + errors::InnermostRoutine(level).name;
+    }
+    return chain;
+}
+
+// The fake session, noting the call chain at every write, log line and pump pass.
+class ChainNotingSession : public FakeSession {
+  public:
+    using FakeSession::FakeSession;
+    int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override {
+        chains.insert(CallChain());
+        return FakeSession::Write(port, bytes, waiting);
+    }
+    void SysRefresh() override {
+        chains.insert(CallChain());
+        FakeSession::SysRefresh();
+    }
+    void Append(std::string_view text) override {
+        chains.insert(CallChain());
+        FakeSession::Append(text);
+    }
+    std::set<std::string> chains;
+};
+
+TEST(CommandLoopCallChain, EveryRoutineOfTheLoopIsNamedInTheErrorReport) {
+    TapeImage tape(TapEntry({.name = "ONLY", .data = "x"}));
+    ReceiveBuffer received;
+    ChainNotingSession fake(received);
+    CommandLoop loop(fake.Services(), tape, received);
+    fake.ArriveAtRefresh(1, "B");
+    fake.ArriveAtRefresh(3, "B");
+    loop.KESTREL(kPort, fake);
+    EXPECT_EQ(fake.chains, (std::set<std::string>{"MESSAGE KESTREL", "WAITCOMMAND KESTREL",
+                                                  "MESSAGE BLK KESTREL", "SENDSTR BLK KESTREL",
+                                                  "SENDSTR KESTREL"}));
+    EXPECT_EQ(CallChain(), "");
 }
 
 }  // namespace

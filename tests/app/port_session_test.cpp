@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "errors/source_frame.h"
+
 namespace kestrel::app {
 namespace {
 
@@ -27,8 +29,11 @@ class FakePorts : public PortLayer {
     bool set_result = true;
     std::string waiting;  // bytes the port layer holds, served by ReadComm
     std::string settings_applied;
+    // The error report's call chain at each open and read, innermost first.
+    std::vector<std::string> chains;
 
     serial::PortHandle OpenComm(std::string_view device, int in, int out) override {
+        NoteChain();
         log_.push_back("open " + std::string(device) + " " + std::to_string(in) + " " +
                        std::to_string(out));
         return open_result;
@@ -44,6 +49,7 @@ class FakePorts : public PortLayer {
         return set_result;
     }
     int ReadComm(serial::PortHandle port, std::string& buffer) override {
+        NoteChain();
         log_.push_back("read " + std::to_string(port) + " " + std::to_string(buffer.size()));
         const std::size_t count = std::min(buffer.size(), waiting.size());
         buffer.replace(0, count, waiting, 0, count);
@@ -67,6 +73,14 @@ class FakePorts : public PortLayer {
     }
 
   private:
+    void NoteChain() {
+        std::string chain;
+        for (int level = 0; !errors::InnermostRoutine(level).name.empty(); ++level) {
+            chain += (level == 0 ? "" : " ") + errors::InnermostRoutine(level).name;
+        }
+        chains.push_back(chain);
+    }
+
     std::vector<std::string>& log_;
 };
 
@@ -203,6 +217,10 @@ TEST_F(PortSessionTest, EachNotificationDisarmsFetchesAtMost1000BytesInOrderAndR
     // A notification that finds nothing appends nothing.
     window.bCommNotify(kPort, 1);
     EXPECT_TRUE(received.empty());
+
+    // The routines are named in the error report's call chain.
+    EXPECT_EQ(ports.chains.front(), "APRICOM");
+    EXPECT_EQ(ports.chains.back(), "RECEIVESTR CONNECT");
 }
 
 TEST_F(PortSessionTest, ReceiveStrGivesExactlyTheBytesRead) {

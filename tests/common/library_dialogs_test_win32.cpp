@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,11 +36,15 @@ using ui::Placement;
 using ui::TDialog;
 
 // Answers every message box of the test's thread with `button` and keeps the title
-// and the texts of each, in order.
+// and the texts of each, in order. `before_answer`, when given, runs on the
+// answerer's thread while each box still shows.
 class BoxAnswerer {
   public:
-    explicit BoxAnswerer(int button = IDOK)
-        : button_(button), ui_thread_(GetCurrentThreadId()), thread_([this] { Run(); }) {}
+    explicit BoxAnswerer(int button = IDOK, std::function<void()> before_answer = nullptr)
+        : button_(button),
+          before_answer_(std::move(before_answer)),
+          ui_thread_(GetCurrentThreadId()),
+          thread_([this] { Run(); }) {}
     BoxAnswerer(const BoxAnswerer&) = delete;
     BoxAnswerer& operator=(const BoxAnswerer&) = delete;
     ~BoxAnswerer() {
@@ -70,6 +75,9 @@ class BoxAnswerer {
                     seen_.push_back(testing::TextOf(box));
                     seen_.insert(seen_.end(), texts.begin(), texts.end());
                 }
+                if (before_answer_) {
+                    before_answer_();
+                }
                 PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(button_), 0);
                 while (!stop_ && IsWindow(box)) {
                     Sleep(10);
@@ -80,6 +88,7 @@ class BoxAnswerer {
     }
 
     int button_;
+    std::function<void()> before_answer_;
     DWORD ui_thread_;
     std::mutex mutex_;
     std::vector<std::string> seen_;
@@ -274,6 +283,7 @@ struct FolderForm {
     std::string amount = "1234567";
     bool amount_active = false;
     bool name_valid = true;
+    std::vector<bool> valid_answers;  // what the dialog's validation callback answered
     TDialog dialog{Caption("Scheda")};
     ui::TFolder folder{Placement::Box(&dialog, 5, 5, 280, 140), {"Uno", "Due"}};
     ui::TGet name_field{Placement::Box(folder.aDialogs()[0], 10, 10, 150, 22), ui::BindTo(name)};
@@ -298,7 +308,10 @@ struct FolderForm {
             dialog.End();
         };
         ActivateOptions run;
-        run.valid = [](TDialog& d) { return common::__VALID(d, false); };
+        run.valid = [this](TDialog& d) {
+            valid_answers.push_back(common::__VALID(d, false));
+            return valid_answers.back();
+        };
         dialog.Activate(run);
     }
 
@@ -326,9 +339,38 @@ TEST(FolderValidation, AnInvalidDateOnTheSecondPageBringsItToTheFrontAndIsFlagge
         EXPECT_EQ(form.date_field.nClrPane, GetSysColor(COLOR_WINDOW)) << "colour restored";
         EXPECT_FALSE(d.Cargo.has_value()) << "a failed confirmed close is cleared";
 
+        SetWindowTextA(form.date_field.hWnd, "");
+        EXPECT_TRUE(form.ConfirmedClose()) << "a cleared date field holds the empty date";
+        EXPECT_EQ(form.date, "");
         SetWindowTextA(form.date_field.hWnd, "28/02/21");
         EXPECT_TRUE(form.ConfirmedClose()) << "the inactive number field is never validated";
         EXPECT_EQ(form.date, "28/02/21");
+    });
+}
+
+TEST(FolderValidation, ACloseAskedWhileARefusalShowsIsRefusedAndTheCloseBoxThenCloses) {
+    FolderForm form;
+    form.Run([&](TDialog& d) {
+        std::vector<std::string> seen;
+        {
+            // A close request that arrives while the refused confirmed close shows
+            // its message is decided while the first validation still runs.
+            HWND window = d.hWnd;
+            BoxAnswerer answerer(IDOK, [window] { SendMessageA(window, WM_CLOSE, 0, 0); });
+            EXPECT_FALSE(form.ConfirmedClose());
+            seen = answerer.Seen();
+        }
+        EXPECT_EQ(seen, (std::vector<std::string>{"Attenzione", "Data non valida."}));
+        EXPECT_EQ(form.valid_answers, std::vector<bool>{false});
+        EXPECT_FALSE(d.IsEnded());
+
+        // The close code was cleared: the close box now makes an unconfirmed close,
+        // allowed without validating the bad date again.
+        SendMessageA(d.hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        ui::SYSREFRESH();
+        EXPECT_EQ(form.valid_answers, (std::vector<bool>{false, true}));
+        EXPECT_TRUE(d.IsEnded());
+        EXPECT_EQ(d.nResult, IDCANCEL);
     });
 }
 

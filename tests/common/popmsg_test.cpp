@@ -207,7 +207,7 @@ TEST_F(WaitWindowOperations, OneWindowOpensAndAPlainSecondRequestOpensNoOther) {
 }
 
 TEST_F(WaitWindowOperations, AnEmptyOrBlankTextIsTheEmptyCurrentText) {
-    for (std::string_view blank : {"", "     "}) {
+    for (std::string_view blank : {"", "     ", ";", "\t;"}) {
         Wait(blank);
         EXPECT_EQ(CURMSG(), "") << '"' << blank << '"';
         Wait(std::nullopt);

@@ -196,6 +196,24 @@ TEST_F(LibraryProcedures, ExitWithNobodyLoggedInDeletesOnlyTheViewIndexes) {
     EXPECT_EQ(Areas().Current(), 1);
 }
 
+TEST_F(LibraryProcedures, ExitClosesAWaitWindowStillOpen) {
+    struct NotingWaitBox : WaitBox {
+        explicit NotingWaitBox(int& count) : ends(count) {}
+        void End() override { ++ends; }
+        void SetMsg(const std::string&) override {}
+        void SetPos(int) override {}
+        void SetPag(int) override {}
+        int& ends;
+    };
+    int ends = 0;
+    Library().wait_window = std::make_unique<NotingWaitBox>(ends);
+    Library().wait_text = "Attendere";
+    EXIT(files);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(Library().wait_window, nullptr);
+    EXPECT_FALSE(CURMSG().has_value());
+}
+
 TEST_F(LibraryProcedures, ExitOfAUserWithoutATemporaryDirectoryDeletesNoOtherFile) {
     files.Add("CLIENTI.DBF");
     files.Add("CLIENTI.DBT");

@@ -52,7 +52,9 @@ TEST(WaitLayout, BlankTextsAreMeasuredByLengthButNoBoxIsNarrowerThanTheMinimum) 
     EXPECT_GT(empty.text.width, 0);
     EXPECT_TRUE(IsBlankText(""));
     EXPECT_TRUE(IsBlankText("   "));
+    EXPECT_TRUE(IsBlankText(" \t\r\n"));
     EXPECT_FALSE(IsBlankText(" a "));
+    EXPECT_FALSE(IsBlankText("\r\n."));
 }
 
 TEST(ProgressPosition, OnlyVersionSixZeroCountsOneAhead) {

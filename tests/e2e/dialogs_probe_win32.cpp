@@ -3,11 +3,14 @@
 // that the library's validation guards, and writes what happened to a report file,
 // one "name=value" line each, values in hex where they are bytes.
 //
-//   kestrel_dialogs_probe msgget REPORT
+//   kestrel_dialogs_probe msgget REPORT [date|number]
 //       calls MSGGET("Valore", "Nome del nastro:", value) with value "vecchio";
-//       a watcher thread reports what the dialog shows (caption, place, prompt,
-//       field, the control with the focus, where its close box is); then the
-//       answer and the value.
+//       with "date", MSGGET("Valore", "Data:", value) with 1 January 1985; with
+//       "number", MSGGET("Valore", "Importo:", value, 7, 2) with 42.5.
+//       A watcher thread reports what the dialog shows (caption, place, prompt,
+//       field, the control with the focus, where its close box is), another the
+//       text of every message box; then the answer and the value (a date as
+//       yyyy-mm-dd, a number with two decimals).
 //   kestrel_dialogs_probe folder REPORT date|cargo
 //       runs a dialog "Cartella" with a folder "Uno"/"Due" and an OK button:
 //       page 1 a text field that its own test finds valid when not empty, page 2 a
@@ -146,9 +149,11 @@ class WindowWatcher {
 
 // -- the value prompt ------------------------------------------------------------
 
-int MsgGet(Report& report) {
+int MsgGet(Report& report, const std::string& kind) {
     const DWORD ui_thread = GetCurrentThreadId();
     std::string value = "vecchio";
+    kestrel::common::Date date{1985, 1, 1};
+    double number = 42.5;
     bool answer = false;
     {
         WindowWatcher watcher(ui_thread, "Valore", [&report, ui_thread](HWND dialog) {
@@ -168,9 +173,31 @@ int MsgGet(Report& report) {
             report.Line("close_box", CloseBox(dialog));
             report.Line("dialog", "shown");
         });
-        answer = kestrel::common::MSGGET("Valore", "Nome del nastro:", value);
+        int boxes = 0;
+        WindowWatcher box_watcher(ui_thread, "Attenzione", [&report, &boxes](HWND box) {
+            for (const std::string& text : kestrel::testing::StaticTexts(box)) {
+                report.Bytes("box_text", text);
+            }
+            report.Line("box", std::to_string(++boxes));
+        });
+        if (kind == "date") {
+            answer = kestrel::common::MSGGET("Valore", "Data:", date);
+        } else if (kind == "number") {
+            answer = kestrel::common::MSGGET("Valore", "Importo:", number, 7, 2);
+        } else {
+            answer = kestrel::common::MSGGET("Valore", "Nome del nastro:", value);
+        }
     }
     report.Line("answer", answer ? "true" : "false");
+    if (kind == "date") {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+        value = text;
+    } else if (kind == "number") {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.2f", number);
+        value = text;
+    }
     report.Bytes("value", value);
     return 0;
 }
@@ -319,7 +346,7 @@ int main(int argc, char** argv) {
     }
     int status = 2;
     if (command == "msgget") {
-        status = MsgGet(report);
+        status = MsgGet(report, argc > 3 ? argv[3] : "");
     } else if (command == "folder" && argc > 3) {
         FolderProbe probe(report, std::string(argv[3]) == "cargo");
         status = probe.Run();

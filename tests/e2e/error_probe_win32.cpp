@@ -5,6 +5,11 @@
 //       starts like the tool (ERRORSYS, OleInitialize, INIT, the framework's GDI+),
 //       then its main routine opens a dialog whose init callback raises a framework
 //       error. The handler's final report box waits for the test's keystroke.
+//   kestrel_error_probe REPORT wait
+//       starts the same way; its main routine opens a please-wait window and
+//       returns with it still open. "wait_box_open" says whether it showed,
+//       "wait_box_after_exit" whether its window still exists once the library's
+//       shut-down has run (before the framework's).
 //
 // The report file gets one "name=value" line per event: "step" for every stage of
 // the order, "after_error" if the main routine went on past the error, "mail" (hex)
@@ -18,10 +23,12 @@
 #include <string>
 
 #include "e2e/probe_report.h"
+#include "common/popmsg.h"
 #include "common/startup_procedures_win32.h"
 #include "errors/errorsys_win32.h"
 #include "errors/program_run.h"
 #include "errors/source_frame.h"
+#include "support/probe_windows_win32.h"
 #include "ui/dialog_win32.h"
 #include "ui/framework_errors.h"
 #include "ui/framework_startup_win32.h"
@@ -72,12 +79,22 @@ void PROBEMAIN(Report& report) {
     report.Line("after_error", "1");
 }
 
+// Leaves a please-wait window open for the program's end; answers its window.
+HWND WAITMAIN(Report& report) {
+    common::POPMSG("Attendere prego", std::nullopt);
+    const HWND box = kestrel::testing::VisibleDialogs(GetCurrentThreadId(), "Attendere").found;
+    report.Line("wait_box_open", box != nullptr ? "1" : "0");
+    return box;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
+    if (argc != 2 && !(argc == 3 && std::string(argv[2]) == "wait")) {
         return 2;
     }
+    const bool leave_wait_window = argc == 3;
+    HWND wait_box = nullptr;
     Report report(argv[1]);
     ProbeServices services(report);
     auto step = [&report](const char* name) { report.Line("step", name); };
@@ -107,11 +124,18 @@ int main(int argc, char** argv) {
         .main =
             [&] {
                 step("MAIN");
-                PROBEMAIN(report);
+                if (leave_wait_window) {
+                    wait_box = WAITMAIN(report);
+                } else {
+                    PROBEMAIN(report);
+                }
             },
         .shutdown = {{"EXIT",
                       [&] {
                           common::LibraryShutdown();
+                          if (leave_wait_window) {
+                              report.Line("wait_box_after_exit", IsWindow(wait_box) ? "1" : "0");
+                          }
                           step("EXIT");
                       }},
                      {"framework",

@@ -55,6 +55,15 @@ class FinalReportUnderWine(ProbeTestCase):
                                b"%0d%0aFunction: PROBEMAIN  Line: " +
                                self.report.value("frame_line").encode())
 
+    def test_a_wait_window_left_open_closes_in_the_librarys_shut_down_before_the_framework_goes(self):
+        with self.desk.scene("error-probe-wait-left-open"):
+            program = self.desk.start(PROBE, self.report.windows_path, "wait", cwd=self.folder)
+            self.assertEqual(self.report.wait_for("done"), "0", self.report.lines())
+            self.desk.wait_exit(program)
+        self.assertEqual(self.report.values("step"), ORDER_BEFORE + ["EXIT", "GDI+ off", "OLE off"])
+        self.assertEqual(self.report.value("wait_box_open"), "1")
+        self.assertEqual(self.report.value("wait_box_after_exit"), "0")
+
 
 if __name__ == "__main__":
     exit_cleanly_on_sigterm()

@@ -215,6 +215,34 @@ class LibraryDialogsUnderWine(ProbeTestCase):
                 self.assertEqual(self.report.value("answer"), "false")
                 self.assertEqual(self.text("value"), "vecchio")
 
+    def refuse_then_correct(self, kind, refused, corrected):
+        """Types a value the field's check refuses and confirms; answers the message;
+        types the corrected value over it and confirms again."""
+        with self.desk.scene("msgget-" + kind):
+            program = self.run_probe("msgget", kind)
+            self.report.wait_for("dialog")
+            self.type_into(PROMPT_TITLE, *self.TO_FIELD, text=refused)
+            self.desk.key("Return")
+            self.assertEqual(self.report.wait_for("box"), "1", self.report.lines())
+            self.press(BOX_TITLE, "Return")
+            self.type_into(PROMPT_TITLE, "Home", "shift+End", text=corrected)
+            self.desk.key("Return")
+            self.finish(program)
+        self.assertEqual(self.report.values("box"), ["1"])
+        self.assertEqual(self.report.value("answer"), "true")
+
+    def test_a_date_prompt_refuses_an_impossible_day_and_stores_the_corrected_date(self):
+        self.refuse_then_correct("date", "31/02/21", "28/02/21")
+        self.assertEqual(self.text("field"), "01/01/85")
+        self.assertEqual(self.text("box_text"), "Data non valida.")
+        self.assertEqual(self.text("value"), "2021-02-28")
+
+    def test_a_number_prompt_refuses_a_number_too_large_and_stores_the_corrected_one(self):
+        self.refuse_then_correct("number", "12345.6", "1234.5")
+        self.assertEqual(self.text("field"), "42.50")
+        self.assertEqual(self.text("box_text"), "Numero troppo grande.")
+        self.assertEqual(self.text("value"), "1234.50")
+
     # -- a confirmed close that finds an invalid field ----------------------------
 
     def wait_for_box(self, n):

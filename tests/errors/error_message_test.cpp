@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
+#include "errors/raise.h"
 #include "errors/source_frame.h"
 
 namespace kestrel::errors {
@@ -53,6 +55,11 @@ TEST(ErrorMessage, WithNoFileNameTheOperationFollows) {
     record.OPERATION = "TOTALE";
     EXPECT_EQ(ERRORMESSAGE(record),
               "Error BASE/1003  Variable does not exist: TOTALE;Function:   Line: 0");
+    record.FILENAME = " \t\r\n";  // a blank file name counts as none
+    EXPECT_EQ(ERRORMESSAGE(record),
+              "Error BASE/1003  Variable does not exist: TOTALE;Function:   Line: 0");
+    record.OPERATION = "  ";  // and a blank operation too
+    EXPECT_EQ(ERRORMESSAGE(record), "Error BASE/1003  Variable does not exist;Function:   Line: 0");
 }
 
 TEST(ErrorMessage, NamesTheInnermostRoutineThatCarriesAFrame) {
@@ -75,6 +82,69 @@ TEST(ErrorMessage, ATableLayerErrorPassesOverTheInnermostRoutine) {
     record.SUBSYSTEM = "BASE";
     EXPECT_EQ(ERRORMESSAGE(record),
               "Error BASE/2001  Workarea not in use;Function: APRI  Line: 31");
+}
+
+// Two routines of an application: OUTER runs a statement that goes well, then calls
+// INNER, whose second statement fails. The calls hand on the lines they are made
+// from, for the test to know them.
+struct CallLines {
+    int outer_call = 0;
+    int inner_failure = 0;
+};
+
+void GoesWell() {}
+
+void Fails(const ErrorRecord& record, int line, CallLines& lines) {
+    lines.inner_failure = line;
+    RaiseError(record);
+}
+
+void INNER(const ErrorRecord& record, int called_from, CallLines& lines) {
+    KESTREL_FRAME("INNER");
+    lines.outer_call = called_from;
+    KESTREL_AT_LINE(GoesWell());
+    KESTREL_AT_LINE(Fails(record, __LINE__, lines));
+}
+
+void OUTER(const ErrorRecord& record, CallLines& lines) {
+    KESTREL_FRAME("OUTER");
+    KESTREL_AT_LINE(GoesWell());
+    KESTREL_AT_LINE(INNER(record, __LINE__, lines));
+}
+
+// The report of an error raised two routines deep.
+std::string ReportTwoLevelsDeep(const ErrorRecord& record, CallLines& lines) {
+    std::string report;
+    SetErrorCallback([&report](const ErrorRecord& raised) {
+        report = ERRORMESSAGE(raised);
+        return ErrorAnswer{};
+    });
+    OUTER(record, lines);
+    SetErrorCallback(nullptr);
+    return report;
+}
+
+TEST(ErrorMessage, GivesTheFailingStatementsLineAndForTheCallerTheLineOfItsCall) {
+    CallLines lines;
+    const std::string report = ReportTwoLevelsDeep(Record(), lines);
+    EXPECT_EQ(report, "Error BASE/1003  Variable does not exist;Function: INNER  Line: " +
+                          std::to_string(lines.inner_failure));
+    ErrorRecord table_error = Record();
+    table_error.SUBSYSTEM = "DBCMD";
+    table_error.SUBCODE = 2001;
+    table_error.DESCRIPTION = "Workarea not in use";
+    const std::string table_report = ReportTwoLevelsDeep(table_error, lines);
+    EXPECT_EQ(table_report, "Error DBCMD/2001  Workarea not in use;Function: OUTER  Line: " +
+                                std::to_string(lines.outer_call));
+}
+
+TEST(SourceFrames, AMarkedStatementHoldsItsLineOnlyWhileItRuns) {
+    KESTREL_FRAME("MAIN");
+    const int first_line = InnermostRoutine().line;
+    int line_while_running = 0;
+    KESTREL_AT_LINE(line_while_running = InnermostRoutine().line);
+    EXPECT_GT(line_while_running, first_line);
+    EXPECT_EQ(InnermostRoutine().line, first_line);
 }
 
 TEST(SourceFrames, EndInReverseOrderAndBelongToTheirThread) {

@@ -170,6 +170,27 @@ TEST_F(StartupFolders, InitClearsLeftoversButNotARunningInstancesDirectory) {
     EXPECT_EQ(common::Library().tables.date_format, "dd/mm/yy");
 }
 
+TEST_F(StartupFolders, DeldirGivesAFileItCannotDeleteItsAttributesBack) {
+    const std::filesystem::path folder = Temp(kTemp + "HELD");
+    std::filesystem::create_directory(folder);
+    const std::string held = (folder / "A.DBF").string();
+    Touch(held);
+    SetFileAttributesA(held.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+
+    common::PlatformLibraryFiles files;
+    const bool emptied = common::DELDIR(files, folder.string() + "\\");
+    const DWORD attributes = GetFileAttributesA(held.c_str());
+    CloseHandle(file);
+    SetFileAttributesA(held.c_str(), FILE_ATTRIBUTE_NORMAL);  // the folder can go again
+
+    EXPECT_FALSE(emptied);
+    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES) << "the held file stays";
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_READONLY, 0u) << "and stays read-only";
+}
+
 TEST_F(StartupFolders, ExitDeletesTheViewIndexesOfTheCurrentDirectory) {
     Touch(Cwd(kTemp + "VIEW1.NTX"));
     Touch(Cwd(kTemp + "VIEW.DBF"));

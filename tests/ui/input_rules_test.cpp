@@ -7,15 +7,16 @@ namespace kestrel::ui {
 namespace {
 
 TEST(BadDateText, RealDaysAndTheEmptyDateAreGood) {
+    // A cleared field (no text at all) holds the empty date, as the mask does.
     for (const char* good :
-         {"01/01/80", "31/12/79", "29/02/00", "29/02/96", "30/04/21", "  /  /  "}) {
+         {"01/01/80", "31/12/79", "29/02/00", "29/02/96", "30/04/21", "  /  /  ", ""}) {
         EXPECT_FALSE(BadDateText(good)) << good;
     }
 }
 
 TEST(BadDateText, ImpossibleDaysAndMalformedTextsAreBad) {
     for (const char* bad : {"29/02/81", "31/04/21", "00/01/20", "32/01/20", "01/13/20", "01/00/20",
-                            "1/2/03", "01-02-03", "aa/bb/cc", "", " 1/01/20", "01/01/2020"}) {
+                            "1/2/03", "01-02-03", "aa/bb/cc", " ", " 1/01/20", "01/01/2020"}) {
         EXPECT_TRUE(BadDateText(bad)) << bad;
     }
 }
