@@ -21,6 +21,8 @@ class TButton : public TControl {
     std::string ClassName() const override { return "TBUTTON"; }
     std::string TemplateClass() const override { return "BUTTON"; }
     std::string TemplateCaption() const override { return caption_; }
+    // The letter after "&" in the caption ("&Annulla": Alt+A), as a key.
+    bool HasHotKey(int key) const override;
 
   protected:
     EventResult Click(int notification) override;

@@ -56,7 +56,9 @@ void TControl::Initiate(HWND dialog) {
     EnableWindow(hWnd, TRUE);
     Link();
     auto* owner = dynamic_cast<TDialog*>(oWnd);
-    if (owner != nullptr && owner->oFont != nullptr) {
+    if (oFont != nullptr) {
+        SendMsg(WM_SETFONT, reinterpret_cast<WPARAM>(oFont->get()), FALSE);
+    } else if (owner != nullptr && owner->oFont != nullptr) {
         SendMsg(WM_SETFONT, reinterpret_cast<WPARAM>(owner->oFont), FALSE);
     }
     if (bInit) {
@@ -112,8 +114,20 @@ EventResult TControl::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case kFwClick:
             return Click(HIWORD(wparam));
+        case kFwChange:
+            return Change(static_cast<int>(wparam), lparam);
         case kFwColors:
             return Colors(reinterpret_cast<HDC>(wparam));
+        case kFwValid:
+            return Validate(reinterpret_cast<HWND>(wparam));
+        case WM_KEYUP:
+            return KeyUp(static_cast<int>(wparam), lparam);
+        case WM_KILLFOCUS:
+            return KillFocus(reinterpret_cast<HWND>(wparam));
+        case WM_SYSKEYDOWN:
+            return SysKeyDown(static_cast<int>(wparam), lparam);
+        case WM_SYSCHAR:
+            return SysChar(static_cast<int>(wparam), lparam);
         case WM_PAINT:
             return EventResult::None();  // the platform control paints itself
         default:
@@ -133,8 +147,11 @@ EventResult TControl::KeyDown(int key, LPARAM flags) {
         }
         return EventResult::Number(0);
     }
-    if (key == VK_F1) {
+    if (RunKeyHandler(key) || key == VK_F1) {
         return EventResult::Number(0);
+    }
+    if (bKeyDown) {
+        bKeyDown(key, flags);
     }
     if (oWnd != nullptr) {
         EventResult owner = oWnd->KeyDown(key, flags);
@@ -143,6 +160,101 @@ EventResult TControl::KeyDown(int key, LPARAM flags) {
         }
     }
     return EventResult::None();
+}
+
+EventResult TControl::KeyUp(int key, LPARAM flags) {
+    if (bKeyUp) {
+        bKeyUp(key, flags);
+    }
+    return EventResult::None();
+}
+
+EventResult TControl::SysKeyDown(int key, LPARAM flags) {
+    constexpr LPARAM kAltDown = LPARAM{1} << 29;
+    auto* owner = dynamic_cast<TDialog*>(oWnd);
+    if (owner == nullptr || (flags & kAltDown) == 0) {
+        return EventResult::None();
+    }
+    for (TControl* control : owner->aControls) {
+        HWND button = control->hWnd;
+        if (button != nullptr && IsWindowEnabled(button) && IsWindowVisible(button) &&
+            control->HasHotKey(key)) {
+            // The character this key makes would have the platform's dialog
+            // navigation press the button a second time: it is taken off the queue.
+            MSG character;
+            PeekMessageA(&character, hWnd, WM_SYSCHAR, WM_SYSCHAR, PM_REMOVE);
+            SendMessageA(button, BM_CLICK, 0, 0);
+            return EventResult::Number(0);
+        }
+    }
+    return EventResult::None();  // Alt+F4 and the like reach the platform
+}
+
+EventResult TControl::SysChar(int, LPARAM) {
+    return EventResult::None();
+}
+
+EventResult TControl::KillFocus(HWND next) {
+    if (bValid && hWnd != nullptr) {
+        PostMessageA(hWnd, kFwValid, reinterpret_cast<WPARAM>(next), 0);
+    }
+    return LostFocus(next);
+}
+
+EventResult TControl::Change(int key, LPARAM flags) {
+    if (bChange) {
+        bChange(key, flags, *this);
+    }
+    return EventResult::Number(0);
+}
+
+namespace {
+
+// The outermost dialog the control belongs to (a folder page's dialog is owned by
+// the folder, which belongs to a dialog), or null.
+TDialog* OutermostDialog(TWindow* owner) {
+    TDialog* found = nullptr;
+    for (TWindow* window = owner; window != nullptr; window = window->oWnd) {
+        if (auto* dialog = dynamic_cast<TDialog*>(window)) {
+            found = dialog;
+        }
+    }
+    return found;
+}
+
+// Marks a dialog as validating for the span of one validation.
+class Validating {
+  public:
+    explicit Validating(TDialog& dialog) : dialog_(dialog) { dialog_.lValidating = true; }
+    Validating(const Validating&) = delete;
+    Validating& operator=(const Validating&) = delete;
+    ~Validating() { dialog_.lValidating = false; }
+
+  private:
+    TDialog& dialog_;
+};
+
+}  // namespace
+
+EventResult TControl::Validate(HWND next) {
+    TDialog* dialog = OutermostDialog(oWnd);
+    if (!bValid || hWnd == nullptr || dialog == nullptr || dialog->IsEnded() ||
+        dialog->lValidating) {
+        return EventResult::Number(0);
+    }
+    HWND top = GetAncestor(hWnd, GA_ROOT);
+    if (next == nullptr || (next != top && !IsChild(top, next))) {
+        return EventResult::Number(0);  // another program, or a box bValid itself shows
+    }
+    bool valid = true;
+    {
+        Validating running(*dialog);
+        valid = bValid(*this);
+    }
+    if (!valid && hWnd != nullptr && IsWindow(hWnd)) {
+        SetFocus(hWnd);
+    }
+    return EventResult::Number(0);
 }
 
 }  // namespace kestrel::ui

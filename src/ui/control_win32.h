@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,18 +59,37 @@ struct Placement {
 int NextControlId();
 
 // What every control of the framework shares: its identifier inside the owner
-// dialog, its binding, its colours, and the default key handling.
+// dialog, its binding, its colours and font, the default key handling, and the
+// validation of its contents when the focus leaves it.
+//
+// That validation is deferred: losing the focus only posts kFwValid to the control,
+// and bValid runs when that message arrives, once the platform has finished moving
+// the focus; a refusal gives the focus back. It runs only when the focus went to
+// another window of the same dialog (not to another program, nor to a message box
+// that bValid itself shows), while the dialog is not ending, and never inside
+// another validation of the same dialog.
 class TControl : public TWindow {
   public:
     int nId = 0;
     Binding bSetGet;
     COLORREF nClrText = 0;
     COLORREF nClrPane = 0;
+    std::shared_ptr<const Font> oFont;  // the control's font; none: the owner's
+    std::string cMsg;                   // status text (kept; no window shows it)
+    bool lUpdate = false;               // update flag (kept)
     std::function<void(TControl&)> bInit;
-    // When set and false, the control is inactive: validation passes it over.
+    // When set and false, the control is inactive: the owner disables it when it
+    // initialises (TDialog::aEvalWhen) and validation passes it over.
     std::function<bool()> bWhen;
     // The control's own validity test, when it has one: true means valid.
     std::function<bool(TControl&)> Cargo;
+    // Run when the focus has left the control for another control of the dialog:
+    // false gives the focus back.
+    std::function<bool(TControl&)> bValid;
+    // Run after the user changed the contents, with the key (or character) that
+    // changed them, its flags and the control.
+    std::function<void(int nKey, LPARAM nFlags, TControl&)> bChange;
+    KeyCallback bKeyUp;  // a key was released over the control
 
     // What the bound value is, for validation: dates and numbers are checked by the
     // control's own rules.
@@ -106,8 +126,21 @@ class TControl : public TWindow {
     // Sets the colours the control is drawn in.
     void SetColor(COLORREF text, COLORREF pane);
 
+    // True when the control is pressed by Alt and `key` (a button's hot key).
+    virtual bool HasHotKey(int /*key*/) const { return false; }
+
     EventResult HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) override;
     EventResult KeyDown(int key, LPARAM flags) override;
+    virtual EventResult KeyUp(int key, LPARAM flags);
+    // Alt with a key: presses the owner's button that has it as its hot key.
+    virtual EventResult SysKeyDown(int key, LPARAM flags);
+    virtual EventResult SysChar(int key, LPARAM flags);
+    // The focus goes: the validation is posted (kFwValid), then LostFocus runs.
+    virtual EventResult KillFocus(HWND next);
+    // The contents changed: bChange runs.
+    virtual EventResult Change(int key, LPARAM flags);
+    // The posted validation of a control that lost the focus to `next`.
+    virtual EventResult Validate(HWND next);
 
   protected:
     // Places a newly built control: attached to the owner's template when the owner

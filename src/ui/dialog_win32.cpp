@@ -65,6 +65,7 @@ TDialog::TDialog(const DialogOptions& options) {
     nStyle = options.style.value_or(kDefaultDialogStyle);
     oWnd = options.owner;
     lTruePixel = options.true_pixel;
+    nHelpId = options.help_id;
     if (!pixels) {
         nTop = RowToPixels(nTop);
         nLeft = ColumnToPixels(nLeft);
@@ -154,9 +155,13 @@ void TDialog::Activate(const ActivateOptions& options) {
     lCentered = options.centered;
     lCenterInWnd = options.center_in_owner;
     lModal = options.modal;
+    bLClicked = options.lclicked;
+    bRClicked = options.rclicked;
     bWhen = options.when;
     bValid = options.valid;
     bInit = options.init;
+    bPainted = options.painted;
+    bMoved = options.moved;
     lResize16 = options.resize16;
     nResult.reset();
     lValidating = false;
@@ -241,8 +246,11 @@ EventResult TDialog::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
             return Display();
         case WM_PRINTCLIENT:
             return EventResult::Number(1);
-        case WM_SETCURSOR:
-            return SetCursorShape(lparam);
+        case WM_LBUTTONDOWN:
+            if (lHelpIcon.value_or(false)) {
+                return Help();
+            }
+            return TWindow::HandleEvent(message, wparam, lparam);
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lparam);
             TControl* control = ControlWithId(static_cast<int>(header->idFrom));
@@ -289,19 +297,23 @@ EventResult TDialog::Initiate(HWND, HWND dialog) {
     if (bInit && !bInit(*this)) {
         default_focus = false;
     }
-    if (hWnd != nullptr && IsWindow(hWnd) && (!lHelpIcon.has_value() || *lHelpIcon)) {
+    if (hWnd == nullptr || !IsWindow(hWnd)) {
+        return EventResult::Logical(default_focus);
+    }
+    if (!lHelpIcon.has_value() || *lHelpIcon) {
         SetWindowLongPtrA(hWnd, GWL_EXSTYLE,
                           GetWindowLongPtrA(hWnd, GWL_EXSTYLE) | WS_EX_CONTEXTHELP);
     }
+    aEvalWhen();
     return EventResult::Logical(default_focus);
 }
 
-EventResult TDialog::SetCursorShape(LPARAM hit_test) {
-    if (oCursor == nullptr || LOWORD(hit_test) != HTCLIENT) {
-        return EventResult::None();
+void TDialog::aEvalWhen() {
+    for (TControl* control : aControls) {
+        if (control->bWhen && control->hWnd != nullptr) {
+            EnableWindow(control->hWnd, control->bWhen() ? TRUE : FALSE);
+        }
     }
-    SetCursor(oCursor);
-    return EventResult::Number(TRUE);
 }
 
 bool TDialog::CentresOnOwner() const {

@@ -23,17 +23,22 @@ struct DialogOptions {
     std::string resource_name;   // empty: the template is built in memory
     std::optional<DWORD> style;  // default: modal frame, popup, caption, system menu
     TWindow* owner = nullptr;
-    bool pixels = false;      // the coordinates are pixels
-    int width = 0;            // a width or height makes the coordinates pixels:
-    int height = 0;           // 0, 0, height, width
-    bool true_pixel = false;  // controls' boxes are not converted to dialog units
+    bool pixels = false;         // the coordinates are pixels
+    int width = 0;               // a width or height makes the coordinates pixels:
+    int height = 0;              // 0, 0, height, width
+    bool true_pixel = false;     // controls' boxes are not converted to dialog units
+    std::optional<int> help_id;  // the dialog's help topic (nHelpId)
 };
 
 // Options of a run; what is left out keeps the default shown.
 struct ActivateOptions {
+    ClickCallback lclicked;  // bLClicked: the left button pressed on the dialog
+    MoveCallback moved;      // bMoved: the dialog was moved
+    PaintCallback painted;   // bPainted: the dialog paints, before the start callback
     bool centered = false;
     std::function<bool(class TDialog&)> valid;
     std::function<bool(class TDialog&)> init;  // false: the platform sets no default focus
+    ClickCallback rclicked;                    // bRClicked: the right button pressed on it
     std::function<bool(class TDialog&)> when;  // not true: no window is made
     bool resize16 = false;
     bool center_in_owner = false;
@@ -79,14 +84,15 @@ class TDialog : public TWindow {
     bool lCenterInWnd = false;
     bool lResize16 = false;
     bool lModify = true;
-    std::optional<bool> lHelpIcon;  // empty or true: the context-help button is added
+    // Empty or true: the context-help button is added. True (also once the user has
+    // asked for context help): a left click on the dialog shows the program's help.
+    std::optional<bool> lHelpIcon;
     bool lVisible = false;
     bool lValidating = false;
     int nLastKey = 0;
     bool lTruePixel = false;
-    HFONT oFont = nullptr;      // the dialog's font (the window's, not owned)
-    std::optional<int> Cargo;   // close code of the library's dialogs (1 OK, 2 cancel)
-    HCURSOR oCursor = nullptr;  // the cursor over the whole window; none: the class's
+    HFONT oFont = nullptr;     // the dialog's font (the window's, not owned)
+    std::optional<int> Cargo;  // close code of the library's dialogs (1 OK, 2 cancel)
 
     std::string ClassName() const override { return "TDIALOG"; }
 
@@ -109,6 +115,10 @@ class TDialog : public TWindow {
     // Attaches a control built while the dialog has no window.
     void DefControl(TControl& control);
 
+    // Enables each control that has a "when" callback while it answers true, and
+    // disables it otherwise.
+    void aEvalWhen();
+
     EventResult HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) override;
     EventResult Initiate(HWND focus, HWND dialog);
     EventResult Display();
@@ -126,7 +136,6 @@ class TDialog : public TWindow {
   private:
     void ActivateModal(HWND owner);
     void ActivateModeless(HWND owner);
-    EventResult SetCursorShape(LPARAM hit_test);
     TControl* ControlWithId(int id) const;
     bool CentresOnOwner() const;
 };

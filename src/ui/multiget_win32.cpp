@@ -44,13 +44,19 @@ TMultiGet::TMultiGet(const MultiGetOptions& options) {
     nBottom = nTop + options.height - 1;
     nRight = nLeft + options.width - 1;
     bSetGet = options.binding;
+    oFont = options.font;
+    oCursor = options.cursor;
+    cMsg = options.message;
+    lUpdate = options.update;
+    bWhen = options.when;
     lReadOnly = options.read_only;
+    bValid = options.valid;
     bChange = options.change;
     nStyle = MultiGetStyle(options);
     nExStyle = WS_EX_CLIENTEDGE;
     nId = NextControlId();
-    nClrText = GetSysColor(COLOR_WINDOWTEXT);
-    nClrPane = GetSysColor(COLOR_WINDOW);
+    nClrText = options.text_colour.value_or(GetSysColor(COLOR_WINDOWTEXT));
+    nClrPane = options.pane_colour.value_or(GetSysColor(COLOR_WINDOW));
     TDialog* owner = options.owner != nullptr ? options.owner : Framework().default_window;
     if (owner != nullptr) {
         Attach(*owner);
@@ -136,7 +142,7 @@ EventResult TMultiGet::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
                 return EventResult::Number(0);
             }
             CallWindowProcA(nOldProc, hWnd, message, wparam, lparam);
-            Changed(0, 0);
+            Change(0, 0);
             return EventResult::Number(0);
         default:
             return TControl::HandleEvent(message, wparam, lparam);
@@ -150,12 +156,12 @@ EventResult TMultiGet::KeyDown(int key, LPARAM flags) {
         }
         return EventResult::Number(0);
     }
-    if (key == VK_DELETE) {
+    if (key == VK_DELETE && !bKeyDown) {
         if (lReadOnly && !lDelete) {
             return EventResult::Number(0);
         }
         CallWindowProcA(nOldProc, hWnd, WM_KEYDOWN, static_cast<WPARAM>(key), flags);
-        Changed(key, flags);
+        Change(key, flags);
         return EventResult::Number(0);
     }
     return TControl::KeyDown(key, flags);
@@ -168,7 +174,7 @@ EventResult TMultiGet::KeyChar(int key, LPARAM flags) {
         }
         if (key == kCtrlV || key == kCtrlX || key == kCtrlZ) {
             CallWindowProcA(nOldProc, hWnd, WM_CHAR, static_cast<WPARAM>(key), flags);
-            Changed(key, flags);
+            Change(key, flags);
             return EventResult::Number(0);
         }
         return EventResult::Number(0);
@@ -177,7 +183,7 @@ EventResult TMultiGet::KeyChar(int key, LPARAM flags) {
         return EventResult::Number(0);
     }
     CallWindowProcA(nOldProc, hWnd, WM_CHAR, static_cast<WPARAM>(key), flags);
-    Changed(key, flags);
+    Change(key, flags);
     return EventResult::Number(0);
 }
 
@@ -206,12 +212,6 @@ EventResult TMultiGet::LButtonDown(int row, int column, WPARAM) {
     const WPARAM pos = LOWORD(hit);
     PostMessageA(hWnd, EM_SETSEL, pos, static_cast<LPARAM>(pos));
     return EventResult::None();
-}
-
-void TMultiGet::Changed(int key, LPARAM flags) {
-    if (bChange) {
-        bChange(key, flags, *this);
-    }
 }
 
 }  // namespace kestrel::ui

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +15,8 @@ namespace kestrel::ui {
 
 class TDialog;
 
+// Construction options, in the order of the control's parameters; what is left
+// out takes the default shown.
 struct MultiGetOptions {
     int top = 0;
     int left = 0;
@@ -20,13 +24,21 @@ struct MultiGetOptions {
     TDialog* owner = nullptr;  // default: the dialog built last
     int width = 200;
     int height = 80;
+    std::shared_ptr<const Font> font;  // default: the owner's font
     bool horizontal_scroll = false;
+    std::optional<COLORREF> text_colour;  // default: the system's window text colour
+    std::optional<COLORREF> pane_colour;  // default: the system's window colour
+    HCURSOR cursor = nullptr;             // default: the EDIT window's own
+    std::string message;                  // status text
+    bool update = false;
+    std::function<bool()> when;  // false: the control is disabled when the dialog starts
     bool centered = false;
     bool right_aligned = false;
     bool read_only = false;
+    std::function<bool(TControl&)> valid;  // false: the focus returns to the control
+    std::function<void(int key, LPARAM flags, TControl&)> change;
     bool no_border = false;
     bool no_vertical_scroll = false;
-    std::function<void(int key, LPARAM flags, class TMultiGet&)> change;
 };
 
 // A multi-line text control (the platform's EDIT window) bound to a string of its
@@ -39,7 +51,6 @@ class TMultiGet : public TControl {
     bool lReadOnly = false;
     bool lDelete = false;  // lets the Delete key through although read-only
     int nLen = 0;          // input length limit; 0 is none
-    std::function<void(int key, LPARAM flags, TMultiGet&)> bChange;
 
     std::string ClassName() const override { return "TMULTIGET"; }
     std::string TemplateClass() const override { return "EDIT"; }
@@ -67,7 +78,6 @@ class TMultiGet : public TControl {
     EventResult LButtonDown(int row, int column, WPARAM flags) override;
 
   private:
-    void Changed(int key, LPARAM flags);
     void Show(std::string text);                 // replaces the whole text of the window
     void AddToWindow(const std::string& added);  // adds to the end of the window's text
 

@@ -12,6 +12,7 @@
 #include <windowsx.h>
 
 #include "ui/framework_state_win32.h"
+#include "ui/key_table.h"
 
 namespace kestrel::ui {
 
@@ -146,6 +147,12 @@ EventResult TWindow::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
             return CtlColor(reinterpret_cast<HWND>(lparam), reinterpret_cast<HDC>(wparam));
         case WM_LBUTTONDOWN:
             return LButtonDown(GET_Y_LPARAM(lparam), GET_X_LPARAM(lparam), wparam);
+        case WM_RBUTTONDOWN:
+            return RButtonDown(GET_Y_LPARAM(lparam), GET_X_LPARAM(lparam), wparam);
+        case WM_MOVE:
+            return Moved(GET_Y_LPARAM(lparam), GET_X_LPARAM(lparam));
+        case WM_SETCURSOR:
+            return SetCursorShape(lparam);
         default:
             return EventResult::None();
     }
@@ -166,7 +173,10 @@ EventResult TWindow::GotFocus(HWND) {
 EventResult TWindow::LostFocus(HWND) {
     return EventResult::None();
 }
-EventResult TWindow::Paint(HDC) {
+EventResult TWindow::Paint(HDC dc) {
+    if (bPainted) {
+        bPainted(dc);
+    }
     return EventResult::None();
 }
 EventResult TWindow::Close(WPARAM) {
@@ -180,9 +190,29 @@ EventResult TWindow::CommNotify(WPARAM wparam, LPARAM lparam) {
 EventResult TWindow::GetDlgCode(WPARAM) {
     return EventResult::None();
 }
-EventResult TWindow::KeyDown(int, LPARAM) {
+EventResult TWindow::KeyDown(int key, LPARAM flags) {
+    if (RunKeyHandler(key)) {
+        return EventResult::Number(0);
+    }
+    if (bKeyDown) {
+        bKeyDown(key, flags);
+    }
     return EventResult::None();
 }
+
+bool TWindow::RunKeyHandler(int key) {
+    KeyHandler handler = SETKEY(key);  // a copy: the handler may bind keys anew
+    if (!handler) {
+        return false;
+    }
+    handler(key, *this);
+    return true;
+}
+
+EventResult TWindow::Help() {
+    return RunKeyHandler(VK_F1) ? EventResult::Logical(true) : EventResult::None();
+}
+
 EventResult TWindow::KeyChar(int, LPARAM) {
     return EventResult::None();
 }
@@ -206,8 +236,33 @@ EventResult TWindow::CtlColor(HWND child, HDC dc) {
     return brush != 0 ? EventResult::Number(brush) : EventResult::None();
 }
 
-EventResult TWindow::LButtonDown(int, int, WPARAM) {
+EventResult TWindow::LButtonDown(int row, int column, WPARAM flags) {
+    if (bLClicked) {
+        bLClicked(row, column, flags);
+    }
     return EventResult::None();
+}
+
+EventResult TWindow::RButtonDown(int row, int column, WPARAM flags) {
+    if (bRClicked) {
+        bRClicked(row, column, flags);
+    }
+    return EventResult::None();
+}
+
+EventResult TWindow::Moved(int row, int column) {
+    if (bMoved) {
+        bMoved(row, column);
+    }
+    return EventResult::None();
+}
+
+EventResult TWindow::SetCursorShape(LPARAM hit_test) {
+    if (oCursor == nullptr || LOWORD(hit_test) != HTCLIENT) {
+        return EventResult::None();
+    }
+    SetCursor(oCursor);
+    return EventResult::Number(TRUE);
 }
 
 void WNDCENTER(HWND window, HWND reference) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "ui/event_result_win32.h"
@@ -14,7 +15,17 @@ inline constexpr UINT WM_COMMNOTIFY_KESTREL = 68;
 
 // The framework's own messages.
 inline constexpr UINT kFwClick = 2048;   // a control was clicked
+inline constexpr UINT kFwChange = 2053;  // a control's contents changed (key, flags)
 inline constexpr UINT kFwColors = 2054;  // the owner asks a control for its colours
+inline constexpr UINT kFwValid = 2057;   // validate a control that lost the focus
+
+// Callbacks a window evaluates on its events. Positions are the pointer's row and
+// column in the window's client area (for a move: of the client area's top left
+// corner on the screen or in the owner); key flags are the message's own.
+using ClickCallback = std::function<void(int nRow, int nCol, WPARAM nKeyFlags)>;
+using MoveCallback = std::function<void(int nRow, int nCol)>;
+using PaintCallback = std::function<void(HDC hDC)>;
+using KeyCallback = std::function<void(int nKey, LPARAM nFlags)>;
 
 // Every window the framework manages is bound to one object of this class or a
 // descendant. A message for the window becomes a call of HandleEvent, which routes
@@ -42,8 +53,15 @@ class TWindow {
     int nRight = 0;
     DWORD nStyle = 0;
     DWORD nExStyle = 0;
+    std::optional<int> nHelpId;  // the window's help topic, for the program's help
+    HCURSOR oCursor = nullptr;   // the pointer over the window; none: the class's
     // Called on the port layer's receive notification with its wParam and lParam.
     std::function<EventResult(WPARAM, LPARAM)> bCommNotify;
+    ClickCallback bLClicked;  // left button pressed over the window
+    ClickCallback bRClicked;  // right button pressed over the window
+    MoveCallback bMoved;      // the window was moved
+    PaintCallback bPainted;   // the window paints, with the paint context
+    KeyCallback bKeyDown;     // a key went down that the window does not handle itself
 
     virtual EventResult HandleEvent(UINT message, WPARAM wparam, LPARAM lparam);
     virtual std::string ClassName() const { return "TWINDOW"; }
@@ -64,6 +82,14 @@ class TWindow {
     virtual EventResult QueryEndSession();
     virtual EventResult CtlColor(HWND child, HDC dc);
     virtual EventResult LButtonDown(int row, int column, WPARAM flags);
+    virtual EventResult RButtonDown(int row, int column, WPARAM flags);
+    virtual EventResult Moved(int row, int column);
+    // Over the client area, the window's own pointer when it has one.
+    EventResult SetCursorShape(LPARAM hit_test);
+
+    // The program's help for this window: the handler that the key table binds to
+    // F1, run with this window (its nHelpId names the topic). Nothing without one.
+    EventResult Help();
 
     // Enters the window in the window table and subclasses it; Unlink undoes both.
     void Link();
@@ -72,6 +98,10 @@ class TWindow {
 
     // Sends a message to this object's window.
     LRESULT SendMsg(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) const;
+
+  protected:
+    // Runs the key table's handler of `key` with this window, if there is one.
+    bool RunKeyHandler(int key);
 
   private:
     friend class WindowTable;

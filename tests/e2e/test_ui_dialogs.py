@@ -9,16 +9,19 @@ a private Xvfb; these tests answer it with real keystrokes and read its report.
 """
 
 import os
+import re
 import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from winedesk import ProbeTestCase, Report, exit_cleanly_on_sigterm, windows_path
+from winedesk import (ProbeTestCase, Report, exit_cleanly_on_sigterm, wait_until,
+                      windows_path)
 
 PROBE = os.environ.get("KESTREL_UI_PROBE", "")
 DIALOG_TITLE = "^Seleziona file da inviare$"
 BOX_TITLE = "^Attenzione$"
+EVENTS_TITLE = "^Eventi$"
 
 
 def same_path(a, b):
@@ -121,6 +124,88 @@ class DialogsUnderWine(ProbeTestCase):
                 self.finish(program)
                 self.assertEqual(self.report.values("box"), [])
                 self.assertEqual(self.report.value("answer"), "none")
+
+    # -- the framework's events, on a dialog with two fields and a button -----------
+
+    def start_events(self):
+        program = self.run_probe("events")
+        self.report.wait_for("dialog")
+        self.press(EVENTS_TITLE)
+        return program
+
+    def wait_for_count(self, name, count):
+        wait_until(lambda: len(self.report.values(name)) >= count, 30,
+                   what=f"{count} {name!r} lines in the report")
+
+    def click(self, button):
+        """Clicks a mouse button on the dialog where no control covers it."""
+        origin = self.desk.xdotool("getwindowgeometry", self.desk.desktop_window())
+        x, y = (int(n) for n in re.search(r"Position: (-?\d+),(-?\d+)", origin).groups())
+        px, py = (int(n) for n in self.report.value("free_point").split(","))
+        self.desk.xdotool("mousemove", str(x + px), str(y + py), "click", button)
+
+    def test_keys_reach_the_key_table_the_key_callbacks_and_a_buttons_hot_key(self):
+        with self.desk.scene("events-keys"):
+            program = self.start_events()
+            self.desk.type_text("ab")
+            self.wait_for_count("change", 2)
+            self.desk.key("F2")
+            self.report.wait_for("key_table")
+            self.desk.key("F1")
+            self.report.wait_for("help")
+            self.desk.key("alt+p")
+            self.report.wait_for("button")
+            self.desk.key("alt+F4")  # no button answers to it: the platform closes
+            self.finish(program)
+        a, b = str(ord("A")), str(ord("B"))
+        self.assertEqual([k for k in self.report.values("keydown") if k in (a, b)], [a, b])
+        self.assertEqual([k for k in self.report.values("keyup") if k in (a, b)], [a, b])
+        self.assertEqual(self.report.values("change"), [str(ord("a")), str(ord("b"))])
+        # Keys with a handler in the key table go to it alone.
+        self.assertEqual(self.report.value("key_table"), "TMULTIGET")
+        self.assertEqual(self.report.value("help"), "TMULTIGET,none")
+        self.assertNotIn(str(0x70), self.report.values("keydown"))  # F1
+        self.assertNotIn(str(0x71), self.report.values("keydown"))  # F2
+        self.assertEqual(self.report.values("button"), ["pressed"], "pressed once")
+        self.assertEqual(self.report.bytes("entry_text"), b"ab")
+        self.assertEqual(self.report.value("result"), "2")
+
+    def test_a_field_that_refuses_its_text_takes_the_focus_back_from_the_next_one(self):
+        with self.desk.scene("events-validation"):
+            program = self.start_events()
+            self.desk.type_text("no")
+            self.desk.key("Tab")
+            self.wait_for_count("valid_answer", 1)
+            # Back in the field, its text selected (Tab is down): typing replaces it.
+            self.desk.type_text("si")
+            self.desk.key("shift+Tab")
+            self.wait_for_count("valid_answer", 2)
+            self.desk.type_text("z")  # accepted: the focus went on to the other field
+            self.desk.key("Escape")
+            self.finish(program)
+        self.assertEqual([bytes.fromhex(v) for v in self.report.values("valid")], [b"no", b"si"])
+        self.assertEqual(self.report.values("valid_answer"), ["0", "1"])
+        self.assertEqual(self.report.bytes("entry_text"), b"si")
+        self.assertEqual(self.report.bytes("other_text"), b"z")
+        self.assertEqual(self.report.value("result"), "2")
+
+    def test_clicks_reach_the_dialogs_callbacks_until_context_help_makes_them_help(self):
+        with self.desk.scene("events-clicks"):
+            program = self.start_events()
+            self.assertEqual(self.report.value("free_is_dialog"), "1")
+            self.click("1")
+            self.report.wait_for("lclicked")
+            self.click("3")
+            self.report.wait_for("rclicked")
+            self.desk.key("F3")
+            self.assertEqual(self.report.wait_for("context_help"), "on")
+            self.click("1")
+            self.report.wait_for("help")
+            self.desk.key("Escape")
+            self.finish(program)
+        self.assertEqual(self.report.value("lclicked"), self.report.value("free_client"))
+        self.assertEqual(self.report.value("rclicked"), self.report.value("free_client"))
+        self.assertEqual(self.report.value("help"), "TDIALOG,77")
 
 
 if __name__ == "__main__":

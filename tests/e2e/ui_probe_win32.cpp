@@ -10,6 +10,17 @@
 //       shows a window of its own, makes it active, calls POPMSG(TEXT, KIND) and
 //       reports the answer and what a watcher thread read from the box meanwhile:
 //       its caption, its texts, and whether the probe's window owned it.
+//   kestrel_ui_probe events REPORT
+//       runs the dialog "Eventi" (help topic 77) with two editable text fields and
+//       a button "&Prova", and reports what reaches the creator's callbacks: the
+//       key-down, key-up, change and validity callbacks of the second field, the
+//       one that has the focus when the dialog shows (it refuses the text "no"),
+//       the dialog's left and right clicks (row,column), the button's action, and
+//       the key table's F1 (help), F2 and F3 (which asks for context help: the
+//       dialog's WM_SYSCOMMAND SC_CONTEXTHELP) handlers with the window each ran
+//       for. Also a point of the dialog that no control covers, on the desktop
+//       ("free_point=x,y") and in the client area ("free_client=row,column"); at
+//       the end the fields' texts and the dialog's result.
 // Every report ends with the line "done".
 #include <windows.h>
 
@@ -21,11 +32,15 @@
 #include <thread>
 #include <vector>
 
+#include "common/popmsg.h"
 #include "e2e/probe_report.h"
 #include "support/probe_windows_win32.h"
-#include "common/popmsg.h"
+#include "ui/button_win32.h"
 #include "ui/current_dir.h"
+#include "ui/dialog_win32.h"
 #include "ui/file_dialog.h"
+#include "ui/key_table.h"
+#include "ui/multiget_win32.h"
 
 namespace {
 
@@ -133,11 +148,128 @@ int PopMsg(Report& report, int kind, const char* text) {
     return 0;
 }
 
+std::string Pair(int a, int b) {
+    return std::to_string(a) + "," + std::to_string(b);
+}
+
+// The dialog of the "events" command and what it reports.
+class EventsDialog {
+  public:
+    explicit EventsDialog(Report& report) : report_(report) {
+        dialog_.lModify = false;  // lHelpIcon stays empty: the context-help button shows
+        entry_.bKeyDown = [this](int key, LPARAM) { report_.Line("keydown", std::to_string(key)); };
+        entry_.bKeyUp = [this](int key, LPARAM) { report_.Line("keyup", std::to_string(key)); };
+        kestrel::ui::SETKEY(VK_F1, [this](int, kestrel::ui::TWindow& window) {
+            const auto& topic = window.nHelpId;
+            report_.Line("help", window.ClassName() + "," +
+                                     (topic ? std::to_string(*topic) : std::string("none")));
+        });
+        kestrel::ui::SETKEY(VK_F2, [this](int, kestrel::ui::TWindow& window) {
+            report_.Line("key_table", window.ClassName());
+        });
+        kestrel::ui::SETKEY(VK_F3, [this](int, kestrel::ui::TWindow&) {
+            constexpr WPARAM kContextHelp = 61824;
+            dialog_.SendMsg(WM_SYSCOMMAND, kContextHelp);
+            report_.Line("context_help", dialog_.lHelpIcon.value_or(false) ? "on" : "off");
+        });
+    }
+
+    EventsDialog(const EventsDialog&) = delete;
+    EventsDialog& operator=(const EventsDialog&) = delete;
+    ~EventsDialog() {
+        for (int key : {VK_F1, VK_F2, VK_F3}) {
+            kestrel::ui::SETKEY(key, nullptr);
+        }
+    }
+
+    int Run() {
+        kestrel::ui::ActivateOptions run;
+        run.centered = true;
+        run.lclicked = [this](int row, int column, WPARAM) {
+            report_.Line("lclicked", Pair(row, column));
+        };
+        run.rclicked = [this](int row, int column, WPARAM) {
+            report_.Line("rclicked", Pair(row, column));
+        };
+        run.init = [this](kestrel::ui::TDialog&) {
+            ReportFreePoint();
+            return true;
+        };
+        run.valid = [this](kestrel::ui::TDialog&) {
+            report_.Bytes("other_text", other_.GetText());
+            report_.Bytes("entry_text", entry_.GetText());
+            return true;
+        };
+        dialog_.bStart = [this] { report_.Line("dialog", "shown"); };
+        dialog_.Activate(run);
+        report_.Line("result", dialog_.nResult ? std::to_string(*dialog_.nResult) : "none");
+        return 0;
+    }
+
+  private:
+    static kestrel::ui::DialogOptions Options() {
+        kestrel::ui::DialogOptions options;
+        options.caption = "Eventi";
+        options.width = 400;
+        options.height = 300;
+        options.help_id = 77;
+        return options;
+    }
+
+    // Boxes count double on the screen (the framework's item units).
+    kestrel::ui::MultiGetOptions Field(int top, std::string& text) {
+        kestrel::ui::MultiGetOptions options;
+        options.top = top;
+        options.left = 10;
+        options.width = 150;
+        options.height = 15;
+        options.owner = &dialog_;
+        options.binding = kestrel::ui::BindTo(text);
+        return options;
+    }
+
+    kestrel::ui::MultiGetOptions EntryField() {
+        kestrel::ui::MultiGetOptions options = Field(50, entry_value_);
+        options.valid = [this](kestrel::ui::TControl& field) {
+            const std::string text = field.GetText();
+            report_.Bytes("valid", text);
+            report_.Line("valid_answer", text == "no" ? "0" : "1");
+            return text != "no";
+        };
+        options.change = [this](int key, LPARAM, kestrel::ui::TControl&) {
+            report_.Line("change", std::to_string(key));
+        };
+        return options;
+    }
+
+    void ReportFreePoint() {
+        RECT client{};
+        GetClientRect(dialog_.hWnd, &client);
+        POINT point{client.right - 30, client.bottom - 30};
+        const HWND under = ChildWindowFromPointEx(dialog_.hWnd, point, CWP_SKIPINVISIBLE);
+        report_.Line("free_client", Pair(point.y, point.x));
+        report_.Line("free_is_dialog", under == dialog_.hWnd ? "1" : "0");
+        ClientToScreen(dialog_.hWnd, &point);
+        report_.Line("free_point", Pair(point.x, point.y));
+    }
+
+    Report& report_;
+    std::string other_value_;
+    std::string entry_value_;
+    kestrel::ui::TDialog dialog_{Options()};
+    // The dialog's own Tab at initialisation moves the focus from the first tab stop
+    // to the second: the entry field.
+    kestrel::ui::TMultiGet other_{Field(10, other_value_)};
+    kestrel::ui::TMultiGet entry_{EntryField()};
+    kestrel::ui::TButton button_{kestrel::ui::Placement::Box(&dialog_, 90, 10, 50, 14), "&Prova",
+                                 [this] { report_.Line("button", "pressed"); }};
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: kestrel_ui_probe getfile|popmsg REPORT ...\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: kestrel_ui_probe getfile|popmsg|events REPORT ...\n");
         return 2;
     }
     std::string command = argv[1];
@@ -146,8 +278,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     int status = 2;
-    if (command == "getfile") {
+    if (command == "getfile" && argc > 3) {
         status = GetFile(report, argv[3], argc > 4 ? argv[4] : nullptr);
+    } else if (command == "events") {
+        status = EventsDialog(report).Run();
     } else if (command == "popmsg" && argc > 4) {
         status = PopMsg(report, std::atoi(argv[3]), argv[4]);
     }

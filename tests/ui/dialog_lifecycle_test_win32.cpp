@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "errors/raise.h"
@@ -179,6 +181,46 @@ TEST(DialogLifecycle, CloseAndSessionEndRequestsPassTheValidationRule) {
     EXPECT_EQ(s.dialog.nResult, 2);
 }
 
+TEST(DialogLifecycle, ThePaintCallbackDrawsEachPaintBeforeTheStartAndTheMoveCallbackSeesEachMove) {
+    DialogOptions options;
+    options.caption = "Disegno";
+    options.style = 0;
+    options.width = 300;
+    options.height = 200;
+    TDialog dialog(options);
+    dialog.lHelpIcon = false;
+    const Brush red(CreateSolidBrush(RGB(255, 0, 0)));
+    int paints = 0;
+    int paints_before_start = 0;
+    COLORREF drawn = CLR_INVALID;
+    std::vector<std::pair<int, int>> moves;
+    POINT client_origin{};
+    ActivateOptions run;
+    run.painted = [&](HDC dc) {
+        ++paints;
+        const RECT square{10, 10, 30, 30};
+        FillRect(dc, &square, red.get());
+    };
+    run.moved = [&](int row, int column) { moves.emplace_back(row, column); };
+    dialog.bStart = [&] {
+        paints_before_start = paints;
+        HDC dc = GetDC(dialog.hWnd);
+        drawn = GetPixel(dc, 20, 20);
+        ReleaseDC(dialog.hWnd, dc);
+        InvalidateRect(dialog.hWnd, nullptr, TRUE);
+        UpdateWindow(dialog.hWnd);
+        moves.clear();  // the centring moved it as well
+        SetWindowPos(dialog.hWnd, nullptr, 40, 50, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        ClientToScreen(dialog.hWnd, &client_origin);
+        dialog.End();
+    };
+    dialog.Activate(run);
+    EXPECT_EQ(paints_before_start, 1);
+    EXPECT_EQ(drawn, RGB(255, 0, 0)) << "drawn on the paint context";
+    EXPECT_EQ(paints, 2);
+    EXPECT_EQ(moves, (std::vector<std::pair<int, int>>{{client_origin.y, client_origin.x}}));
+}
+
 TEST(MessagePump, DeliversThePortNotificationToTheWindowsCallback) {
     LogDialog s;
     std::vector<std::pair<WPARAM, LPARAM>> calls;
@@ -279,6 +321,54 @@ TEST(LogControl, IsDrawnInTheWindowColoursNotTheDialogGrey) {
     EXPECT_NE(brush, 0);
     EXPECT_EQ(text, GetSysColor(COLOR_WINDOWTEXT));
     EXPECT_EQ(back, GetSysColor(COLOR_WINDOW));
+}
+
+TEST(LogControl, TakesItsFontColoursPointerWhenAndChangeCallbacksFromItsOptions) {
+    std::string text;
+    TDialog dialog;
+    MultiGetOptions options;
+    options.binding = BindTo(text);
+    options.font = std::make_shared<Font>(
+        CreateFontA(-20, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0, "Arial"));
+    options.text_colour = RGB(0, 0, 128);
+    options.pane_colour = RGB(255, 255, 224);
+    options.cursor = LoadCursorA(nullptr, IDC_HAND);
+    options.when = [] { return false; };
+    std::vector<int> changes;
+    options.change = [&](int key, LPARAM, TControl& control) {
+        EXPECT_EQ(control.hWnd, dialog.aControls.at(0)->hWnd);
+        changes.push_back(key);
+    };
+    TMultiGet log(options);
+    HFONT font = nullptr;
+    bool enabled = true;
+    COLORREF text_colour = 0, pane_colour = 0;
+    LRESULT pointer_claimed = FALSE;
+    HCURSOR pointer = nullptr;
+    dialog.bStart = [&] {
+        font = reinterpret_cast<HFONT>(SendMessageA(log.hWnd, WM_GETFONT, 0, 0));
+        enabled = IsWindowEnabled(log.hWnd) != FALSE;
+        HDC dc = GetDC(log.hWnd);
+        SendMessageA(dialog.hWnd, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(log.hWnd));
+        text_colour = GetTextColor(dc);
+        pane_colour = GetBkColor(dc);
+        ReleaseDC(log.hWnd, dc);
+        SetCursor(nullptr);
+        pointer_claimed = SendMessageA(log.hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(log.hWnd),
+                                       MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        pointer = GetCursor();
+        SendMessageA(log.hWnd, kFwChange, 'x', 0);
+        dialog.End();
+    };
+    dialog.Activate();
+    EXPECT_EQ(font, options.font->get());
+    EXPECT_FALSE(enabled) << "its when callback said false";
+    EXPECT_EQ(text_colour, RGB(0, 0, 128));
+    EXPECT_EQ(pane_colour, RGB(255, 255, 224));
+    EXPECT_EQ(pointer_claimed, TRUE);
+    EXPECT_EQ(pointer, options.cursor);
+    EXPECT_EQ(changes, std::vector<int>{'x'});
 }
 
 TEST(Controls, IdentifiersCountUpAndADuplicateIsAFrameworkError) {
