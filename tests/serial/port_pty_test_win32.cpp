@@ -52,7 +52,7 @@ TEST(OpenComm, EachOpenPortRunsOneThreadThatCloseCommEnds) {
     ASSERT_TRUE(IsOpen(port));
     EXPECT_EQ(OpenPortCount(), 1);
     EXPECT_EQ(testing::ThreadCount(), threads + 1);
-    EXPECT_TRUE(CLOSECOMM(port));
+    CLOSECOMM(port);
     EXPECT_EQ(OpenPortCount(), 0);
     EXPECT_EQ(testing::ThreadCount(), threads);
 }
@@ -166,7 +166,7 @@ TEST(Notification, AnArmedPortCallsTheWindowOnItsPumpingThreadWithHandleAndOne) 
         seen.append(buffer, 0, count);
         EXPECT_EQ(buffer.substr(count), std::string(1000 - count, ' '));
     });
-    EXPECT_TRUE(ENABLECOMMNOTIFICATION(port.get(), window.handle(), 1, -1));
+    ENABLECOMMNOTIFICATION(port.get(), window.handle(), 1, -1);  // the notifications show it
 
     Tell(port.get(), "SEND 5 6");
     ASSERT_TRUE(PumpUntil([&] { return seen.size() >= 5; }));
@@ -188,7 +188,7 @@ TEST(Notification, OtherThresholdsBehaveLikeOneAndMinusOne) {
         std::string buffer(1000, ' ');
         seen.append(buffer, 0, static_cast<std::size_t>(READCOMM(notifying, buffer)));
     });
-    EXPECT_TRUE(ENABLECOMMNOTIFICATION(port.get(), window.handle(), 5, 100));
+    ENABLECOMMNOTIFICATION(port.get(), window.handle(), 5, 100);
     Tell(port.get(), "SEND 1 7");
     EXPECT_TRUE(PumpUntil([&] { return seen == Pattern(1, 7); }));
 }
@@ -239,7 +239,8 @@ TEST(Notification, NothingArrivesAfterCloseComm) {
     ASSERT_TRUE(IsOpen(port));
     ENABLECOMMNOTIFICATION(port, window.handle(), 1, -1);
     Tell(port, "SEND 10 11 300");
-    EXPECT_TRUE(CLOSECOMM(port));
+    CLOSECOMM(port);
+    EXPECT_EQ(OpenPortCount(), 0);
     PumpFor(800ms);
     EXPECT_TRUE(window.calls().empty());
 }
@@ -255,7 +256,8 @@ TEST(Notification, CloseCommReleasesAThreadParkedInItsSendToTheClosingThread) {
     ENABLECOMMNOTIFICATION(port, window.handle(), 1, -1);
     Tell(port, "SEND 50 12");
     Sleep(500);  // not pumping: the send waits
-    EXPECT_TRUE(CLOSECOMM(port));
+    CLOSECOMM(port);
+    EXPECT_EQ(OpenPortCount(), 0);
     EXPECT_LE(calls, 1);
     const int calls_at_close = calls;
     PumpFor(300ms);
@@ -270,7 +272,8 @@ TEST(Notification, ACallbackMayCloseItsOwnPort) {
     ASSERT_TRUE(IsOpen(port));
     window.OnNotify([&](PortHandle notifying, int) {
         EXPECT_EQ(notifying, port);
-        EXPECT_TRUE(CLOSECOMM(notifying));
+        CLOSECOMM(notifying);
+        EXPECT_EQ(OpenPortCount(), 0);
         port = kNoPort;
     });
     ENABLECOMMNOTIFICATION(port, window.handle(), 1, -1);
@@ -319,7 +322,8 @@ TEST(FailingDevice, AHungUpLineCostsNoProcessorAndWritesReturn) {
     EXPECT_LT(cpu_used.count(), 500) << "the receive thread spins on a failed device";
     EXPECT_TRUE(window.calls().empty());
     EXPECT_LT(WRITECOMM(port, "after the hang-up"), 17);
-    EXPECT_TRUE(CLOSECOMM(port));
+    CLOSECOMM(port);
+    EXPECT_EQ(OpenPortCount(), 0);
 }
 
 TEST(KeyState, NoKeyCodeMeansNoKeyAndNegativePausesDoNotHang) {
