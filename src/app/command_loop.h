@@ -15,7 +15,6 @@ namespace kestrel::app {
 inline constexpr char kCommandNextEntry = 'B';
 inline constexpr char kStartByte = 0x00;
 inline constexpr char kEndByte = 0x09;
-inline constexpr int kVkEscape = 27;
 inline constexpr int kBlockPauseMs = 10;
 // How long the wait sleeps at most when no message arrives. Received bytes, keys
 // pressed in the session window (an Esc that counts is one pressed there) and every

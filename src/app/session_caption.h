@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/port_session.h"
+
 namespace kestrel::app {
 
 // The session window's caption: the banner, two blanks, and the port with the
@@ -11,7 +13,9 @@ inline std::string SessionCaption(std::string_view banner, std::string_view port
     std::string caption(banner);
     caption += "  (";
     caption += port_name;
-    caption += ":115200,N,8,2)";
+    caption += ":";
+    caption += kLineSettingsText;
+    caption += ")";
     return caption;
 }
 

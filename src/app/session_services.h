@@ -8,6 +8,8 @@
 
 namespace kestrel::app {
 
+inline constexpr int kVkEscape = 27;  // the key that stops the session
+
 // The narrow seams through which the command loop reaches the platform. The real
 // program plugs in the serial port layer, the keyboard, the window framework's
 // message pump and the session window's log control; the unit tests plug in fakes
@@ -86,7 +88,6 @@ class ForegroundEsc : public KeyState {
     ForegroundEsc(KeyState& keys, std::function<bool()> in_foreground)
         : keys_(keys), in_foreground_(std::move(in_foreground)) {}
     bool IsHeld(int virtual_key) override {
-        constexpr int kVkEscape = 27;
         if (virtual_key == kVkEscape && !in_foreground_()) {
             return false;
         }

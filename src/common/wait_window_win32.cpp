@@ -1,6 +1,7 @@
 #include "common/wait_window_win32.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 
 #include "common/dialog_valid_win32.h"
@@ -13,7 +14,8 @@ namespace kestrel::common {
 
 namespace {
 
-constexpr int kExclamationIcon = 32515;
+// The platform's exclamation icon (IDI_EXCLAMATION).
+const int kExclamationIcon = static_cast<int>(reinterpret_cast<std::uintptr_t>(IDI_EXCLAMATION));
 constexpr int kFontCharHeight = 15;  // Arial, height -15
 constexpr std::string_view kWaitTitle = "Attendere";
 

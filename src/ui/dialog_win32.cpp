@@ -400,14 +400,13 @@ EventResult TDialog::Command(WPARAM wparam, LPARAM lparam) {
 }
 
 EventResult TDialog::SysCommand(WPARAM type, LPARAM) {
-    constexpr WPARAM kContextHelp = 61824;
     if ((type & 0xFFF0) == SC_CLOSE) {
         if (GetCapture() != nullptr) {
             ReleaseCapture();
         }
         return EventResult::Logical(false);
     }
-    if ((type & 0xFFF0) == kContextHelp) {
+    if ((type & 0xFFF0) == SC_CONTEXTHELP) {
         lHelpIcon = true;
     }
     return EventResult::None();

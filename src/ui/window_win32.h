@@ -6,12 +6,13 @@
 #include <optional>
 #include <string>
 
+#include "serial/port.h"
 #include "ui/event_result_win32.h"
 
 namespace kestrel::ui {
 
 // The window message that the serial port layer sends to announce received bytes.
-inline constexpr UINT WM_COMMNOTIFY_KESTREL = 68;
+inline constexpr UINT WM_COMMNOTIFY_KESTREL = serial::kCommNotifyMessage;
 
 // The framework's own messages.
 inline constexpr UINT kFwClick = 2048;   // a control was clicked

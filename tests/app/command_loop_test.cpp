@@ -12,7 +12,7 @@ namespace kestrel::app {
 namespace {
 
 using testing::Bytes;
-using testing::EntrySpec;
+using testing::EntryFields;
 using testing::FakeSession;
 using testing::Hex;
 using testing::TapEntry;
@@ -35,7 +35,7 @@ struct Session {
 };
 
 // The bytes of one complete answer to "B".
-std::string Answer(const EntrySpec& spec) {
+std::string Answer(const EntryFields& spec) {
     return '\0' + WireHeader(spec) + spec.data;
 }
 
@@ -74,8 +74,8 @@ TEST(CommandLoopWorkedExample, OneEntryThenTheEndByteByteForByte) {
 }
 
 TEST(CommandLoopServing, ThreeRequestsOnATwoFileTapeGetTwoEntriesAndTheEndByte) {
-    EntrySpec first{.type = 0, .name = "PROG", .data = "10 PRINT"};
-    EntrySpec second{.type = 3, .name = "DATA", .data = std::string(100, '\x7F'), .param1 = 9};
+    EntryFields first{.type = 0, .name = "PROG", .data = "10 PRINT"};
+    EntryFields second{.type = 3, .name = "DATA", .data = std::string(100, '\x7F'), .param1 = 9};
     Session s(TapEntry(first) + TapEntry(second));
     s.fake.ArriveAtRefresh(1, "BBB");
     s.Run();
@@ -88,7 +88,7 @@ TEST(CommandLoopServing, ThreeRequestsOnATwoFileTapeGetTwoEntriesAndTheEndByte) 
 }
 
 TEST(CommandLoopServing, OtherBytesAreDroppedAndTheComparisonIsCaseSensitive) {
-    EntrySpec only{.name = "ONLY", .data = "x"};
+    EntryFields only{.name = "ONLY", .data = "x"};
     Session s(TapEntry(only));
     s.fake.ArriveAtRefresh(1, "XYb");
     s.fake.ArriveAtRefresh(2, "B");
@@ -99,8 +99,8 @@ TEST(CommandLoopServing, OtherBytesAreDroppedAndTheComparisonIsCaseSensitive) {
 }
 
 TEST(CommandLoopServing, TwoQuickRequestsAreServedOneAfterTheOther) {
-    EntrySpec first{.name = "ONE", .data = "111"};
-    EntrySpec second{.name = "TWO", .data = "22"};
+    EntryFields first{.name = "ONE", .data = "111"};
+    EntryFields second{.name = "TWO", .data = "22"};
     Session s(TapEntry(first) + TapEntry(second) + TapEntry({.name = "THREE"}));
     s.fake.ArriveAtRefresh(1, "BB");
     s.fake.HoldEscWhenIdle();
@@ -125,8 +125,8 @@ TEST(CommandLoopServing, BytesArrivingWhileABlockGoesOutAreServedInOrder) {
 }
 
 TEST(CommandLoopServing, NoiseIsDroppedInBulkAndEveryBIsServedInOrder) {
-    EntrySpec first{.name = "ONE", .data = "1"};
-    EntrySpec second{.name = "TWO", .data = "2"};
+    EntryFields first{.name = "ONE", .data = "1"};
+    EntryFields second{.name = "TWO", .data = "2"};
     Session s(TapEntry(first) + TapEntry(second));
     std::string noise(40000, 'x');
     noise[123] = 'b';  // lower case: noise too
@@ -140,8 +140,8 @@ TEST(CommandLoopServing, NoiseIsDroppedInBulkAndEveryBIsServedInOrder) {
 }
 
 TEST(CommandLoopServing, RequestsArrivingDuringAWriteAreServedAfterTheEntryInOrder) {
-    EntrySpec first{.name = "ONE", .data = std::string(20000, '1')};
-    EntrySpec second{.name = "TWO", .data = "2"};
+    EntryFields first{.name = "ONE", .data = std::string(20000, '1')};
+    EntryFields second{.name = "TWO", .data = "2"};
     Session s(TapEntry(first) + TapEntry(second) + TapEntry({.name = "THREE"}));
     s.fake.PumpWhileWriting(1);
     s.fake.ArriveAtRefresh(1, "B");
@@ -153,7 +153,7 @@ TEST(CommandLoopServing, RequestsArrivingDuringAWriteAreServedAfterTheEntryInOrd
 }
 
 TEST(CommandLoopServing, AnEntryWithNoDataSendsStartPauseHeaderPauseAndNothingMore) {
-    EntrySpec empty{.type = 1, .name = "NODATA", .param1 = 5, .param2 = 6};
+    EntryFields empty{.type = 1, .name = "NODATA", .param1 = 5, .param2 = 6};
     Session s(TapEntry(empty) + TapEntry({}));
     s.fake.ArriveAtRefresh(1, "B");
     s.fake.HoldEscWhenIdle();
@@ -167,8 +167,8 @@ TEST(CommandLoopServing, AnEntryWithNoDataSendsStartPauseHeaderPauseAndNothingMo
     EXPECT_EQ(t[10], "write 09");  // from Esc: no empty data write in between
 }
 
-TEST(CommandLoopServing, TheSpecExampleWithParameters32768) {
-    EntrySpec spec{
+TEST(CommandLoopServing, ParametersOf32768GoOutLowByteFirst) {
+    EntryFields spec{
         .type = 3, .name = "HELLO", .data = "\x01\x02", .param1 = 32768, .param2 = 32768};
     std::string image = TapEntry(spec) + TapEntry({.name = "REST"});
     Session s(image);
@@ -209,9 +209,9 @@ TEST(CommandLoopLogName, TrailingBlanksGoAndLeadingWhitespaceGoes) {
 }
 
 TEST(CommandLoopLogName, ControlBytesInANameShowAsDotsAndNothingAfterThemIsLost) {
-    EntrySpec spec{.name = std::string("AB\0C\x1b\x7f"
-                                       "D",
-                                       7)};
+    EntryFields spec{.name = std::string("AB\0C\x1b\x7f"
+                                         "D",
+                                         7)};
     Session s(TapEntry(spec) + TapEntry({.name = "NEXT"}));
     s.fake.ArriveAtRefresh(1, "BB");
     s.fake.HoldEscWhenIdle();
@@ -225,7 +225,7 @@ TEST(CommandLoopLogName, ControlBytesInANameShowAsDotsAndNothingAfterThemIsLost)
 }
 
 TEST(CommandLoopLogName, TheLogLineShowsTheTrimmedNameButTheWireCarriesAllTenBytes) {
-    EntrySpec spec{.name = " \tHELLO"};
+    EntryFields spec{.name = " \tHELLO"};
     Session s(TapEntry(spec));
     s.fake.ArriveAtRefresh(1, "B");
     s.fake.HoldEscWhenIdle();
@@ -261,7 +261,7 @@ TEST(CommandLoopEsc, NoByteIsTakenInAPassWhereEscIsHeld) {
 }
 
 TEST(CommandLoopEsc, ReleasedRightAfterTheEndByteLogsWaitingAgainAndServesFromTheSamePlace) {
-    EntrySpec first{.name = "FIRST", .data = "1"};
+    EntryFields first{.name = "FIRST", .data = "1"};
     Session s(TapEntry(first) + TapEntry({.name = "SECOND"}));
     // Polls: outer test (up), wait test (down), step 2 (down), outer test (up), ...
     s.fake.EscAnswers({false, true, true, false});
@@ -289,7 +289,7 @@ TEST(CommandLoopEsc, ReleasedBeforeTheLoopsOwnTestSendsNothingAndWaitingGoesOn) 
 }
 
 TEST(CommandLoopEsc, PressedWhileAnEntryGoesOutTakesEffectAfterTheWholeEntry) {
-    EntrySpec big{.name = "BIG", .data = std::string(40000, 'q')};
+    EntryFields big{.name = "BIG", .data = std::string(40000, 'q')};
     Session s(TapEntry(big) + TapEntry({.name = "NEXT"}));
     s.fake.PumpWhileWriting(1);
     s.fake.ArriveAtRefresh(1, "B");
@@ -301,7 +301,7 @@ TEST(CommandLoopEsc, PressedWhileAnEntryGoesOutTakesEffectAfterTheWholeEntry) {
 }
 
 TEST(CommandLoopEsc, AWriteOnALineThatStoppedReadingIsGivenUpAndNothingMoreIsWritten) {
-    EntrySpec big{.name = "BIG", .data = std::string(40000, 'q')};
+    EntryFields big{.name = "BIG", .data = std::string(40000, 'q')};
     Session s(TapEntry(big));
     s.fake.ArriveAtRefresh(1, "B");
     s.fake.StallWritesFrom(8);  // the second piece of data never goes out
@@ -386,7 +386,7 @@ TEST(SendStr, WritesAreAtMost16384BytesEachInOrder) {
 }
 
 TEST(SendStr, ABlockOf16385DataBytesGoesOutAsTwoWritesAfterTheSecondPause) {
-    EntrySpec big{.name = "BIG", .data = std::string(16385, 'q')};
+    EntryFields big{.name = "BIG", .data = std::string(16385, 'q')};
     Session s(TapEntry(big));
     s.fake.ArriveAtRefresh(1, "B");
     s.fake.HoldEscWhenIdle();

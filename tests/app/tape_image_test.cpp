@@ -10,7 +10,7 @@ namespace kestrel::app {
 namespace {
 
 using testing::Bytes;
-using testing::EntrySpec;
+using testing::EntryFields;
 using testing::TapEntry;
 
 TEST(TapeImageEntries, ThreeFilesOnTapeYieldThreeEntriesThenTheTapeIsExhausted) {

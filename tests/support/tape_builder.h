@@ -9,7 +9,7 @@ namespace kestrel::testing {
 // Well-formed TAP entries, as a tape recorder program would save them: a 19-byte
 // header block (flag 00h) and a data block of N + 2 bytes (flag FFh), each with its
 // little-endian length word and its XOR checksum.
-struct EntrySpec {
+struct EntryFields {
     std::uint8_t type = 3;
     std::string name = "HELLO";  // padded with blanks to 10 bytes
     std::string data;
@@ -37,20 +37,20 @@ inline std::string PaddedName(std::string name) {
     return name;
 }
 
-inline std::string TapEntry(const EntrySpec& spec) {
-    std::string header(1, static_cast<char>(spec.type));
-    header += PaddedName(spec.name);
-    header += Word(static_cast<std::uint16_t>(spec.data.size()));
-    header += Word(spec.param1);
-    header += Word(spec.param2);
-    return Block('\x00', header) + Block('\xFF', spec.data);
+inline std::string TapEntry(const EntryFields& entry) {
+    std::string header(1, static_cast<char>(entry.type));
+    header += PaddedName(entry.name);
+    header += Word(static_cast<std::uint16_t>(entry.data.size()));
+    header += Word(entry.param1);
+    header += Word(entry.param2);
+    return Block('\x00', header) + Block('\xFF', entry.data);
 }
 
 // The 17 header bytes the remote machine receives for an entry.
-inline std::string WireHeader(const EntrySpec& spec) {
-    return std::string(1, static_cast<char>(spec.type)) + PaddedName(spec.name) +
-           Word(static_cast<std::uint16_t>(spec.data.size())) + Word(spec.param1) +
-           Word(spec.param2);
+inline std::string WireHeader(const EntryFields& entry) {
+    return std::string(1, static_cast<char>(entry.type)) + PaddedName(entry.name) +
+           Word(static_cast<std::uint16_t>(entry.data.size())) + Word(entry.param1) +
+           Word(entry.param2);
 }
 
 inline std::string Bytes(std::initializer_list<int> values) {
