@@ -28,6 +28,11 @@ if(WIN32)
     endif()
 endif()
 
+if(KESTREL_TSAN)
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()
+
 if(KESTREL_SANITIZE)
     set(KESTREL_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all
                                 -fno-omit-frame-pointer)

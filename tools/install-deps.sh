@@ -5,7 +5,7 @@
 #   tools/install-deps.sh [EXTRA-PACKAGE...]
 set -eu
 
-PACKAGES="cmake ninja-build g++ make python3 googletest g++-mingw-w64-x86-64 mingw-w64
+PACKAGES="cmake ninja-build g++ make python3 googletest clang-format g++-mingw-w64-x86-64 mingw-w64
 wine64 xvfb xauth xdotool socat imagemagick util-linux binutils-mingw-w64-x86-64
 python3-dbfread python3-dbf $*"
 

@@ -93,8 +93,8 @@ bool FakeSession::WaitForMessages(int timeout_ms) {
     longest_wait_ms_ = std::max(longest_wait_ms_, timeout_ms);
     // A message is on its way while the script still has something to deliver at a
     // later pump pass; otherwise the wait runs out with nothing.
-    const bool scripted = !RemoteDone() || end_at_refresh_ > refreshes_ ||
-                          esc_from_refresh_ > refreshes_;
+    const bool scripted =
+        !RemoteDone() || end_at_refresh_ > refreshes_ || esc_from_refresh_ > refreshes_;
     if (!scripted) {
         ++idle_refreshes_;
     }

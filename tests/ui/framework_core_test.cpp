@@ -23,7 +23,8 @@ std::uint32_t DwordAt(const std::vector<std::uint8_t>& bytes, std::size_t offset
 }
 
 TEST(DialogUnits, A500By500PixelWindowIsTwoThousandAndFourThousandOverTheBaseUnits) {
-    for (DialogBaseUnits units : {DialogBaseUnits{8, 16}, DialogBaseUnits{6, 13}, DialogBaseUnits{7, 15}}) {
+    for (DialogBaseUnits units :
+         {DialogBaseUnits{8, 16}, DialogBaseUnits{6, 13}, DialogBaseUnits{7, 15}}) {
         DialogUnitBox box = DialogUnitsOf({0, 0, 500, 500}, 0, 0, units);
         EXPECT_EQ(box.x, 0);
         EXPECT_EQ(box.y, 0);
@@ -34,8 +35,8 @@ TEST(DialogUnits, A500By500PixelWindowIsTwoThousandAndFourThousandOverTheBaseUni
 
 TEST(DialogUnits, TheBoxIsRelativeToTheOwnerAndTruncated) {
     DialogUnitBox box = DialogUnitsOf({110, 107, 210, 307}, 100, 100, {8, 16});
-    EXPECT_EQ(box.x, 3);   // 4 * 7 / 8 = 3.5
-    EXPECT_EQ(box.y, 5);   // 8 * 10 / 16
+    EXPECT_EQ(box.x, 3);             // 4 * 7 / 8 = 3.5
+    EXPECT_EQ(box.y, 5);             // 8 * 10 / 16
     EXPECT_EQ(box.cx, 103 - 3 + 1);  // right edge 4 * 207 / 8 = 103.5
     EXPECT_EQ(box.cy, 55 - 5 + 1);   // bottom edge 8 * 110 / 16
     // A window left of its owner gets a negative position, truncated toward zero.
@@ -55,16 +56,16 @@ TEST(DialogTemplate, HeaderCarriesStyleCountBoxAndCaptionWithNoMenuClassOrFont) 
     TemplateItem item{0x50A11804, 101, {1, 2, 3, 4}, u"EDIT", u""};
     std::vector<std::uint8_t> bytes = BuildDialogTemplate(header, {item});
 
-    EXPECT_EQ(DwordAt(bytes, 0), 0u);   // style 0: no system menu, no close box
-    EXPECT_EQ(DwordAt(bytes, 4), 0u);   // extended style
-    EXPECT_EQ(WordAt(bytes, 8), 1u);    // one item
+    EXPECT_EQ(DwordAt(bytes, 0), 0u);  // style 0: no system menu, no close box
+    EXPECT_EQ(DwordAt(bytes, 4), 0u);  // extended style
+    EXPECT_EQ(WordAt(bytes, 8), 1u);   // one item
     EXPECT_EQ(WordAt(bytes, 14), 251u);
     EXPECT_EQ(WordAt(bytes, 16), 251u);
-    EXPECT_EQ(WordAt(bytes, 18), 0u);   // no menu
-    EXPECT_EQ(WordAt(bytes, 20), 0u);   // the default dialog class
+    EXPECT_EQ(WordAt(bytes, 18), 0u);  // no menu
+    EXPECT_EQ(WordAt(bytes, 20), 0u);  // the default dialog class
     EXPECT_EQ(WordAt(bytes, 22), u'K');
     EXPECT_EQ(WordAt(bytes, 24), 0xE8u);
-    EXPECT_EQ(WordAt(bytes, 26), 0u);   // end of caption; no font entry follows
+    EXPECT_EQ(WordAt(bytes, 26), 0u);  // end of caption; no font entry follows
     // The item starts on the next 4-byte boundary.
     const std::size_t item_at = 28;
     EXPECT_EQ(DwordAt(bytes, item_at), 0x50A11804u);
@@ -74,9 +75,9 @@ TEST(DialogTemplate, HeaderCarriesStyleCountBoxAndCaptionWithNoMenuClassOrFont) 
     EXPECT_EQ(WordAt(bytes, item_at + 16), 101u);
     EXPECT_EQ(WordAt(bytes, item_at + 18), u'E');
     EXPECT_EQ(WordAt(bytes, item_at + 24), u'T');
-    EXPECT_EQ(WordAt(bytes, item_at + 26), 0u);   // end of class name
-    EXPECT_EQ(WordAt(bytes, item_at + 28), 0u);   // empty caption
-    EXPECT_EQ(WordAt(bytes, item_at + 30), 0u);   // no creation data
+    EXPECT_EQ(WordAt(bytes, item_at + 26), 0u);  // end of class name
+    EXPECT_EQ(WordAt(bytes, item_at + 28), 0u);  // empty caption
+    EXPECT_EQ(WordAt(bytes, item_at + 30), 0u);  // no creation data
     EXPECT_EQ(bytes.size(), item_at + 32);
 }
 
@@ -138,7 +139,8 @@ TEST(ModelessList, OffersToTheCachedDialogFirstThenInOrder) {
 }
 
 TEST(FrameworkErrors, RecordsCarryTheFrameworkSubsystemSubcodeAndOperation) {
-    errors::ErrorRecord record = MakeFrameworkError(FrameworkError::kNonDefinedId, ControlIdOperation(101));
+    errors::ErrorRecord record =
+        MakeFrameworkError(FrameworkError::kNonDefinedId, ControlIdOperation(101));
     EXPECT_EQ(record.SEVERITY, 2);
     EXPECT_FALSE(record.CANDEFAULT);
     EXPECT_EQ(record.SUBSYSTEM, std::string(kFrameworkSubsystem));
