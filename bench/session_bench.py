@@ -49,7 +49,6 @@ import json
 import math
 import os
 import re
-import select
 import shutil
 import statistics
 import subprocess
@@ -63,7 +62,8 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 import remote_sim  # noqa: E402
 import tapfile  # noqa: E402
 import wine_ports  # noqa: E402
-from winedesk import WineDesktop, exit_cleanly_on_sigterm, windows_path  # noqa: E402
+from winedesk import (DesktopError, WineDesktop, exit_cleanly_on_sigterm, read_line,  # noqa: E402
+                      windows_path)
 
 WINE_RUN = os.path.join(ROOT, "tools", "wine-run.sh")
 # A prefix of its own: the bench restarts and ends its wineserver, and counts that
@@ -242,22 +242,6 @@ class Session:
                              + report.text())
         self.desk.wait_exit(self.program, timeout=30)
         return report
-
-
-def read_line(process, timeout):
-    """The next line of a program's standard output, waited for at most `timeout` s."""
-    line = b""
-    deadline = time.monotonic() + timeout
-    while not line.endswith(b"\n"):
-        left = deadline - time.monotonic()
-        ready, _, _ = select.select([process.stdout], [], [], max(0.0, left))
-        if not ready:
-            raise BenchError(f"no line from the program within {timeout:g} s")
-        byte = os.read(process.stdout.fileno(), 1)
-        if not byte:
-            raise BenchError(f"the program ended with no line (so far: {line!r})")
-        line += byte
-    return line.decode("latin-1").strip()
 
 
 # --- The measurements ------------------------------------------------------------
@@ -572,7 +556,7 @@ def main():
             if name in wanted:
                 for label, exe in staged.items():
                     runs[label][name] = MEASUREMENTS[name](exe, argument[name])
-    except BenchError as error:
+    except (BenchError, DesktopError) as error:
         print(f"session_bench: {error}", file=sys.stderr)
         return 1
     for label, results in runs.items():

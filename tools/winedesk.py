@@ -77,6 +77,23 @@ def wait_until(condition, timeout, interval=0.05, what="a condition"):
         time.sleep(interval)
 
 
+def read_line(process, timeout):
+    """The next line of a program's standard output, without its line end, waited
+    for at most `timeout` s; fails when none comes or the program ends first."""
+    line = b""
+    deadline = time.monotonic() + timeout
+    while not line.endswith(b"\n"):
+        left = deadline - time.monotonic()
+        ready, _, _ = select.select([process.stdout], [], [], max(0.0, left))
+        if not ready:
+            raise DesktopError(f"no line from the program within {timeout:g} s")
+        byte = os.read(process.stdout.fileno(), 1)
+        if not byte:
+            raise DesktopError(f"the program ended with no line (so far: {line!r})")
+        line += byte
+    return line.decode("latin-1").strip()
+
+
 class Report:
     """A program's report file of "name=value" lines, read while it is written."""
 

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "common/ascii_case.h"
+
 namespace kestrel::common {
 
 namespace {
@@ -48,16 +50,6 @@ std::string_view WithoutBlanks(std::string_view text) {
     const std::size_t begin = text.find_first_not_of(' ');
     return begin == std::string_view::npos ? std::string_view{}
                                            : WithoutTrailingBlanks(text.substr(begin));
-}
-
-std::string UpperCase(std::string_view text) {
-    std::string upper(text);
-    for (char& ch : upper) {
-        if (IsLower(ch)) {
-            ch = static_cast<char>(ch - 'a' + 'A');
-        }
-    }
-    return upper;
 }
 
 bool AllDigits(std::string_view text) {
@@ -122,7 +114,7 @@ std::optional<int> TwoDigitNumber(std::string_view text, std::size_t offset) {
 }  // namespace
 
 bool ISCOD(std::string_view code) {
-    const std::string upper = UpperCase(code);
+    const std::string upper = UpperAscii(code);
     if (WithoutTrailingBlanks(upper).size() != kTaxCodeLength) {
         return ISIVA(upper);
     }

@@ -18,6 +18,7 @@
 #include <limits>
 #include <system_error>
 
+#include "common/ascii_case.h"
 #include "common/calendar_date.h"
 
 namespace kestrel::common {
@@ -78,14 +79,8 @@ void PutBigEndian(std::vector<unsigned char>& bytes, std::size_t at, std::uint32
 
 // --- Text ------------------------------------------------------------------------
 
-char UpperAscii(char c) {
+char UpperChar(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::string UpperAscii(std::string_view text) {
-    std::string upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return UpperAscii(c); });
-    return upper;
 }
 
 bool IsDigit(char c) {
@@ -374,7 +369,7 @@ std::optional<DbfHeader> HeaderFor(const std::vector<FieldSpec>& structure, cons
     }
     DbfHeader header;
     for (const FieldSpec& spec : structure) {
-        const char type = UpperAscii(spec.type);
+        const char type = UpperChar(spec.type);
         const std::string name = UpperAscii(spec.name);
         if (!IsValidName(name) || !IsValidSize(type, spec.length, spec.decimals) ||
             header.Field(name) != nullptr) {

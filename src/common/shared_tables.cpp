@@ -21,8 +21,11 @@
 #include "common/shared_tables.h"
 
 #include <cctype>
+#include <functional>
+#include <optional>
 #include <utility>
 
+#include "common/ascii_case.h"
 #include "common/library_state.h"
 #include "common/startup_procedures.h"
 #include "common/table_file.h"
@@ -43,14 +46,6 @@ constexpr std::string_view kSemaphoreCreationAlias = "SCREATE";
 constexpr std::size_t kTempStemLength = 8;
 
 // --- Small helpers -------------------------------------------------------------------
-
-std::string Upper(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return upper;
-}
 
 // The name part of a path: the text after its last separator.
 std::string FileNameOf(std::string_view path) {
@@ -76,6 +71,25 @@ class AreaKeeper {
 
   private:
     int area_;
+};
+
+// Runs `undo` however the scope is left (the waiting screen's close, the window's
+// enabling, the semaphore's release). A failure of `undo` itself is dropped: it
+// runs while another failure may be leaving, and nothing more can be done then.
+class OnScopeExit {
+  public:
+    explicit OnScopeExit(std::function<void()> undo) : undo_(std::move(undo)) {}
+    OnScopeExit(const OnScopeExit&) = delete;
+    OnScopeExit& operator=(const OnScopeExit&) = delete;
+    ~OnScopeExit() {
+        try {
+            undo_();
+        } catch (...) {
+        }
+    }
+
+  private:
+    std::function<void()> undo_;
 };
 
 // The current area's table; a routine that needs one in an unused area fails as
@@ -117,46 +131,6 @@ struct WaitScreen {
 
 constexpr WaitScreen kMomentarilyBusy{kWaitMomentarilyBusy, std::nullopt, false};
 
-// The active window kept disabled while a DBOPEN waits.
-class DisabledActiveWindow {
-  public:
-    explicit DisabledActiveWindow(SharedTableServices& services) : services_(services) {
-        services_.DisableActiveWindow();
-    }
-    DisabledActiveWindow(const DisabledActiveWindow&) = delete;
-    DisabledActiveWindow& operator=(const DisabledActiveWindow&) = delete;
-    ~DisabledActiveWindow() {
-        try {
-            services_.EnableDisabledWindow();
-        } catch (...) {
-            // Enabling is all that is left to do; a failure to do so cannot be mended.
-        }
-    }
-
-  private:
-    SharedTableServices& services_;
-};
-
-// The routine's own please-wait window, open while it lives.
-class OwnWaitWindow {
-  public:
-    OwnWaitWindow(SharedTableServices& services, const WaitScreen& screen) : services_(services) {
-        services_.OpenWait(screen.text, screen.title);
-    }
-    OwnWaitWindow(const OwnWaitWindow&) = delete;
-    OwnWaitWindow& operator=(const OwnWaitWindow&) = delete;
-    ~OwnWaitWindow() {
-        try {
-            services_.CloseWait();
-        } catch (...) {
-            // A window that cannot be closed is left to the next POPMSG.
-        }
-    }
-
-  private:
-    SharedTableServices& services_;
-};
-
 // Shows the routine's waiting screen in place of the noted wait window while
 // `wait` runs; afterwards closes it, enables the disabled window again and reopens
 // the noted text. A failure inside `wait` leaves the screen closed and the window
@@ -168,11 +142,13 @@ void BehindWaitScreen(SharedTableServices& services, const std::optional<std::st
         services.CloseWait();
     }
     {
-        std::optional<DisabledActiveWindow> disabled;
+        std::optional<OnScopeExit> enable;
         if (screen.disable_active_window) {
-            disabled.emplace(services);
+            services.DisableActiveWindow();
+            enable.emplace([&services] { services.EnableDisabledWindow(); });
         }
-        OwnWaitWindow window(services, screen);
+        services.OpenWait(screen.text, screen.title);
+        const OnScopeExit close([&services] { services.CloseWait(); });
         wait();
     }
     if (noted) {
@@ -244,9 +220,9 @@ void HandPasswordIfProtected() {
     if (library.password.empty() || table == nullptr) {
         return;
     }
-    const std::string name = Upper(FileNameOf(table->Path()));
+    const std::string name = UpperAscii(FileNameOf(table->Path()));
     for (const std::string& protected_table : library.protected_tables) {
-        if (Upper(protected_table) == name) {
+        if (UpperAscii(protected_table) == name) {
             table->SetInfo(kInfoPassword, library.password);
             return;
         }
@@ -289,21 +265,6 @@ std::string SemaphoreTableName() {
     return std::string(shared_folder ? kSharedFolder : std::string_view()) +
            std::string(kSemaphoreTable);
 }
-
-// The semaphore held while it lives.
-class SemaphoreHeld {
-  public:
-    explicit SemaphoreHeld(SharedTableServices& services) { SLOCK(services); }
-    SemaphoreHeld(const SemaphoreHeld&) = delete;
-    SemaphoreHeld& operator=(const SemaphoreHeld&) = delete;
-    ~SemaphoreHeld() {
-        try {
-            SUNLOCK();
-        } catch (...) {
-            // Closing the semaphore's area releases its lock whatever else fails.
-        }
-    }
-};
 
 // --- Packing -------------------------------------------------------------------------
 
@@ -595,7 +556,8 @@ void MPACK(SharedTableServices& services, std::string_view cFile) {
     const PackFiles files = PackFilesFor(cFile);
     std::optional<errors::ErrorRecord> failure;
     {
-        SemaphoreHeld semaphore(services);
+        SLOCK(services);
+        const OnScopeExit release([] { SUNLOCK(); });  // closing its area releases it
         failure = CopyKeptRecords(services, files);
         if (!failure) {
             failure = TableFileExists(std::string(kSharedFolderMark))

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "common/ascii_case.h"
 #include "common/calendar_date.h"
 #include "common/table_layer.h"
 #include "common/wait_window.h"
@@ -21,14 +22,6 @@ std::string AsDirectory(std::string path) {
     return path;
 }
 
-std::string Upper(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return upper;
-}
-
 bool IsTempName(const std::string& name) {
     return !name.empty() && name.front() == kTempPrefix;
 }
@@ -44,7 +37,7 @@ bool IsLibraryTempDirectory(std::string path) {
 }
 
 bool IsViewIndex(const std::string& name) {
-    const std::string upper = Upper(name);
+    const std::string upper = UpperAscii(name);
     const std::string head = std::string(1, kTempPrefix) + "VIEW";
     return upper.size() >= head.size() + 4 && upper.starts_with(head) && upper.ends_with(".NTX");
 }
@@ -161,7 +154,7 @@ void EXIT(LibraryFiles& files) {
 
 std::optional<UserValue> GetUserVariable(std::string_view name) {
     const auto& variables = Library().user_variables;
-    const auto found = variables.find(Upper(name));
+    const auto found = variables.find(UpperAscii(name));
     if (found == variables.end()) {
         return std::nullopt;
     }
@@ -169,7 +162,7 @@ std::optional<UserValue> GetUserVariable(std::string_view name) {
 }
 
 void SetUserVariable(std::string_view name, UserValue value) {
-    Library().user_variables[Upper(name)] = std::move(value);
+    Library().user_variables[UpperAscii(name)] = std::move(value);
 }
 
 std::string TempName(const ClockReading& moment) {
@@ -226,7 +219,7 @@ Date CTOD(std::string_view text, const TableSettings& settings) {
         return {};
     }
     // The fields come in the order in which the format names them.
-    const std::string format = Upper(settings.date_format);
+    const std::string format = UpperAscii(settings.date_format);
     const std::size_t day_at = format.find('D');
     const std::size_t month_at = format.find('M');
     const std::size_t year_at = format.find('Y');

@@ -6,13 +6,16 @@
 #include <span>
 #include <string>
 
+#include "errors/error_record.h"
+
 namespace kestrel::common {
 
 // What the table layer needs of the platform's files: an open file read and written
 // at offsets, with non-blocking exclusive byte-range locks, and a handful of whole-file
 // operations. One implementation per platform (table_file_win32.cpp,
 // table_file_posix.cpp); each answers failures with the Windows error code of the
-// failure (os_error), so the error handler sorts them the same way everywhere.
+// failure (os_error, the errors::kOs... codes), so the error handler sorts them the
+// same way everywhere.
 //
 // Sharing, as several workstations see it over a shared disk:
 // - an open asks for shared or exclusive use; an open that conflicts with another
@@ -21,16 +24,6 @@ namespace kestrel::common {
 //   other open of the file, in this process or another, holds an overlapping range.
 //   Locks of one open never conflict with each other's release: each Unlock names
 //   exactly a range that one TryLock took.
-
-// Windows error codes the layer and the error handler tell apart.
-inline constexpr int kOsFileNotFound = 2;
-inline constexpr int kOsPathNotFound = 3;
-inline constexpr int kOsAccessDenied = 5;
-inline constexpr int kOsWriteProtected = 19;
-inline constexpr int kOsSharingViolation = 32;
-inline constexpr int kOsLockViolation = 33;
-inline constexpr int kOsFileExists = 80;
-inline constexpr int kOsDiskFull = 112;
 
 enum class FileAccess { kReadOnly, kReadWrite };
 enum class FileShare { kShared, kExclusive };

@@ -47,20 +47,20 @@ constexpr int kSetLock = F_SETLK;
 int WindowsError(int posix_error) {
     switch (posix_error) {
         case ENOENT:
-            return kOsFileNotFound;
+            return errors::kOsFileNotFound;
         case ENOTDIR:
-            return kOsPathNotFound;
+            return errors::kOsPathNotFound;
         case EACCES:
         case EPERM:
         case EISDIR:  // Windows refuses to open a folder as a file the same way
-            return kOsAccessDenied;
+            return errors::kOsAccessDenied;
         case EROFS:
-            return kOsWriteProtected;
+            return errors::kOsWriteProtected;
         case EEXIST:
-            return kOsFileExists;
+            return errors::kOsFileExists;
         case ENOSPC:
         case EDQUOT:
-            return kOsDiskFull;
+            return errors::kOsDiskFull;
         default:
             return kOsIoDevice;
     }
@@ -78,7 +78,7 @@ int PathError(int error, const std::string& path) {
         struct stat info {};
         if (slash != std::string::npos && slash != 0 &&
             ::stat(path.substr(0, slash).c_str(), &info) != 0) {
-            return kOsPathNotFound;
+            return errors::kOsPathNotFound;
         }
     }
     return WindowsError(error);
@@ -137,7 +137,7 @@ int RefuseFolder(const UniqueFd& fd) {
     if (::fstat(fd.get(), &info) != 0) {
         return LastError();
     }
-    return S_ISDIR(info.st_mode) ? kOsAccessDenied : 0;
+    return S_ISDIR(info.st_mode) ? errors::kOsAccessDenied : 0;
 }
 
 // The share mode, claimed without waiting.
@@ -150,7 +150,7 @@ int ClaimShare(const UniqueFd& fd, FileShare share) {
     if (result == 0) {
         return 0;
     }
-    return errno == EWOULDBLOCK ? kOsSharingViolation : LastError();
+    return errno == EWOULDBLOCK ? errors::kOsSharingViolation : LastError();
 }
 
 bool FitsOffset(std::uint64_t offset) {
@@ -195,12 +195,12 @@ class PosixTableFile final : public TableFile {
 
     int Write(std::uint64_t offset, std::span<const unsigned char> from) override {
         if (!writable_) {
-            return kOsAccessDenied;
+            return errors::kOsAccessDenied;
         }
         std::size_t done = 0;
         while (done < from.size()) {
             if (!FitsOffset(offset + done)) {
-                return kOsDiskFull;
+                return errors::kOsDiskFull;
             }
             const ssize_t put = ::pwrite(fd_.get(), from.data() + done, from.size() - done,
                                          static_cast<off_t>(offset + done));
@@ -226,7 +226,7 @@ class PosixTableFile final : public TableFile {
 
     int Flush() override {
         if (!writable_) {
-            return kOsAccessDenied;  // as FlushFileBuffers on a handle without write access
+            return errors::kOsAccessDenied;  // as FlushFileBuffers on a handle without write access
         }
         return ::fsync(fd_.get()) == 0 ? 0 : LastError();
     }

@@ -5,12 +5,12 @@
 #include "common/table_layer.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <functional>
 #include <ctime>
 #include <thread>
 
+#include "common/ascii_case.h"
 #include "common/library_state.h"
 #include "errors/raise.h"
 
@@ -24,13 +24,11 @@ constexpr int kSubOpen = 1001;
 constexpr int kSubCreate = 1004;
 constexpr int kSubRead = 1010;
 constexpr int kSubWrite = 1011;
-constexpr int kSubCorrupt = 1012;
 constexpr int kSubAppendLock = 1024;
 constexpr int kSubStructure = 1025;
 constexpr int kSubProductionIndex = 1026;
 constexpr int kSubAliasInUse = 1027;
 constexpr int kSubUnlocked = 1028;
-constexpr int kSubDiskFull = 2016;
 
 constexpr int kGenCreate = 20;
 constexpr int kGenRead = 23;
@@ -67,20 +65,12 @@ bool FailSoftly(errors::ErrorRecord record) {
 }
 
 [[noreturn]] void FailCorrupt(std::string_view file) {
-    Fail(TableError(errors::kGenCorruption, kSubCorrupt, 0, file, "File danneggiato"));
+    Fail(TableError(errors::kGenCorruption, errors::kSubCorruption, 0, file, "File danneggiato"));
 }
 
 [[noreturn]] void FailWrite(std::string_view file, int os_code) {
-    const int sub = os_code == kOsDiskFull ? kSubDiskFull : kSubWrite;
+    const int sub = os_code == errors::kOsDiskFull ? errors::kSubDiskFull : kSubWrite;
     Fail(TableError(kGenWrite, sub, os_code, file, "Errore di scrittura"));
-}
-
-std::string Upper(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return upper;
 }
 
 std::size_t NameStart(std::string_view path) {
@@ -135,7 +125,7 @@ std::string TableFileName(std::string_view name) {
     std::string path(name);
     const std::size_t start = NameStart(path);
     if (Library().tables.file_case == "UPPER") {
-        path = path.substr(0, start) + Upper(path.substr(start));
+        path = path.substr(0, start) + UpperAscii(path.substr(start));
     }
     const std::size_t dot = path.find('.', start);
     if (dot == std::string::npos) {
@@ -393,7 +383,7 @@ std::uint32_t StoreMemo(TableFile& memo, const std::string& path, std::string_vi
         return 0;
     }
     if (!TakeShortLock(memo, kLockBase)) {
-        FailWrite(path, kOsLockViolation);
+        FailWrite(path, errors::kOsLockViolation);
     }
     struct Release {
         TableFile& file;
@@ -456,7 +446,7 @@ std::optional<NewFiles> CreateFiles(const std::string& path, const DbfHeader& he
                                     bool replace) {
     OpenedFile table = CreateTableFile(path, replace);
     if (!table.file) {
-        if (!replace && table.os_error == kOsFileExists) {
+        if (!replace && table.os_error == errors::kOsFileExists) {
             return std::nullopt;
         }
         Fail(TableError(kGenCreate, kSubCreate, table.os_error, path, "Errore di creazione"));
@@ -539,11 +529,12 @@ bool DbfTable::Append() {
     WriteRecord();
     TableFile& file = *files_->table;
     if (read_only_) {
-        Fail(TableError(kGenWrite, kSubWrite, kOsAccessDenied, path_, "Tabella in sola lettura"));
+        Fail(TableError(kGenWrite, kSubWrite, errors::kOsAccessDenied, path_,
+                        "Tabella in sola lettura"));
     }
     if (shared_ && !file.TryLock(kLockBase, 1)) {
-        FailSoftly(TableError(errors::kGenAppendLock, kSubAppendLock, kOsLockViolation, path_,
-                              "Blocco per aggiunta non ottenuto"));
+        FailSoftly(TableError(errors::kGenAppendLock, kSubAppendLock, errors::kOsLockViolation,
+                              path_, "Blocco per aggiunta non ottenuto"));
         return false;
     }
     struct Release {
@@ -693,7 +684,7 @@ bool WorkAreas::Use(bool new_area, std::string_view driver, std::string_view nam
     }
     Close();
     const std::string path = TableFileName(name);
-    const std::string chosen_alias = Upper(alias ? *alias : Stem(path));
+    const std::string chosen_alias = UpperAscii(alias ? *alias : Stem(path));
     if (AreaOf(chosen_alias) != 0) {
         Fail(TableError(1001 /* report and abandon */, kSubAliasInUse, 0, chosen_alias,
                         "Alias gi\xE0 in uso"));
@@ -760,7 +751,7 @@ bool WorkAreas::Select(std::string_view alias) {
 }
 
 int WorkAreas::AreaOf(std::string_view alias) const {
-    const std::string wanted = Upper(alias);
+    const std::string wanted = UpperAscii(alias);
     for (const auto& [area, table] : areas_) {
         if (table->Alias() == wanted) {
             return area;

@@ -10,21 +10,6 @@ namespace kestrel::errors {
 
 namespace {
 
-// Platform error codes that the handler tells apart.
-constexpr int kOsFileNotFound = 2;
-constexpr int kOsPathNotFound = 3;
-constexpr int kOsAccessDenied = 5;
-constexpr int kOsWriteProtected = 19;
-constexpr int kOsNotReady = 21;
-constexpr int kOsSectorNotFound = 27;
-constexpr int kOsGeneralFailure = 31;
-constexpr int kOsSharingViolation = 32;
-constexpr int kOsCannotMake = 82;
-
-// Subcodes of the table layer.
-constexpr int kSubDiskFull = 2016;
-constexpr int kSubCorruption = 1012;
-
 std::string Upper(std::string_view text) {
     std::string upper(text);
     for (char& c : upper) {

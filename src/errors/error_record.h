@@ -27,4 +27,23 @@ inline constexpr int kGenCorruption = 32;
 inline constexpr int kGenAppendLock = 40;
 inline constexpr int kGenReportAndAbandon = 1001;
 
+// The platform's (Windows) error codes of failed system calls (OSCODE) that the
+// error handler and the layers that raise errors tell apart.
+inline constexpr int kOsFileNotFound = 2;
+inline constexpr int kOsPathNotFound = 3;
+inline constexpr int kOsAccessDenied = 5;
+inline constexpr int kOsWriteProtected = 19;
+inline constexpr int kOsNotReady = 21;
+inline constexpr int kOsSectorNotFound = 27;
+inline constexpr int kOsGeneralFailure = 31;
+inline constexpr int kOsSharingViolation = 32;
+inline constexpr int kOsLockViolation = 33;
+inline constexpr int kOsFileExists = 80;
+inline constexpr int kOsCannotMake = 82;
+inline constexpr int kOsDiskFull = 112;
+
+// The table layer's subcodes that the error handler tells apart.
+inline constexpr int kSubDiskFull = 2016;
+inline constexpr int kSubCorruption = 1012;
+
 }  // namespace kestrel::errors

@@ -52,7 +52,7 @@ TEST_F(TableFileTest, AnExclusiveOpenAndAnyOtherOpenOfTheFileExcludeEachOther) {
         OpenedFile exclusive = OpenTableFile(path, FileAccess::kReadWrite, FileShare::kExclusive);
         ASSERT_EQ(exclusive.os_error, 0);
         OpenedFile second = OpenTableFile(path, FileAccess::kReadOnly, FileShare::kShared);
-        EXPECT_EQ(second.os_error, kOsSharingViolation);
+        EXPECT_EQ(second.os_error, errors::kOsSharingViolation);
         EXPECT_EQ(second.file, nullptr);
     }
     OpenedFile shared = OpenTableFile(path, FileAccess::kReadWrite, FileShare::kShared);
@@ -60,8 +60,8 @@ TEST_F(TableFileTest, AnExclusiveOpenAndAnyOtherOpenOfTheFileExcludeEachOther) {
     EXPECT_EQ(shared.os_error, 0);
     EXPECT_EQ(also_shared.os_error, 0);
     EXPECT_EQ(OpenTableFile(path, FileAccess::kReadWrite, FileShare::kExclusive).os_error,
-              kOsSharingViolation);
-    EXPECT_EQ(CreateTableFile(path, true).os_error, kOsSharingViolation);
+              errors::kOsSharingViolation);
+    EXPECT_EQ(CreateTableFile(path, true).os_error, errors::kOsSharingViolation);
 }
 
 TEST_F(TableFileTest, ALockedRangeIsRefusedToAnotherOpenUntilItIsReleased) {
@@ -84,7 +84,7 @@ TEST_F(TableFileTest, ALockedRangeIsRefusedToAnotherOpenUntilItIsReleased) {
 
 TEST_F(TableFileTest, CreatingRefusesAnExistingFileUnlessItReplacesIt) {
     const std::string path = MakeFile("t.dbf", Bytes(5, 'x'));
-    EXPECT_EQ(CreateTableFile(path, false).os_error, kOsFileExists);
+    EXPECT_EQ(CreateTableFile(path, false).os_error, errors::kOsFileExists);
 
     OpenedFile replaced = CreateTableFile(path, true);
     ASSERT_EQ(replaced.os_error, 0);
@@ -97,10 +97,10 @@ TEST_F(TableFileTest, WholeFileOperationsAnswerWindowsErrorCodes) {
     const std::string path = MakeFile("a.dbf", Bytes{'a', 'b'});
     const std::string missing = folder_.File("none.dbf");
     EXPECT_EQ(OpenTableFile(missing, FileAccess::kReadOnly, FileShare::kShared).os_error,
-              kOsFileNotFound);
+              errors::kOsFileNotFound);
     EXPECT_EQ(
         OpenTableFile(folder_.File("no/t.dbf"), FileAccess::kReadOnly, FileShare::kShared).os_error,
-        kOsPathNotFound);
+        errors::kOsPathNotFound);
 
     ASSERT_EQ(CopyTableFile(path, folder_.File("b.dbf")), 0);
     ASSERT_EQ(RenameTableFile(folder_.File("b.dbf"), path), 0);
@@ -108,7 +108,7 @@ TEST_F(TableFileTest, WholeFileOperationsAnswerWindowsErrorCodes) {
     EXPECT_FALSE(TableFileExists(folder_.path()));
     ASSERT_TRUE(TableFileExists(path));
     EXPECT_EQ(RemoveTableFile(path), 0);
-    EXPECT_EQ(RemoveTableFile(path), kOsFileNotFound);
+    EXPECT_EQ(RemoveTableFile(path), errors::kOsFileNotFound);
 }
 
 }  // namespace

@@ -124,7 +124,8 @@ TEST_F(TableLayer, AnExclusiveHolderFailsTheOpenSoftlyWithTheNetworkError) {
     OpenPeople("A", false);
     EXPECT_FALSE(Areas().Use(true, "", File("people"), "B", true, false));
     EXPECT_TRUE(Library().tables.NETERR);
-    EXPECT_TRUE(handler.messages.empty());
+    EXPECT_TRUE(handler.informed.empty());
+    EXPECT_TRUE(handler.asked.empty());
     Areas().Select("A");
     Areas().Close();
     EXPECT_TRUE(Areas().Use(true, "", File("people"), "B", true, false));
@@ -161,15 +162,15 @@ TEST_F(TableLayer, ATableWithAProductionIndexOpensOnlyForReading) {
         file.put(static_cast<char>(kFlagProductionIndex));
     }
     EXPECT_THROW(Areas().Use(true, "", File("people"), "A", true, false), errors::Abandon);
-    EXPECT_EQ(handler.messages.size(), 1u);
+    EXPECT_EQ(handler.informed.size(), 1u);
     EXPECT_TRUE(Areas().Use(true, "", File("people"), "A", true, true));
 }
 
 TEST_F(TableLayer, ADamagedTableIsReportedAsCorrupt) {
     std::ofstream(File("bad.DBF"), std::ios::binary) << std::string(40, '\x03');
     EXPECT_THROW(Areas().Use(true, "", File("bad"), "B", true, false), errors::Abandon);
-    ASSERT_EQ(handler.messages.size(), 1u);
-    EXPECT_NE(handler.messages[0].find("risulta corrotto"), std::string::npos);
+    ASSERT_EQ(handler.informed.size(), 1u);
+    EXPECT_NE(handler.informed[0].find("risulta corrotto"), std::string::npos);
 }
 
 }  // namespace

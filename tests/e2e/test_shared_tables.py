@@ -14,16 +14,14 @@ made (python3-dbf) is listed by the demo.
 """
 
 import os
-import select
 import shutil
 import subprocess
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from winedesk import DesktopError, DesktopTestCase, exit_cleanly_on_sigterm, temporary_folder, \
+from winedesk import DesktopTestCase, exit_cleanly_on_sigterm, read_line, temporary_folder, \
     wait_until
 
 DEMO = os.environ.get("KESTREL_TABLES_DEMO", "")
@@ -80,17 +78,7 @@ class SharedTablesUnderWine(DesktopTestCase):
     def holding(self, *args):
         """Starts a holder and waits until it says it holds."""
         process = self.start(*args)
-        line = b""
-        deadline = time.monotonic() + 60
-        while not line.endswith(b"\n"):
-            ready, _, _ = select.select([process.stdout], [], [], max(deadline - time.monotonic(), 0))
-            if not ready:
-                raise DesktopError(f"{args} did not report holding")
-            chunk = os.read(process.stdout.fileno(), 1)
-            if not chunk:
-                raise DesktopError(f"{args} ended: {process.communicate()[1]!r}")
-            line += chunk
-        self.assertEqual(line, b"holding\n")
+        self.assertEqual(read_line(process, 60), "holding")
         return process
 
     def wait_window_texts(self, caption):

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,9 @@
 namespace kestrel::testing {
 
 // The error handler's services as a test sees them: every effect is written to a
-// trace, the question box answers as told.
+// trace, the question box answers as told. A test that runs the library's tables
+// under the handler wires the semaphore release and the network-error flag to the
+// library through the two hooks, as the program does.
 class FakeErrorServices final : public errors::ErrorHandlerServices {
   public:
     bool answer_ok = false;
@@ -18,8 +21,13 @@ class FakeErrorServices final : public errors::ErrorHandlerServices {
     std::vector<std::string> asked;
     std::vector<std::string> opened;
     bool neterr = false;
+    std::function<void()> on_release = [] {};
+    std::function<void()> on_network_error = [] {};
 
-    void ReleaseSemaphore() override { trace.push_back("SUNLOCK"); }
+    void ReleaseSemaphore() override {
+        trace.push_back("SUNLOCK");
+        on_release();
+    }
     void Inform(std::string_view text) override {
         trace.push_back("POPMSG 1");
         informed.emplace_back(text);
@@ -37,6 +45,7 @@ class FakeErrorServices final : public errors::ErrorHandlerServices {
     void SetNetworkError() override {
         trace.push_back("NETERR");
         neterr = true;
+        on_network_error();
     }
     void PostQuit() override { trace.push_back("quit"); }
 };

@@ -10,32 +10,10 @@
 #include "common/shared_tables.h"
 #include "common/table_layer.h"
 #include "errors/deferror.h"
+#include "errors/fake_error_services.h"
 #include "support/temp_dir.h"
 
 namespace kestrel::testing {
-
-// The error handler's services as a test sees them: messages recorded, the
-// network-error flag and the semaphore release wired to the library as the program
-// wires them.
-class RecordingErrorServices final : public errors::ErrorHandlerServices {
-  public:
-    void ReleaseSemaphore() override {
-        ++releases;
-        common::SUNLOCK();
-    }
-    void Inform(std::string_view text) override { messages.emplace_back(text); }
-    bool Ask(std::string_view text) override {
-        messages.emplace_back(text);
-        return false;
-    }
-    std::string ProgramPath() override { return "C:\\TEST.EXE"; }
-    void OpenWithShell(const std::string&) override {}
-    void SetNetworkError() override { common::Library().tables.NETERR = true; }
-    void PostQuit() override {}
-
-    std::vector<std::string> messages;
-    int releases = 0;
-};
 
 // A fresh library with the program's error handler, the table settings INIT makes
 // (but for the file-name case: test folders have lower-case names), and a temporary
@@ -47,6 +25,8 @@ class TableTest : public ::testing::Test {
         common::TableSettings& tables = common::Library().tables;
         tables.deleted_hidden = true;
         tables.memo_extension = ".DBT";
+        handler.on_release = [] { common::SUNLOCK(); };
+        handler.on_network_error = [] { common::Library().tables.NETERR = true; };
         errors::SetErrorCallback(
             [this](const errors::ErrorRecord& oErr) { return errors::DEFERROR(oErr, handler); });
     }
@@ -66,7 +46,7 @@ class TableTest : public ::testing::Test {
     }
 
     TempDir folder;
-    RecordingErrorServices handler;
+    FakeErrorServices handler;
 };
 
 }  // namespace kestrel::testing
