@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <optional>
+#include <span>
 #include <string>
 
 #include "app/command_loop.h"
@@ -11,12 +12,11 @@
 #include "app/serial_services_win32.h"
 #include "app/session_adapters_win32.h"
 #include "app/session_caption.h"
+#include "app/session_start.h"
 #include "common/dialog_valid_win32.h"
 #include "errors/source_frame.h"
-#include "serial/key_state.h"
 #include "ui/current_dir.h"
 #include "ui/dialog_win32.h"
-#include "ui/empty.h"
 #include "ui/file_dialog.h"
 #include "ui/multiget_win32.h"
 #include "ui/profile.h"
@@ -24,8 +24,6 @@
 namespace kestrel::app {
 
 namespace {
-
-constexpr int kVkF4 = 115;
 
 std::string ChooseTapeFile() {
     ui::CGetFileOptions options;
@@ -35,25 +33,29 @@ std::string ChooseTapeFile() {
     return ui::CGETFILE(options);
 }
 
-// A tape given as the one command-line argument (dropped on the program, "Open with",
-// a shortcut) is taken as if the operator had chosen it in the file dialog.
-std::optional<std::string> TapeFromCommandLine() {
-    if (__argc == 2 && __argv != nullptr && __argv[1] != nullptr) {
-        return std::string(__argv[1]);
+std::span<const char* const> ProgramArguments() {
+    if (__argv == nullptr || __argc < 0) {
+        return {};
     }
+    return {__argv, static_cast<std::size_t>(__argc)};
+}
+
+std::optional<std::string> LoadTape(const std::string& path) {
+    TheTapeImage().Load(path);
     return std::nullopt;
 }
 
-std::string ChosenTape() {
-    if (std::optional<std::string> given = TapeFromCommandLine()) {
-        return *given;
+// The port setting in the settings file of the current directory.
+class ProfilePortSetting : public PortSetting {
+  public:
+    std::string Read() override {
+        return ui::GETPVPROFSTRING(kSettingsSection, kPortKey, "", std::string(kSettingsFile));
     }
-    return ChooseTapeFile();
-}
-
-std::string ReadPortSetting() {
-    return ui::GETPVPROFSTRING(kSettingsSection, kPortKey, "", std::string(kSettingsFile));
-}
+    void Write(std::string_view port_name) override {
+        ui::WRITEPPROSTRING(kSettingsSection, kPortKey, std::string(port_name),
+                            std::string(kSettingsFile));
+    }
+};
 
 // Closes the session's port when MAIN leaves, however it leaves: after the window's
 // run, or when a failure escapes the run (an abandon, or the error handler's end of
@@ -78,19 +80,15 @@ class PortCloser {
 
 void MAIN() {
     KESTREL_FRAME("MAIN");
-    const std::string chosen_file = KESTREL_AT_LINE(ChosenTape());
     std::string log_text;
-    // Read even when the choice was cancelled.
-    std::string port_name = KESTREL_AT_LINE(ReadPortSetting());
-    if (ui::EMPTY(chosen_file)) {
+    ProfilePortSetting port_setting;
+    PopupMessages messages;
+    const std::optional<std::string> port_to_open = KESTREL_AT_LINE(
+        StartSession(ProgramArguments(), {ChooseTapeFile, LoadTape, port_setting, messages}));
+    if (!port_to_open) {
         return;
     }
-    KESTREL_AT_LINE(TheTapeImage().Load(chosen_file));
-    if (ui::EMPTY(port_name)) {
-        port_name = std::string(kDefaultPort);
-        KESTREL_AT_LINE(
-            ui::WRITEPPROSTRING(kSettingsSection, kPortKey, port_name, std::string(kSettingsFile)));
-    }
+    const std::string& port_name = *port_to_open;
 
     ui::DialogOptions window_options;
     window_options.caption = SessionCaption(kProductBanner, port_name);
@@ -107,7 +105,6 @@ void MAIN() {
     ui::TMultiGet log(log_options);
 
     SerialPortLayer ports;
-    PopupMessages messages;
     SerialPortWriter writer;
     AsyncKeyState global_keys;
     ForegroundEsc keys(global_keys, [&window] {
@@ -134,7 +131,10 @@ void MAIN() {
             APRICOM(notify_target, port_name, {ports, messages, TheReceiveBuffer()}));
         // From here on this rule alone decides every request to end the window: no
         // closing while F4 is held, so Alt+F4 never closes it.
-        dialog.bValid = [](ui::TDialog&) { return !serial::GETASYNCKEYSTATE(kVkF4); };
+        dialog.bValid = [](ui::TDialog&) {
+            AsyncKeyState key_state;
+            return SessionWindowMayClose(key_state);
+        };
         if (!serial::IsOpen(port)) {
             return dialog.End();
         }

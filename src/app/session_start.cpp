@@ -1,0 +1,37 @@
+#include "app/session_start.h"
+
+#include "ui/empty.h"
+
+namespace kestrel::app {
+
+std::string ChosenTape(std::span<const char* const> arguments,
+                       const std::function<std::string()>& choose_tape) {
+    if (arguments.size() == 2 && arguments[1] != nullptr) {
+        return std::string(arguments[1]);
+    }
+    return choose_tape();
+}
+
+std::optional<std::string> StartSession(std::span<const char* const> arguments,
+                                        const SessionStartServices& services) {
+    const std::string chosen_file = ChosenTape(arguments, services.choose_tape);
+    std::string port_name = services.port_setting.Read();
+    if (ui::EMPTY(chosen_file)) {
+        return std::nullopt;
+    }
+    if (std::optional<std::string> refused = services.load_tape(chosen_file)) {
+        services.messages.PopMsg(*refused);
+        return std::nullopt;
+    }
+    if (ui::EMPTY(port_name)) {
+        port_name = std::string(kDefaultPort);
+        services.port_setting.Write(port_name);
+    }
+    return port_name;
+}
+
+bool SessionWindowMayClose(KeyState& keys) {
+    return !keys.IsHeld(kVkF4);
+}
+
+}  // namespace kestrel::app

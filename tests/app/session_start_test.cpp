@@ -1,0 +1,93 @@
+#include "app/session_start.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kestrel::app {
+namespace {
+
+// Records, in order, each thing the start of a session asks of the platform.
+struct StartRecorder : PortSetting, OperatorMessages {
+    std::string stored_port;
+    std::string chosen = "C:\\TAPES\\GAME.TAP";
+    std::optional<std::string> refusal;
+    std::vector<std::string> timeline;
+
+    std::string Read() override {
+        timeline.push_back("read");
+        return stored_port;
+    }
+    void Write(std::string_view port_name) override {
+        timeline.push_back("write " + std::string(port_name));
+    }
+    void PopMsg(std::string_view text) override { timeline.push_back("box " + std::string(text)); }
+
+    std::optional<std::string> Start(std::vector<const char*> arguments) {
+        return StartSession(arguments, {[this] {
+                                            timeline.push_back("dialog");
+                                            return chosen;
+                                        },
+                                        [this](const std::string& path) {
+                                            timeline.push_back("load " + path);
+                                            return refusal;
+                                        },
+                                        *this, *this});
+    }
+};
+
+TEST(SessionStart, OneArgumentIsTheTapeAndSkipsTheDialog) {
+    StartRecorder start;
+    start.stored_port = "COM3";
+    EXPECT_EQ(start.Start({"kestrel.exe", "D:\\GIOCO.TAP"}), "COM3");
+    EXPECT_EQ(start.timeline, (std::vector<std::string>{"read", "load D:\\GIOCO.TAP"}));
+
+    // No argument, or more than one: the operator chooses.
+    for (std::vector<const char*> arguments :
+         {std::vector<const char*>{"kestrel.exe"}, {"kestrel.exe", "A.TAP", "B.TAP"}, {}}) {
+        StartRecorder chooser;
+        chooser.stored_port = "COM2";
+        EXPECT_EQ(chooser.Start(arguments), "COM2");
+        EXPECT_EQ(chooser.timeline,
+                  (std::vector<std::string>{"dialog", "read", "load C:\\TAPES\\GAME.TAP"}));
+    }
+}
+
+TEST(SessionStart, WithoutAPortSettingCom1IsUsedAndWrittenBackAfterTheTapeLoads) {
+    StartRecorder start;
+    start.stored_port = "  ";  // blank counts as unset
+    EXPECT_EQ(start.Start({"kestrel.exe"}), "COM1");
+    EXPECT_EQ(start.timeline, (std::vector<std::string>{"dialog", "read",
+                                                        "load C:\\TAPES\\GAME.TAP", "write COM1"}));
+}
+
+TEST(SessionStart, ACancelledChoiceStillReadsTheSettingButStartsNothing) {
+    StartRecorder start;
+    start.chosen = "";
+    EXPECT_EQ(start.Start({"kestrel.exe"}), std::nullopt);
+    EXPECT_EQ(start.timeline, (std::vector<std::string>{"dialog", "read"}));
+}
+
+TEST(SessionStart, ARefusedTapeIsToldAndStartsNothing) {
+    StartRecorder start;
+    start.refusal = "nastro rifiutato";
+    EXPECT_EQ(start.Start({"kestrel.exe", "X.TZX"}), std::nullopt);
+    EXPECT_EQ(start.timeline,
+              (std::vector<std::string>{"read", "load X.TZX", "box nastro rifiutato"}));
+}
+
+TEST(SessionStart, TheWindowMayNotCloseWhileF4IsHeld) {
+    struct Keys : KeyState {
+        int held = 0;
+        bool IsHeld(int virtual_key) override { return virtual_key == held; }
+    } keys;
+    EXPECT_TRUE(SessionWindowMayClose(keys));
+    keys.held = kVkF4;
+    EXPECT_FALSE(SessionWindowMayClose(keys));
+    keys.held = kVkEscape;
+    EXPECT_TRUE(SessionWindowMayClose(keys));
+}
+
+}  // namespace
+}  // namespace kestrel::app
