@@ -123,7 +123,7 @@ void MAIN() {
 
     ui::ActivateOptions run;
     run.centered = true;
-    run.valid = [](ui::TDialog& dialog) { return common::__VALID(dialog, false); };
+    run.valid = [](ui::TDialog& dialog) { return common::VALID(dialog, false); };
     run.resize16 = true;
     run.init = [&](ui::TDialog& dialog) {
         dialog.SetControl(log);

@@ -14,7 +14,7 @@ constexpr int kConfirmed = 1;
 constexpr int kCancelled = 2;
 constexpr COLORREF kInvalidPane = 255;  // red
 
-// The validation-in-progress flag, set for the span of one __VALID call.
+// The validation-in-progress flag, set for the span of one VALID call.
 class ValidationInProgress {
   public:
     ValidationInProgress() { Library().validating = true; }
@@ -55,7 +55,7 @@ bool SkippedByClass(const ui::TControl& control) {
 
 }  // namespace
 
-bool __VALID(ui::TDialog& dialog, bool ask) {
+bool VALID(ui::TDialog& dialog, bool ask) {
     HWND focus = GetFocus();
     if (Library().validating) {
         return false;  // a second close request while the first is being decided
@@ -81,7 +81,7 @@ bool __VALID(ui::TDialog& dialog, bool ask) {
     if (ui::TWindow* editing = ui::LinkedWindow(focus)) {
         editing->LostFocus(nullptr);  // its last keystrokes reach the bound variable
     }
-    if (!__VALID2(dialog)) {
+    if (!VALID2(dialog)) {
         return false;
     }
     for (ui::TControl* control : dialog.aControls) {
@@ -92,7 +92,7 @@ bool __VALID(ui::TDialog& dialog, bool ask) {
         int page_number = 0;
         for (ui::TDialog* page : folder->aDialogs()) {
             folder->SetOption(++page_number);
-            if (!__VALID2(*page)) {
+            if (!VALID2(*page)) {
                 return false;  // the page with the invalid field stays in front
             }
         }
@@ -100,7 +100,7 @@ bool __VALID(ui::TDialog& dialog, bool ask) {
     return true;
 }
 
-bool __VALID2(ui::TDialog& dialog) {
+bool VALID2(ui::TDialog& dialog) {
     for (ui::TControl* control : dialog.aControls) {
         if (SkippedByClass(*control)) {
             continue;

@@ -41,7 +41,7 @@ using UserValue = std::variant<std::string, int>;
 // All module-wide state of the common library, in one place. Used on the window
 // thread only.
 struct LibraryState {
-    // True exactly while a dialog's close request is being decided (__VALID): a
+    // True exactly while a dialog's close request is being decided (VALID): a
     // second request that arrives meanwhile, through the message loop of a box the
     // first one shows, is refused.
     bool validating = false;

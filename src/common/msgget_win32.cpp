@@ -55,7 +55,7 @@ bool PromptForText(std::string_view title, std::string_view prompt, std::string&
 
     ui::ActivateOptions run;
     run.centered = true;
-    run.valid = [](ui::TDialog& d) { return __VALID(d, false); };
+    run.valid = [](ui::TDialog& d) { return VALID(d, false); };
     run.init = [&field](ui::TDialog& d) {
         // The prompt opens with its value selected in the field, ready to be typed
         // over. Posted, so it comes after the dialog's own opening Tab, which would

@@ -80,7 +80,7 @@ ui::ActivateOptions BoxRun(bool centered, std::function<void(ui::TDialog&)> shap
     ui::ActivateOptions run;
     run.modal = false;
     run.centered = centered;
-    run.valid = [](ui::TDialog& d) { return __VALID(d, false); };
+    run.valid = [](ui::TDialog& d) { return VALID(d, false); };
     run.init = [shape = std::move(shape)](ui::TDialog& d) {
         shape(d);
         d.bValid = NotWhileEscOrF4IsDown;

@@ -309,7 +309,7 @@ struct FolderForm {
         };
         ActivateOptions run;
         run.valid = [this](TDialog& d) {
-            valid_answers.push_back(common::__VALID(d, false));
+            valid_answers.push_back(common::VALID(d, false));
             return valid_answers.back();
         };
         dialog.Activate(run);
@@ -317,7 +317,7 @@ struct FolderForm {
 
     bool ConfirmedClose() {
         dialog.Cargo = 1;
-        return common::__VALID(dialog, false);
+        return common::VALID(dialog, false);
     }
 };
 
@@ -400,7 +400,7 @@ TEST(FolderValidation, APageEditMarksThePageAndTheQuestionIsAskedOnlyThen) {
     form.Run([&](TDialog& d) {
         ui::TDialog& page = *form.folder.aDialogs()[0];
         EXPECT_FALSE(page.lModify);
-        EXPECT_TRUE(common::__VALID(d, true)) << "nothing modified: no question";
+        EXPECT_TRUE(common::VALID(d, true)) << "nothing modified: no question";
         SetWindowTextA(form.name_field.hWnd, "ALTRO");
         EXPECT_TRUE(page.lModify);
         EXPECT_EQ(form.name, "ALTRO");
@@ -408,7 +408,7 @@ TEST(FolderValidation, APageEditMarksThePageAndTheQuestionIsAskedOnlyThen) {
         std::vector<std::string> seen;
         {
             BoxAnswerer answerer(IDNO);
-            EXPECT_FALSE(common::__VALID(d, true));
+            EXPECT_FALSE(common::VALID(d, true));
             seen = answerer.Seen();
         }
         EXPECT_EQ(GetFocus(), form.name_field.hWnd) << "No gives the focus back";

@@ -255,7 +255,7 @@ class FolderProbe {
         ids_ = {text.nId, date.nId, number.nId};
 
         ui::ActivateOptions run;
-        run.valid = [](ui::TDialog& d) { return kestrel::common::__VALID(d, false); };
+        run.valid = [](ui::TDialog& d) { return kestrel::common::VALID(d, false); };
         {
             const DWORD ui_thread = GetCurrentThreadId();
             WindowWatcher shown(ui_thread, "Cartella", [this, ui_thread](HWND window) {
