@@ -65,6 +65,13 @@ std::vector<std::string> WaitTextLines(std::string_view text) {
     return lines;
 }
 
+// The box's numbers, in pixels: the icon takes the first 65 of the width, so the text
+// starts at x 65 (y 20, below the top margin) and is 90 narrower than the box (65 for
+// the icon column, 25 for the right margin and the frame); 110 of width is that plus
+// the frame's share on the left. Five character heights above the text lines hold
+// the caption bar, the top margin and the bottom margin; the text area's height is
+// what is left of the box after them (80). The bar sits 60 above the bottom edge
+// (the frame and a margin under it), 15 in from the left and 20 from the right.
 WaitLayout LayOutWaitBox(int measured_width, int lines, int char_height, int line_height,
                          bool progress) {
     if (progress) {

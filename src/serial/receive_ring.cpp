@@ -5,7 +5,7 @@
 namespace kestrel::serial {
 
 std::size_t ReceiveRing::Unread() const {
-    const std::size_t read = read_index_.load(std::memory_order_relaxed);
+    const std::size_t read = read_index_.load(std::memory_order_acquire);
     const std::size_t write = write_index_.load(std::memory_order_acquire);
     return Distance(read, write);
 }

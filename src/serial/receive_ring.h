@@ -27,8 +27,12 @@ class ReceiveRing {
     static constexpr std::size_t kSlots = 2048;
     static constexpr std::size_t kCapacity = kSlots - 1;
 
-    // Consumer side. Bytes waiting to be taken.
+    // Either side. Bytes waiting to be taken. The consumer sees the count only grow
+    // until it takes; the producer (which asks before and after it notifies the
+    // consumer) sees it only shrink until it puts.
     std::size_t Unread() const;
+
+    // Consumer side.
     // Copies up to out.size() waiting bytes, oldest first, to the front of out and
     // frees their slots; returns how many were copied. Never waits.
     std::size_t Take(std::span<char> out);
@@ -50,7 +54,7 @@ class ReceiveRing {
     // the producer itself (relaxed: it is its own value).
     std::atomic<std::uint16_t> write_index_{0};
     // Written only by the consumer (release), read by the producer (acquire) and by
-    // the consumer itself (relaxed).
+    // the consumer itself (relaxed; Unread reads it with acquire, for either side).
     std::atomic<std::uint16_t> read_index_{0};
 };
 

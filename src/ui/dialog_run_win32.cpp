@@ -17,7 +17,10 @@ namespace kestrel::ui {
 
 namespace {
 
-// Global memory for the template, locked while the platform reads it.
+// Global memory for the template, locked while the platform reads it. Four zeroed
+// bytes follow the template: the dialog manager reads each item from a DWORD
+// boundary, and past a last item that ends on a WORD boundary it would otherwise
+// read beyond the block.
 class TemplateMemory {
   public:
     explicit TemplateMemory(const std::vector<std::uint8_t>& bytes)

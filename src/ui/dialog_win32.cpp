@@ -13,7 +13,10 @@ namespace kestrel::ui {
 
 namespace {
 
-// Rows and columns to pixels, for dialogs not given in pixels.
+// Rows and columns to pixels, for dialogs not given in pixels. Layouts in rows and
+// columns are laid out on a text screen's grid: a row is the height of a line of the
+// system font with its leading (15.1 pixels), a column the width of one of its
+// average characters (7.9), so a dialog keeps the proportions its author saw.
 int RowToPixels(int row) {
     return static_cast<int>(row * 15.1);
 }
