@@ -69,6 +69,7 @@ import struct
 import sys
 import termios
 import time
+import typing
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tapfile  # noqa: E402  (next to this file)
@@ -122,6 +123,13 @@ class Noise:
 @dataclasses.dataclass(frozen=True)
 class Deaf:
     seconds: float
+
+
+@dataclasses.dataclass(frozen=True)
+class Call:
+    """Runs `action` at this point of the script (for programs that drive the run;
+    no script token makes one)."""
+    action: typing.Callable[[], None]
 
 
 @dataclasses.dataclass(frozen=True)
@@ -216,6 +224,8 @@ def describe_steps(steps) -> str:
                          else f"flood:{round(step.size / step.rate, 3):g}")
         elif isinstance(step, Deaf):
             words.append(f"deaf:{step.seconds:g}")
+        elif isinstance(step, Call):
+            continue
         else:
             words.append("B*")
     return " ".join(words)
@@ -456,6 +466,8 @@ class RemoteSimulator:
                 elif isinstance(step, Deaf):
                     self.deaf(step.seconds)
                     self.await_answers()
+                elif isinstance(step, Call):
+                    step.action()
                 else:
                     self.request_until_end(step.limit or limit)
             self.listen(self.settle)

@@ -62,9 +62,21 @@ def serve_real_device(device):
     return subprocess.run([WINE_RUN, KESTREL], cwd=WORKDIR, env=env).returncode
 
 
-def run_simulator(fd, script, tape_bytes, result):
+def run_simulator(fd, steps, tape_bytes, result):
     sim = remote_sim.RemoteSimulator(fd, answer_timeout=10, first_timeout=600)
-    result["report"] = sim.run(remote_sim.parse_script(script), tape_bytes)
+    result["report"] = sim.run(steps, tape_bytes)
+
+
+def with_picture_before_the_end(steps, tape_bytes, take_picture):
+    """The default script with a picture of the served session: every entry asked
+    for, the picture taken once the log has had time to show them (it catches up
+    when the line goes quiet), then the request that gets the end byte, after which
+    the window closes."""
+    if steps != [remote_sim.UntilEnd()]:
+        return steps
+    entries = len(remote_sim.tapfile.wire_entries(tape_bytes))
+    return ([remote_sim.Send(b"B")] * entries +
+            [remote_sim.Wait(0.5), remote_sim.Call(take_picture), remote_sim.UntilEnd()])
 
 
 def serve_simulated_line(tape, script):
@@ -74,11 +86,17 @@ def serve_simulated_line(tape, script):
     with open(tape, "rb") as f:
         tape_bytes = f.read()
     result = {}
-    simulator = threading.Thread(target=run_simulator,
-                                 args=(pty.master, script, tape_bytes, result), daemon=True)
+    steps = remote_sim.parse_script(script)
+
+    def start_simulator(script_steps):
+        simulator = threading.Thread(target=run_simulator, daemon=True,
+                                     args=(pty.master, script_steps, tape_bytes, result))
+        simulator.start()
+        return simulator
+
     try:
         if os.environ.get("DISPLAY"):
-            simulator.start()
+            simulator = start_simulator(steps)
             print(f"Pick {tape} in KESTREL's file dialog.", file=sys.stderr)
             env = dict(os.environ, WINEPREFIX=PREFIX)
             subprocess.run([WINE_RUN, KESTREL], cwd=WORKDIR, env=env, timeout=3600)
@@ -91,15 +109,17 @@ def serve_simulated_line(tape, script):
                 desk.type_text(windows_path(tape))
                 desk.key("Return")
                 desk.find_window(r"^KESTREL 1\.00 ", timeout=30)
-                # The picture first: taking it loads the machine and would blur the timings.
-                picture = desk.screenshot("session")
-                if picture:
-                    print(f"A picture of the session window: {picture}", file=sys.stderr)
-                simulator.start()
+
+                def take_picture():
+                    picture = desk.screenshot("session")
+                    if picture:
+                        print(f"A picture of the served session: {picture}", file=sys.stderr)
+
+                simulator = start_simulator(
+                    with_picture_before_the_end(steps, tape_bytes, take_picture))
                 simulator.join(timeout=120)
                 desk.wait_exit(program, timeout=30)
-        if simulator.is_alive() or simulator.ident is not None:
-            simulator.join(timeout=30)
+        simulator.join(timeout=30)
     finally:
         pty.close()
     report = result.get("report")
