@@ -24,6 +24,25 @@ int ColumnToPixels(int column) {
     return static_cast<int>(column * 7.9);
 }
 
+// Resource dialogs drawn for the narrower system font of 16-bit Windows are widened
+// by 7/6 with their controls, so that their texts still fit.
+void WidenResourceDialog(HWND dialog) {
+    constexpr double kWidening = 1.16668;
+    const auto widened = [](LONG pixels) { return static_cast<int>(pixels * kWidening); };
+    RECT frame{};
+    GetWindowRect(dialog, &frame);
+    SetWindowPos(dialog, nullptr, 0, 0, widened(frame.right - frame.left), frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT box{};
+        GetWindowRect(child, &box);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&box), 2);
+        MoveWindow(child, widened(box.left), box.top, widened(box.right - box.left),
+                   box.bottom - box.top, FALSE);
+    }
+}
+
 std::string RightTrimmed(std::string text) {
     while (!text.empty() && text.back() == ' ') {
         text.pop_back();
@@ -280,6 +299,9 @@ EventResult TDialog::Initiate(HWND, HWND dialog) {
     oFont = reinterpret_cast<HFONT>(SendMessageA(hWnd, WM_GETFONT, 0, 0));
     for (TControl* control : aControls) {
         control->Initiate(hWnd);
+    }
+    if (!cResName.empty() && lResize16) {
+        WidenResourceDialog(hWnd);
     }
     if (lCentered) {
         HWND reference = nullptr;

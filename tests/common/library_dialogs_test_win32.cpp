@@ -233,6 +233,37 @@ TEST(ResourceDialog, ItsControlsTakeOverTheResourceItemsAndItKeepsTheResourceSty
     EXPECT_NE(dialog.nStyle & WS_SYSMENU, 0u);
 }
 
+TEST(ResourceDialog, Resize16WidensItAndItsControlsBySevenSixths) {
+    struct Widths {
+        LONG dialog = 0, field = 0, field_left = 0;
+    };
+    auto measure = [](bool resize16) {
+        std::string value;
+        DialogOptions options;
+        options.resource_name = "MSGGET";
+        TDialog dialog(options);
+        ui::TGet field(Placement::Item(&dialog, 102), ui::BindTo(value));
+        Widths widths;
+        ActivateOptions run;
+        run.resize16 = resize16;
+        run.init = [&](TDialog& d) {
+            RECT frame{}, box{};
+            GetWindowRect(d.hWnd, &frame);
+            GetWindowRect(field.hWnd, &box);
+            widths = {frame.right - frame.left, box.right - box.left, box.left - frame.left};
+            d.End(1);
+            return true;
+        };
+        dialog.Activate(run);
+        return widths;
+    };
+    const Widths plain = measure(false);
+    const Widths widened = measure(true);
+    EXPECT_NEAR(widened.dialog, plain.dialog * 7.0 / 6, 1.0);
+    EXPECT_NEAR(widened.field, plain.field * 7.0 / 6, 1.0);
+    EXPECT_GT(widened.field_left, plain.field_left);
+}
+
 // --- The please-wait window's text variant --------------------------------------
 
 TEST(WaitBox, ShowsItsMessageInArialBesideTheExclamationIconUnderTheWaitCursor) {
