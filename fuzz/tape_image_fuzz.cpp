@@ -1,18 +1,24 @@
-// libFuzzer target over loading a tape file and cutting it into entries.
+// libFuzzer target over loading a tape file, converting a TZX file to its TAP
+// equivalent and cutting the image into entries.
 //
 // Input: the first byte chooses how the image is made (1 modulo 16: written to a
-// file and loaded from disk; otherwise assigned from memory), the rest is the
-// image. Checked:
-// loading keeps every byte but one final 1Ah; every field view lies inside what is
-// left of the image; every cut shortens the image by exactly min(25 + N, rest);
-// the loop ends, and what is left at the end is blank.
+// file and loaded from disk; 2 modulo 16: the rest follows a TZX header and is
+// converted, so that the blocks are fuzzed rather than the signature; otherwise
+// assigned from memory), the rest is the file. Checked:
+// loading keeps every byte but one final 1Ah, and a TZX file loads as its
+// conversion; a conversion either refuses, inside the file, with no image, or gives
+// an image of whole TAP blocks no longer than the file; every field view lies inside
+// what is left of the image; every cut shortens the image by exactly
+// min(25 + N, rest); the loop ends, and what is left at the end is blank.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
 
+#include "app/tape_file.h"
 #include "app/tape_image.h"
+#include "app/tzx_tape.h"
 
 namespace {
 
@@ -28,6 +34,30 @@ bool Inside(std::string_view part, std::string_view whole) {
                             part.data() + part.size() <= whole.data() + whole.size());
 }
 
+// The conversion of any bytes, checked; the image when it is accepted.
+std::string Convert(const std::string& bytes) {
+    kestrel::app::TapeLoad converted = kestrel::app::TzxToTap(bytes);
+    if (converted.refusal) {
+        Check(converted.image.empty(), "a refused file gave an image");
+        Check(!converted.refusal->reason.empty(), "a refusal without a reason");
+        Check(converted.refusal->offset <= bytes.size(), "a refusal outside the file");
+        Check(converted.refusal->block_id >= -1 && converted.refusal->block_id <= 0xFF,
+              "a refusal names no block ID");
+        return {};
+    }
+    Check(kestrel::app::IsTzx(bytes), "a file that is not TZX was converted");
+    Check(converted.image.size() <= bytes.size(), "the image is longer than the file");
+    std::string_view rest = converted.image;
+    while (!rest.empty()) {
+        Check(rest.size() >= 2, "a TAP length word cut short");
+        std::size_t length = static_cast<unsigned char>(rest[0]) |
+                             static_cast<std::size_t>(static_cast<unsigned char>(rest[1])) << 8;
+        Check(length > 0 && length <= rest.size() - 2, "a TAP block of a wrong length");
+        rest.remove_prefix(2 + length);
+    }
+    return converted.image;
+}
+
 std::string LoadThroughFile(const std::string& bytes) {
     static const std::string path = "/tmp/kestrel-fuzz-" + std::to_string(::getpid()) + ".tap";
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -36,6 +66,16 @@ std::string LoadThroughFile(const std::string& bytes) {
     std::fclose(file);
     kestrel::app::TapeImage tape;
     tape.Load(path);
+    kestrel::app::TapeLoad loaded = kestrel::app::LoadTapeFile(path);
+    if (kestrel::app::IsTzx(bytes)) {
+        kestrel::app::TapeLoad converted = kestrel::app::TzxToTap(bytes);
+        Check(loaded.image == converted.image &&
+                  loaded.refusal.has_value() == converted.refusal.has_value(),
+              "a TZX file loaded otherwise than it converts");
+    } else {
+        Check(!loaded.refusal && loaded.image == tape.Remaining(),
+              "a TAP file loaded otherwise than the tape image loads it");
+    }
     return std::string(tape.Remaining());
 }
 
@@ -48,7 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     kestrel::app::TapeImage tape;
-    if (data[0] % 16 == 1) {  // the file round trip is slow: one input in sixteen
+    Convert(bytes);  // the bytes as they are: mostly refused on the signature
+    if (data[0] % 16 == 2) {
+        bytes.insert(0, std::string(kestrel::app::kTzxSignature) + "\x01\x14");
+        tape.Assign(Convert(bytes));
+    } else if (data[0] % 16 == 1) {  // the file round trip is slow: one input in sixteen
         std::string loaded = LoadThroughFile(bytes);
         std::string expected = bytes;
         if (!expected.empty() && expected.back() == '\x1A') {

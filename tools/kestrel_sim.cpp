@@ -2,19 +2,25 @@
 // would cross the serial line, so the tape block server can be watched without a
 // port or a window.
 //
-//   kestrel-sim TAPE.tap [COMMANDS]
+//   kestrel-sim TAPE [COMMANDS]
+//   kestrel-sim --image-to OUT.tap TAPE
 //
-// COMMANDS is what the remote sends, one byte at a time, a "B" only once the answer
-// to the previous one has gone out; by default it asks with "B" until the tape
-// ends. When the script runs out first, the operator holds Esc down.
+// TAPE is a TAP or TZX file, loaded as the tool loads it. COMMANDS is what the
+// remote sends, one byte at a time, a "B" only once the answer to the previous one
+// has gone out; by default it asks with "B" until the tape ends. When the script
+// runs out first, the operator holds Esc down. --image-to writes the image the tool
+// would serve (a TZX file's TAP equivalent) to OUT.tap instead of serving it. A
+// refused tape is reported on stderr, with exit status 1.
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "app/command_loop.h"
 #include "app/module_state.h"
+#include "app/tape_file.h"
 
 namespace {
 
@@ -88,15 +94,42 @@ class SimulatedLine : public app::PortWriter,
     bool esc_down_ = false;
 };
 
+int WriteImage(const char* path, const std::string& image) {
+    std::FILE* out = std::fopen(path, "wb");
+    bool written =
+        out != nullptr && std::fwrite(image.data(), 1, image.size(), out) == image.size();
+    if (out != nullptr && std::fclose(out) != 0) {
+        written = false;
+    }
+    if (!written) {
+        std::fprintf(stderr, "kestrel-sim: cannot write %s\n", path);
+        return 2;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: kestrel-sim TAPE.tap [COMMANDS]\n");
+    const bool image_only = argc == 4 && std::string_view(argv[1]) == "--image-to";
+    if (!image_only && (argc < 2 || argc > 3)) {
+        std::fprintf(stderr,
+                     "usage: kestrel-sim TAPE [COMMANDS]\n"
+                     "       kestrel-sim --image-to OUT.tap TAPE\n");
         return 2;
     }
+    const char* tape_path = image_only ? argv[3] : argv[1];
+    app::TapeLoad loaded = app::LoadTapeFile(tape_path);
+    if (loaded.refusal) {
+        std::fprintf(stderr, "kestrel-sim: %s: %s\n", tape_path,
+                     app::DescribeRefusal(*loaded.refusal).c_str());
+        return 1;
+    }
+    if (image_only) {
+        return WriteImage(argv[2], loaded.image);
+    }
     app::TapeImage& tape = app::TheTapeImage();
-    tape.Load(argv[1]);
+    tape.Assign(std::move(loaded.image));
     std::printf("tape %s: %zu bytes%s\n", argv[1], tape.Remaining().size(),
                 tape.IsExhausted() ? " (empty or unreadable)" : "");
 

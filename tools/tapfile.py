@@ -12,9 +12,19 @@ lengths, flags or checksums. `wire_entries` reproduces that cutting, so tests an
 the remote simulator can tell what the tool ought to send for any file, malformed
 or not; `parse_tape` is the strict reader for well-formed files.
 
+A TZX file holds the same blocks in a richer container: the signature
+"ZXTape!" 1Ah, a major and a minor version byte, then blocks, each an ID byte and
+a body. A standard-speed data block (10h: pause word, length word, the block's
+bytes) is one TAP block; other blocks describe the tape (texts, groups, archive
+information) or encode data in other ways. `tzx_blocks` writes the TZX twin of a
+TAP file, with such describing blocks between the data blocks when asked, and
+optionally one block in turbo-speed encoding, which KESTREL refuses.
+
 Command line:
   tapfile.py demo -o samples/demo.tap   regenerate the sample tape of the repository
   tapfile.py list FILE                  list the blocks and entries of a tape
+  tapfile.py tzx IN.tap -o OUT.tzx [--with-extras] [--turbo N]
+                                        write the TZX twin of a TAP file
 """
 
 from __future__ import annotations
@@ -216,6 +226,139 @@ def rebuild_tape(wire: list[WireEntry]) -> bytes:
         for entry in wire)
 
 
+# --- TZX twins ------------------------------------------------------------------
+
+TZX_SIGNATURE = b"ZXTape!\x1a"
+TZX_VERSION = bytes([1, 20])
+TZX_HEADER_SIZE = 10
+
+TZX_STANDARD = 0x10
+TZX_TURBO = 0x11
+TZX_PAUSE = 0x20
+TZX_GROUP_START = 0x21
+TZX_GROUP_END = 0x22
+TZX_LOOP_START = 0x24
+TZX_LOOP_END = 0x25
+TZX_STOP_IF_48K = 0x2A
+TZX_SIGNAL_LEVEL = 0x2B
+TZX_TEXT = 0x30
+TZX_MESSAGE = 0x31
+TZX_ARCHIVE_INFO = 0x32
+TZX_HARDWARE = 0x33
+TZX_CUSTOM_INFO = 0x35
+TZX_GLUE = 0x5A
+
+# The ROM's timings in T-states: pilot pulse, the two sync pulses, the 0 and 1 bit
+# pulses, and the pilot tone's length in pulses before a header and a data block.
+ROM_PILOT, ROM_SYNC1, ROM_SYNC2, ROM_ZERO, ROM_ONE = 2168, 667, 735, 855, 1710
+ROM_PILOT_HEADER, ROM_PILOT_DATA = 8063, 3223
+PAUSE_AFTER_BLOCK_MS = 1000
+
+
+def _short_text(text: str) -> bytes:
+    raw = text.encode("ascii")
+    if len(raw) > 255:
+        raise ValueError(f"text of {len(raw)} bytes does not fit a length byte")
+    return bytes([len(raw)]) + raw
+
+
+def tzx_standard(body: bytes, pause_ms: int = PAUSE_AFTER_BLOCK_MS) -> bytes:
+    """A standard-speed data block (10h) holding one TAP block's bytes."""
+    return bytes([TZX_STANDARD]) + struct.pack("<HH", pause_ms, len(body)) + body
+
+
+def tzx_turbo(body: bytes, pause_ms: int = PAUSE_AFTER_BLOCK_MS) -> bytes:
+    """The same bytes as a turbo-speed data block (11h) with the ROM's timings."""
+    pilot = ROM_PILOT_HEADER if body[:1] == bytes([HEADER_FLAG]) else ROM_PILOT_DATA
+    return (bytes([TZX_TURBO]) +
+            struct.pack("<6HBH", ROM_PILOT, ROM_SYNC1, ROM_SYNC2, ROM_ZERO, ROM_ONE, pilot,
+                        8, pause_ms) +  # all 8 bits of the last byte are used
+            len(body).to_bytes(3, "little") + body)
+
+
+def tzx_text(text: str) -> bytes:
+    return bytes([TZX_TEXT]) + _short_text(text)
+
+
+def tzx_message(seconds: int, text: str) -> bytes:
+    return bytes([TZX_MESSAGE, seconds]) + _short_text(text)
+
+
+def tzx_group_start(name: str) -> bytes:
+    return bytes([TZX_GROUP_START]) + _short_text(name)
+
+
+def tzx_archive_info(fields: list[tuple[int, str]]) -> bytes:
+    """Archive info (32h): (kind, text) pairs; kind 00h is the title, 02h the publisher."""
+    body = bytes([len(fields)]) + b"".join(bytes([kind]) + _short_text(text)
+                                           for kind, text in fields)
+    return bytes([TZX_ARCHIVE_INFO]) + struct.pack("<H", len(body)) + body
+
+
+def tzx_hardware(entries: list[tuple[int, int, int]]) -> bytes:
+    """Hardware type (33h): (hardware kind, model, how the tape uses it) triples."""
+    return bytes([TZX_HARDWARE, len(entries)]) + b"".join(bytes(entry) for entry in entries)
+
+
+def tzx_custom_info(name: str, data: bytes) -> bytes:
+    return (bytes([TZX_CUSTOM_INFO]) + name.encode("ascii")[:16].ljust(16, b" ") +
+            struct.pack("<I", len(data)) + data)
+
+
+def tzx_glue() -> bytes:
+    """The glue block (5Ah) left where two TZX files were joined."""
+    return bytes([TZX_GLUE]) + TZX_SIGNATURE[1:] + TZX_VERSION
+
+
+def tzx_blocks(image: bytes, with_extras: bool = False, turbo: int | None = None) -> list[bytes]:
+    """The TZX twin of a TAP file, block by block (the file's header not included).
+
+    Each TAP block becomes a standard-speed data block, except block number `turbo`
+    (counted from 1), which becomes a turbo-speed one. With extras, blocks that carry
+    no tape data go around and between them: a description, archive and hardware
+    information, each entry (header and data block) in a group with a pause between
+    its blocks, a message, custom information, a loop of pauses, the signal level,
+    a glue block and a stop for 48K machines."""
+    tap_blocks = parse_blocks(image)
+    if turbo is not None and not 1 <= turbo <= len(tap_blocks):
+        raise ValueError(f"no block {turbo}: the tape has {len(tap_blocks)}")
+    data = []
+    for number, block in enumerate(tap_blocks, 1):
+        body = bytes([block.flag]) + block.payload + bytes([block.stored_checksum])
+        data.append(tzx_turbo(body) if number == turbo else tzx_standard(body))
+    if not with_extras:
+        return data
+
+    blocks = [tzx_text("KESTREL test tape"),
+              tzx_archive_info([(0x00, "KESTREL twin"), (0x02, "Kestrel tape tools")]),
+              tzx_hardware([(0x00, 0x01, 0x00)])]  # runs on a 48K machine
+    for start in range(0, len(data), 2):
+        blocks.append(tzx_group_start(f"entry {start // 2 + 1}"))
+        blocks.append(data[start])
+        if start + 1 < len(data):
+            blocks += [bytes([TZX_PAUSE]) + struct.pack("<H", 200), data[start + 1]]
+        blocks.append(bytes([TZX_GROUP_END]))
+        if start == 0:
+            blocks += [tzx_message(2, "Loading..."), tzx_custom_info("KESTREL", b"\x01\x02"),
+                       bytes([TZX_LOOP_START]) + struct.pack("<H", 2),
+                       bytes([TZX_PAUSE]) + struct.pack("<H", 100), bytes([TZX_LOOP_END]),
+                       bytes([TZX_SIGNAL_LEVEL]) + struct.pack("<IB", 1, 0)]
+    return blocks + [tzx_glue(), bytes([TZX_STOP_IF_48K]) + struct.pack("<I", 0)]
+
+
+def build_tzx(blocks: list[bytes]) -> bytes:
+    return TZX_SIGNATURE + TZX_VERSION + b"".join(blocks)
+
+
+def tzx_offsets(blocks: list[bytes]) -> list[int]:
+    """Where each block starts in the file `build_tzx` makes of them."""
+    offsets, offset = [], TZX_HEADER_SIZE
+    for block in blocks:
+        offsets.append(offset)
+        offset += len(block)
+    return offsets
+
+
 # --- The sample tape -------------------------------------------------------------
 
 # Tokens of the home computer's BASIC used by the loader.
@@ -315,11 +458,29 @@ def main(argv=None) -> int:
     demo.add_argument("-o", "--output", required=True, help="path of the .tap to write")
     listing = commands.add_parser("list", help="list the blocks and entries of a tape")
     listing.add_argument("file")
+    tzx = commands.add_parser("tzx", help="write the TZX twin of a TAP file")
+    tzx.add_argument("tap", help="the .tap to read")
+    tzx.add_argument("-o", "--output", required=True, help="path of the .tzx to write")
+    tzx.add_argument("--with-extras", action="store_true",
+                     help="add texts, groups, pauses and information between the data blocks")
+    tzx.add_argument("--turbo", type=int, metavar="N",
+                     help="write TAP block N (from 1) as a turbo-speed block")
     args = parser.parse_args(argv)
 
     if args.command == "demo":
         with open(args.output, "wb") as out:
             out.write(build_tape(demo_entries()))
+        return 0
+    if args.command == "tzx":
+        with open(args.tap, "rb") as tape:
+            image = tape.read()
+        try:
+            blocks = tzx_blocks(image, args.with_extras, args.turbo)
+        except (TapFormatError, ValueError) as error:
+            print(f"tapfile.py: {args.tap}: {error}", file=sys.stderr)
+            return 1
+        with open(args.output, "wb") as out:
+            out.write(build_tzx(blocks))
         return 0
     with open(args.file, "rb") as tape:
         return _describe(tape.read(), sys.stdout)

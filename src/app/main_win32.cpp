@@ -41,8 +41,7 @@ std::span<const char* const> ProgramArguments() {
 }
 
 std::optional<std::string> LoadTape(const std::string& path) {
-    TheTapeImage().Load(path);
-    return std::nullopt;
+    return LoadSessionTape(TheTapeImage(), path);
 }
 
 // The port setting in the settings file of the current directory.

@@ -1,5 +1,6 @@
 #include "app/session_start.h"
 
+#include "app/tape_file.h"
 #include "ui/empty.h"
 
 namespace kestrel::app {
@@ -28,6 +29,16 @@ std::optional<std::string> StartSession(std::span<const char* const> arguments,
         services.port_setting.Write(port_name);
     }
     return port_name;
+}
+
+std::optional<std::string> LoadSessionTape(TapeImage& image, const std::string& path) {
+    TapeLoad load = LoadTapeFile(path);
+    if (load.refusal) {
+        return "Impossibile inviare il nastro " + path + ": " + DescribeRefusal(*load.refusal) +
+               ".";
+    }
+    image.Assign(std::move(load.image));
+    return std::nullopt;
 }
 
 bool SessionWindowMayClose(KeyState& keys) {

@@ -8,6 +8,7 @@
 
 #include "app/port_session.h"
 #include "app/session_services.h"
+#include "app/tape_image.h"
 
 namespace kestrel::app {
 
@@ -55,6 +56,11 @@ std::string ChosenTape(std::span<const char* const> arguments,
 // serve (the choice cancelled, or a tape refused, which the operator is told).
 std::optional<std::string> StartSession(std::span<const char* const> arguments,
                                         const SessionStartServices& services);
+
+// Loads the tape file (TAP, or TZX served as its TAP equivalent) as the session's
+// image. The operator's message when the file holds a tape that cannot be served;
+// then the image is left as it was.
+std::optional<std::string> LoadSessionTape(TapeImage& image, const std::string& path);
 
 // The session window's closing rule once its port is open: no closing while F4 is
 // held, so Alt+F4 never ends a session.

@@ -11,13 +11,9 @@ namespace {
 
 constexpr char kEndOfFileMark = 0x1A;
 
-}  // namespace
+enum class EndMark { kDrop, kKeep };
 
-std::string MEMOREAD(const std::string& path) {
-    return MemoreadUpTo(path, kMemoreadMaxBytes);
-}
-
-std::string MemoreadUpTo(const std::string& path, std::uint64_t max_bytes) {
+std::string ReadUpTo(const std::string& path, std::uint64_t max_bytes, EndMark end_mark) {
     std::optional<ReadOnlyFile> file = ReadOnlyFile::Open(path);
     if (!file) {
         return {};
@@ -28,12 +24,14 @@ std::string MemoreadUpTo(const std::string& path, std::uint64_t max_bytes) {
         return {};
     }
 
-    char last = 0;
-    if (!file->ReadAt(*size - 1, &last, 1)) {
-        return {};
-    }
-    if (last == kEndOfFileMark) {
-        --*size;  // only this one byte is ever dropped
+    if (end_mark == EndMark::kDrop) {
+        char last = 0;
+        if (!file->ReadAt(*size - 1, &last, 1)) {
+            return {};
+        }
+        if (last == kEndOfFileMark) {
+            --*size;  // only this one byte is ever dropped
+        }
     }
 
     std::string bytes;
@@ -46,6 +44,27 @@ std::string MemoreadUpTo(const std::string& path, std::uint64_t max_bytes) {
     }
     if (!bytes.empty() && !file->ReadAt(0, bytes.data(), bytes.size())) {
         return {};
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::string MEMOREAD(const std::string& path) {
+    return MemoreadUpTo(path, kMemoreadMaxBytes);
+}
+
+std::string MemoreadUpTo(const std::string& path, std::uint64_t max_bytes) {
+    return ReadUpTo(path, max_bytes, EndMark::kDrop);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    return ReadUpTo(path, kMemoreadMaxBytes, EndMark::kKeep);
+}
+
+std::string DropEndOfFileMark(std::string bytes) {
+    if (!bytes.empty() && bytes.back() == kEndOfFileMark) {
+        bytes.pop_back();
     }
     return bytes;
 }

@@ -18,4 +18,10 @@ std::string MEMOREAD(const std::string& path);
 // MEMOREAD with another size limit, so that the "too large" path can be exercised.
 std::string MemoreadUpTo(const std::string& path, std::uint64_t max_bytes);
 
+// MEMOREAD that keeps a final 1Ah: for formats in which that byte is content.
+std::string ReadWholeFile(const std::string& path);
+
+// The bytes without one final end-of-file mark (1Ah), as MEMOREAD gives them.
+std::string DropEndOfFileMark(std::string bytes);
+
 }  // namespace kestrel::ui

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace kestrel::app {
 namespace {
@@ -75,6 +78,33 @@ TEST(SessionStart, ARefusedTapeIsToldAndStartsNothing) {
     EXPECT_EQ(start.Start({"kestrel.exe", "X.TZX"}), std::nullopt);
     EXPECT_EQ(start.timeline,
               (std::vector<std::string>{"read", "load X.TZX", "box nastro rifiutato"}));
+}
+
+TEST(SessionStart, ATzxTapeLoadsAsItsTapTwinAndAnUnsupportedBlockIsRefused) {
+    testing::TempDir dir;
+    const std::string tap_block(
+        "\x13\x00\x00\x03"
+        "DEMO      "
+        "\x02\x00\x00\x80\x00\x80\x55",
+        21);
+    auto write = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(dir.File(name), std::ios::binary) << bytes;
+        return dir.File(name);
+    };
+    const std::string header("ZXTape!\x1A\x01\x14", 10);
+    const std::string standard = header + std::string("\x10\xE8\x03", 3) + tap_block;
+
+    TapeImage image;
+    EXPECT_EQ(LoadSessionTape(image, write("twin.tzx", standard)), std::nullopt);
+    EXPECT_EQ(image.Remaining(), tap_block);
+
+    // A turbo block (11h) at offset 10: 18 bytes of timings and a zero data length.
+    const std::string turbo = header + '\x11' + std::string(18, '\0');
+    const std::optional<std::string> refused = LoadSessionTape(image, write("turbo.tzx", turbo));
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_NE(refused->find("11h"), std::string::npos) << *refused;
+    EXPECT_NE(refused->find("offset 10"), std::string::npos) << *refused;
+    EXPECT_EQ(image.Remaining(), tap_block) << "a refused tape leaves the image as it was";
 }
 
 TEST(SessionStart, TheWindowMayNotCloseWhileF4IsHeld) {

@@ -2,6 +2,9 @@
 
 import io
 import os
+import re
+import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -157,6 +160,76 @@ class SampleTape(unittest.TestCase):
             status = tapfile.main(["list", self.SAMPLE])
         self.assertEqual(status, 0)
         self.assertIn("b'demoscreen' N=6912", output.getvalue())
+
+
+def _native_converter():
+    """kestrel-sim, which loads a tape as KESTREL does: ctest names it, else the
+    native build tree's."""
+    path = os.environ.get("KESTREL_SIM") or os.path.join(ROOT, "build", "native", "tools",
+                                                         "kestrel-sim")
+    return path if os.access(path, os.X_OK) else None
+
+
+class TzxTwins(unittest.TestCase):
+    """The TZX twin of the sample tape, read back by Debian's independent reader and
+    converted by KESTREL's own loader."""
+
+    SAMPLE = os.path.join(ROOT, "samples", "demo.tap")
+    TURBO = 4  # the screen's data block
+
+    def setUp(self):
+        with open(self.SAMPLE, "rb") as sample:
+            self.tap = sample.read()
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+
+    def write(self, *options):
+        path = os.path.join(self.folder.name, "twin.tzx")
+        self.assertEqual(tapfile.main(["tzx", self.SAMPLE, "-o", path, *options]), 0)
+        return path
+
+    @unittest.skipUnless(shutil.which("tzxlist"),
+                         "tzxlist is not installed (Debian package fuse-emulator-utils)")
+    def test_tzxlist_lists_every_block_written(self):
+        for options in ([], ["--with-extras"], ["--with-extras", "--turbo", str(self.TURBO)]):
+            with self.subTest(options=options):
+                path = self.write(*options)
+                listing = subprocess.run(["tzxlist", path], capture_output=True, text=True,
+                                         check=True, timeout=60).stdout
+                blocks = tapfile.tzx_blocks(self.tap, "--with-extras" in options,
+                                            self.TURBO if "--turbo" in options else None)
+                # The reader passes over glue blocks, as the format asks of readers.
+                written = [block[0] for block in blocks if block[0] != tapfile.TZX_GLUE]
+                listed = [int(found, 16) for found in re.findall(r"Block type 0x(\w\w)", listing)]
+                self.assertEqual(listed, written)
+                standard_sizes = [len(block.payload) + 2 for number, block in
+                                  enumerate(tapfile.parse_blocks(self.tap), 1)
+                                  if "--turbo" not in options or number != self.TURBO]
+                self.assertEqual([int(size) for size in
+                                  re.findall(r"Block length: (\d+) bytes", listing)],
+                                 standard_sizes)
+                self.assertNotIn("FAIL", listing)  # every checksum passes
+
+    @unittest.skipUnless(_native_converter(), "kestrel-sim is not built (cmake --preset native)")
+    def test_the_native_loader_turns_the_twin_into_the_tap_bytes_or_refuses_the_turbo_block(self):
+        converted = os.path.join(self.folder.name, "converted.tap")
+        for options in ([], ["--with-extras"]):
+            with self.subTest(options=options):
+                run = subprocess.run([_native_converter(), "--image-to", converted,
+                                      self.write(*options)],
+                                     capture_output=True, text=True, timeout=60)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                with open(converted, "rb") as image:
+                    self.assertEqual(image.read(), self.tap)
+
+        blocks = tapfile.tzx_blocks(self.tap, True, self.TURBO)
+        turbo_offset = tapfile.tzx_offsets(blocks)[[b[0] for b in blocks].index(tapfile.TZX_TURBO)]
+        run = subprocess.run([_native_converter(), "--image-to", converted,
+                              self.write("--with-extras", "--turbo", str(self.TURBO))],
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 1)
+        self.assertIn(f"unsupported TZX block 11h (turbo speed data) at offset {turbo_offset}",
+                      run.stderr)
 
 
 if __name__ == "__main__":
