@@ -90,7 +90,9 @@ class Receiver {
     std::array<char, kMaxPassBytes + 1> buffer_{};
     OVERLAPPED read_{};
     DWORD backoff_ms_ = 0;
-    bool ignored_full_ring_ = false;  // the last notification of a full ring took nothing
+    // The window that took nothing from the last notification of a full ring (0: none):
+    // a full ring is not announced to it again, but is to a window armed after it.
+    decltype(PortRecord::notify_window)::value_type ignored_full_ring_by_ = 0;
 };
 
 void Receiver::Run() {
@@ -119,7 +121,9 @@ void Receiver::Run() {
                 // Woken with room to spare: go back and read. Woken by an arming with
                 // the ring still full: announce it, unless the window has just left
                 // the same full ring unread.
-                if (!announce_again && (port_.ring.Room() > 0 || ignored_full_ring_)) {
+                if (!announce_again && (port_.ring.Room() > 0 ||
+                                        ignored_full_ring_by_ ==
+                                            port_.notify_window.load(std::memory_order_acquire))) {
                     continue;
                 }
                 break;
@@ -210,7 +214,7 @@ bool Receiver::Notify() {
                  static_cast<WPARAM>(port_.handle), kCommNotifyReceived);
     port_.delivering.store(false, std::memory_order_release);
     const std::size_t after = port_.ring.Unread();
-    ignored_full_ring_ = after == before && port_.ring.Room() == 0;
+    ignored_full_ring_by_ = after == before && port_.ring.Room() == 0 ? window : 0;
     return after > 0 && after < before;
 }
 
