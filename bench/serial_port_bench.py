@@ -3,7 +3,9 @@
 
 1. Idle cost: an open, armed, quiet port for 10 s. Processor time of the program and
    of the prefix's wineserver, as a share of one core; the same without a port as a
-   baseline.
+   baseline, and with a port whose line has hung up (both ends of its pseudo-terminal
+   closed, as an unplugged adapter): a receive thread that spins on the failed device
+   shows here.
 2. Answer latency: the remote sends "B", the program answers 00h from the receive
    notification; the time from the write of "B" to the arrival of 00h.
 
@@ -19,7 +21,8 @@ import time
 import tty
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "serial"))
+for folder in ("tools", os.path.join("tests", "serial")):  # pty_remote needs tools/ too
+    sys.path.insert(0, os.path.join(HERE, "..", folder))
 import pty_remote  # noqa: E402  (port mapping shared with the tests)
 
 
@@ -72,8 +75,10 @@ def start(wine_run, program, args):
     return child
 
 
-def idle_cost(wine_run, program, prefix, mode, seconds):
+def idle_cost(wine_run, program, prefix, mode, seconds, after_start=None):
     child = start(wine_run, program, [mode, str(seconds + 3)])
+    if after_start:
+        after_start()
     time.sleep(2.0)  # let start-up settle
     pids = processes(os.path.realpath(prefix), os.path.basename(program))
     before = {name: cpu_seconds(pid) for name, pid in pids.items()}
@@ -83,6 +88,25 @@ def idle_cost(wine_run, program, prefix, mode, seconds):
     elapsed = time.monotonic() - began
     child.wait(timeout=60)
     return {name: 100.0 * (after[name] - before[name]) / elapsed for name in pids}
+
+
+def point(link, slave):
+    if os.path.lexists(link):
+        os.unlink(link)
+    os.symlink(os.ttyname(slave), link)
+
+
+def hung_up_cost(wine_run, program, prefix, link, seconds):
+    master, slave = os.openpty()
+    tty.setraw(master)
+    tty.setraw(slave)
+    point(link, slave)
+
+    def hang_up():
+        os.close(master)
+        os.close(slave)
+
+    return idle_cost(wine_run, program, prefix, "idle", seconds, after_start=hang_up)
 
 
 def answer_latency(wine_run, program, prefix, master, answers):
@@ -124,13 +148,15 @@ def main():
     link_dir = prefix.rstrip("/") + "-ports"
     os.makedirs(link_dir, exist_ok=True)
     links = {name: os.path.join(link_dir, name.lower()) for name in pty_remote.PORTS}
-    if os.path.lexists(links["COM1"]):
-        os.unlink(links["COM1"])
-    os.symlink(os.ttyname(slave), links["COM1"])
+    point(links["COM1"], slave)
     pty_remote.map_ports(wine_run, prefix, links)
 
-    for mode in ("noport", "idle"):
-        shares = idle_cost(wine_run, program, prefix, mode, seconds)
+    for mode in ("noport", "idle", "hung-up"):
+        if mode == "hung-up":
+            shares = hung_up_cost(wine_run, program, prefix, links["COM1"], seconds)
+            point(links["COM1"], slave)
+        else:
+            shares = idle_cost(wine_run, program, prefix, mode, seconds)
         total = sum(shares.values())
         detail = ", ".join("%s %.3f%%" % item for item in sorted(shares.items()))
         print("%-7s %2d s: %.3f%% of a core (%s)" % (mode, seconds, total, detail))

@@ -38,13 +38,14 @@ function(kestrel_add_test_library)
     target_link_libraries(kestrel_test_support PUBLIC kestrel_app GTest::gtest)
 endfunction()
 
-# kestrel_add_tests(name sources... LIBRARIES libs... [PLATFORM] [DISPLAY])
+# kestrel_add_tests(name sources... LIBRARIES libs... [PLATFORM] [DISPLAY] [PTY])
 # Natively each test case is its own CTest entry. Cross-compiled, the executable is
 # one CTest entry run under Wine, so listing the tests never starts Wine at build time.
 # PLATFORM marks tests that need the pty, the display or the keyboard natively too;
-# DISPLAY runs a cross-compiled test on a private Xvfb (it makes windows).
+# DISPLAY runs a cross-compiled test on a private Xvfb (it makes windows); PTY runs it
+# under tests/serial/pty_remote.py, which plays the remote end of its serial ports.
 function(kestrel_add_tests name)
-    cmake_parse_arguments(ARG "PLATFORM;DISPLAY" "" "LIBRARIES" ${ARGN})
+    cmake_parse_arguments(ARG "PLATFORM;DISPLAY;PTY" "" "LIBRARIES" ${ARGN})
     add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} kestrel_test_support
                                           GTest::gtest_main kestrel_options)
@@ -52,7 +53,11 @@ function(kestrel_add_tests name)
         # Test inputs are built with designated initializers that leave defaults out.
         target_compile_options(${name} PRIVATE -Wno-missing-field-initializers)
     endif()
-    if(CMAKE_CROSSCOMPILING)
+    if(CMAKE_CROSSCOMPILING AND ARG_PTY)
+        kestrel_add_python_test(${name} WINE
+            ARGS ${CMAKE_CURRENT_SOURCE_DIR}/serial/pty_remote.py
+                 ${CMAKE_SOURCE_DIR}/tools/wine-run.sh $<TARGET_FILE:${name}> --gtest_color=no)
+    elseif(CMAKE_CROSSCOMPILING)
         add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
         set(environment "WINEPREFIX=${KESTREL_WINEPREFIX}")
         if(ARG_DISPLAY)
@@ -82,6 +87,34 @@ function(kestrel_add_probe target)
     target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 endfunction()
 
+# kestrel_add_python_test(name ARGS script.py args... [ENVIRONMENT VAR=value...] [WINE]
+#                         [TIMEOUT s] [WORKING_DIRECTORY dir])
+# A test run by Python, with tools/ on its module path: the one place that lets the
+# Python tests import winedesk, remote_sim, tapfile and wine_ports (by hand:
+# PYTHONPATH=tools). Under the platform lock with a hard time limit; WINE runs it in
+# the private prefix, once it is made.
+function(kestrel_add_python_test name)
+    cmake_parse_arguments(ARG "WINE" "TIMEOUT;WORKING_DIRECTORY" "ARGS;ENVIRONMENT" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 240)
+    endif()
+    if(NOT ARG_WORKING_DIRECTORY)
+        set(ARG_WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    endif()
+    find_package(Python3 3.9 REQUIRED COMPONENTS Interpreter)
+    add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} -B ${ARG_ARGS}
+             WORKING_DIRECTORY ${ARG_WORKING_DIRECTORY})
+    set(environment "PYTHONPATH=${PROJECT_SOURCE_DIR}/tools" ${ARG_ENVIRONMENT})
+    if(ARG_WINE)
+        list(APPEND environment "WINEPREFIX=${KESTREL_WINEPREFIX}")
+        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "${environment}"
+        RESOURCE_LOCK ${KESTREL_EXCLUSIVE_LOCK}
+        TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
 # kestrel_add_desktop_test(name SCRIPT script.py PROGRAM VARIABLE target [VARIABLE target...]
 #                          [TIMEOUT s])
 # An end-to-end test: a Python script that drives Windows programs with real
@@ -89,20 +122,12 @@ endfunction()
 # program's path reaches the script in the environment variable named before it.
 function(kestrel_add_desktop_test name)
     cmake_parse_arguments(ARG "" "SCRIPT;TIMEOUT" "PROGRAM" ${ARGN})
-    if(NOT ARG_TIMEOUT)
-        set(ARG_TIMEOUT 240)
-    endif()
-    set(programs "")
+    set(environment "KESTREL_WINE_RUN=${CMAKE_SOURCE_DIR}/tools/wine-run.sh"
+                    "KESTREL_E2E_SCREENSHOTS=${CMAKE_BINARY_DIR}/e2e-screens")
     while(ARG_PROGRAM)
         list(POP_FRONT ARG_PROGRAM variable program)
-        string(APPEND programs ";${variable}=$<TARGET_FILE:${program}>")
+        list(APPEND environment "${variable}=$<TARGET_FILE:${program}>")
     endwhile()
-    find_package(Python3 REQUIRED COMPONENTS Interpreter)
-    add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} -B ${ARG_SCRIPT})
-    set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT
-        "WINEPREFIX=${KESTREL_WINEPREFIX};KESTREL_WINE_RUN=${CMAKE_SOURCE_DIR}/tools/wine-run.sh${programs};KESTREL_E2E_SCREENSHOTS=${CMAKE_BINARY_DIR}/e2e-screens"
-        FIXTURES_REQUIRED wine_prefix
-        RESOURCE_LOCK ${KESTREL_EXCLUSIVE_LOCK}
-        TIMEOUT ${ARG_TIMEOUT})
+    kestrel_add_python_test(${name} ARGS ${ARG_SCRIPT} ENVIRONMENT ${environment} WINE
+                            TIMEOUT ${ARG_TIMEOUT})
 endfunction()

@@ -71,8 +71,7 @@ import termios
 import time
 import typing
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import tapfile  # noqa: E402  (next to this file)
+import tapfile
 
 COMMAND_BYTE = 0x42
 START_BYTE = 0x00
@@ -427,6 +426,7 @@ class RemoteSimulator:
         self._deadline = self.origin + max_time
         self._peer_present = True
         self._expected_count = None
+        self.inbox = bytearray()  # received and not yet taken by receive()
         os.set_blocking(fd, False)
 
     # Time of the run, in seconds from its start.
@@ -559,6 +559,36 @@ class RemoteSimulator:
                 return
             self._pump(remaining)
 
+    def receive(self, count: int, timeout: float) -> bytes:
+        """The next `count` bytes of the line, for a program that talks to the tool
+        step by step: read no faster than `read_rate` and no further than `count`
+        (the rest stays in the line). SimulatorError when they have not all come
+        within `timeout` seconds."""
+        end = self.clock() + timeout
+        while len(self.inbox) < count:
+            remaining = end - self.clock()
+            if remaining <= 0:
+                raise SimulatorError(f"timeout: {len(self.inbox)} of {count} bytes came within "
+                                     f"{timeout:g} s: {bytes(self.inbox[:40])!r}")
+            self._pump(remaining, count - len(self.inbox))
+        data = bytes(self.inbox[:count])
+        del self.inbox[:count]
+        return data
+
+    def receive_some(self, timeout: float) -> bytes:
+        """Whatever the line brings within `timeout` seconds (perhaps nothing)."""
+        if not self.inbox:
+            self._pump(timeout)
+        data = bytes(self.inbox)
+        self.inbox.clear()
+        return data
+
+    def quiet_for(self, seconds: float) -> bool:
+        """True when no byte is waiting and none arrives for that long."""
+        before = self.splitter.received
+        self.listen(seconds)
+        return not self.inbox and self.splitter.received == before
+
     def wait_for_peer(self, timeout: float) -> bool:
         """For a pty master: wait until the slave is open (no hang-up reported)."""
         end = self.clock() + timeout
@@ -593,7 +623,7 @@ class RemoteSimulator:
         result = poller.poll(max(0, int(timeout * 1000 + 0.999)))
         return result[0][1] if result else 0
 
-    def _pump(self, timeout: float) -> None:
+    def _pump(self, timeout: float, limit: int | None = None) -> None:
         """Wait up to `timeout` seconds for bytes and take all that are there (at line
         speed: as many as the pace allows, or wait for the pace)."""
         if self._allowance() < 1 or self.clock() < self._next_read_at:
@@ -602,7 +632,7 @@ class RemoteSimulator:
             return
         ready = self._poll(select.POLLIN, timeout)
         if ready & select.POLLIN:
-            self._read()
+            self._read(limit)
         elif ready & (select.POLLHUP | select.POLLERR):
             self._peer_gone()
             # A pty master reports a hang-up at once while no slave is open; nap
@@ -621,9 +651,9 @@ class RemoteSimulator:
         self._tokens_at = now
         return int(self._tokens)
 
-    def _read(self) -> None:
-        while True:
-            allowed = self._allowance()
+    def _read(self, limit: int | None = None) -> None:
+        while limit is None or limit > 0:
+            allowed = self._allowance() if limit is None else min(limit, self._allowance())
             if allowed < 1 or self.clock() < self._next_read_at:
                 return  # at line speed: one read a step
             try:
@@ -645,6 +675,9 @@ class RemoteSimulator:
             self._peer_present = True
             self.log.received.append((when, chunk))
             self.splitter.feed(when, chunk)
+            self.inbox += chunk
+            if limit is not None:
+                limit -= len(chunk)
 
     def _peer_gone(self) -> None:
         if self._peer_present:
@@ -970,9 +1003,12 @@ class LinkedPty:
         try:
             configure_line(slave)
             self.slave_name = os.ttyname(slave)
-            if os.path.islink(link):
-                os.unlink(link)
-            os.symlink(self.slave_name, link)
+            # Replaced in one step: a tool opening the link never finds it missing.
+            fresh = link + ".new"
+            if os.path.lexists(fresh):
+                os.unlink(fresh)
+            os.symlink(self.slave_name, fresh)
+            os.replace(fresh, link)
         except BaseException:
             os.close(self.master)
             raise

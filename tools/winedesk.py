@@ -252,6 +252,31 @@ class WineDesktop:
         self._programs.append(process)
         return process
 
+    def run_console(self, program, *args, timeout=120):
+        """Runs a Windows console program on this display to its end (outside the
+        virtual desktop); its completed process, with standard output and error."""
+        return subprocess.run([self.wine_run, program, *args], env=self.environment(),
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout,
+                              check=False)
+
+    def ping(self, reader, caption_prefix, seconds):
+        """Sends the window whose caption starts with `caption_prefix` WM_NULL after
+        WM_NULL for `seconds`, from another program of the prefix (the window reader,
+        tests/e2e/window_reader_win32.cpp), and answers what it counted: "pings",
+        "longest_ms", "median_ms", "timeouts", and "gone" when the window went away."""
+        result = self.run_console(reader, "--ping", caption_prefix, str(seconds), self.name)
+        if result.returncode != 0:
+            raise DesktopError(f"no window {caption_prefix!r} to ping: {result.stderr!r}")
+        return dict(line.split("=", 1) for line in result.stdout.decode().split() if "=" in line)
+
+    def handled_messages(self, reader, caption_prefix):
+        """Returns once the window's thread has answered a message sent now: it is back
+        at its messages, and has taken in what reached its queue before; fails when it
+        does not answer or the window goes away."""
+        pinged = self.ping(reader, caption_prefix, 0.05)
+        if int(pinged.get("pings", 0)) < 1 or pinged.get("timeouts") != "0" or "gone" in pinged:
+            raise DesktopError(f"the window {caption_prefix!r} did not answer: {pinged}")
+
     def wait_exit(self, process, timeout=30):
         """Waits for a program started here to end; fails the test when it does not."""
         try:
@@ -300,6 +325,16 @@ class WineDesktop:
     def desktop_window(self, timeout=30):
         return self.find_window("^" + re.escape(self.name) + " - Wine desktop$", timeout)
 
+    def desktop_origin(self):
+        """Where the Wine desktop's top left corner is on the X screen."""
+        geometry = self.xdotool("getwindowgeometry", self.desktop_window())
+        return tuple(int(n) for n in re.search(r"Position: (-?\d+),(-?\d+)", geometry).groups())
+
+    def click(self, x, y, button="1"):
+        """Clicks a mouse button at a point of the Wine desktop (in its coordinates)."""
+        left, top = self.desktop_origin()
+        self.xdotool("mousemove", str(left + x), str(top + y), "click", button)
+
     def focus(self, window):
         """Gives the window the keyboard focus."""
         self.xdotool("windowfocus", "--sync", window)
@@ -341,6 +376,12 @@ class WineDesktop:
 
     # -- pictures -----------------------------------------------------------
 
+    def capture(self, path):
+        """Saves the whole screen as a PNG file at `path`; fails when it cannot."""
+        subprocess.run(["import", "-window", "root", path], env=self.environment(),
+                       stdin=subprocess.DEVNULL, capture_output=True,
+                       timeout=XDOTOOL_TIMEOUT, check=True)
+
     def screenshot(self, label):
         """Saves the whole screen as LABEL.png under the screenshot folder; the path,
         or None when no picture could be taken (never an error)."""
@@ -349,9 +390,7 @@ class WineDesktop:
         os.makedirs(self.screenshots, exist_ok=True)
         path = os.path.join(self.screenshots, re.sub(r"[^A-Za-z0-9_.-]", "_", label) + ".png")
         try:
-            subprocess.run(["import", "-window", "root", path], env=self.environment(),
-                           stdin=subprocess.DEVNULL, capture_output=True,
-                           timeout=XDOTOOL_TIMEOUT, check=True)
+            self.capture(path)
         except (OSError, subprocess.SubprocessError):
             return None
         return path

@@ -7,17 +7,15 @@
 
 #include <commctrl.h>
 
-#include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/dialog_valid_win32.h"
 #include "common/library_state.h"
 #include "common/popmsg.h"
 #include "common/wait_window_win32.h"
+#include "support/dialog_watcher_win32.h"
 #include "support/probe_windows_win32.h"
 #include "ui/button_win32.h"
 #include "ui/dialog_win32.h"
@@ -36,64 +34,31 @@ using ui::Placement;
 using ui::TDialog;
 
 // Answers every message box of the test's thread with `button` and keeps the title
-// and the texts of each, in order. `before_answer`, when given, runs on the
-// answerer's thread while each box still shows.
+// and the texts of each, in order. `before_answer`, when given, runs while each box
+// shows, inside its loop.
 class BoxAnswerer {
   public:
     explicit BoxAnswerer(int button = IDOK, std::function<void()> before_answer = nullptr)
-        : button_(button),
-          before_answer_(std::move(before_answer)),
-          ui_thread_(GetCurrentThreadId()),
-          thread_([this] { Run(); }) {}
-    BoxAnswerer(const BoxAnswerer&) = delete;
-    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
-    ~BoxAnswerer() {
-        stop_ = true;
-        thread_.join();
-    }
+        : watcher_(
+              [this, button, before_answer](HWND box) {
+                  seen_.push_back(testing::TextOf(box));
+                  const std::vector<std::string> texts = testing::StaticTexts(box);
+                  seen_.insert(seen_.end(), texts.begin(), texts.end());
+                  if (before_answer) {
+                      before_answer();
+                  }
+                  PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(button), 0);
+              },
+              // The dialogs under test have captions of their own; the boxes carry the
+              // library's and the framework's box titles.
+              {"Attenzione", "Alert"}) {}
 
-    // Called from within the box's own loop (a box is modal): what was seen so far.
-    std::vector<std::string> Seen() {
-        std::lock_guard lock(mutex_);
-        return seen_;
-    }
+    // What was seen so far.
+    const std::vector<std::string>& Seen() const { return seen_; }
 
   private:
-    void Run() {
-        while (!stop_) {
-            // The dialogs under test have captions of their own; the boxes carry the
-            // library's and the framework's box titles.
-            HWND box = testing::VisibleDialogs(ui_thread_, "Attenzione").found;
-            if (box == nullptr) {
-                box = testing::VisibleDialogs(ui_thread_, "Alert").found;
-            }
-            if (box != nullptr) {
-                Sleep(50);
-                const std::vector<std::string> texts = testing::StaticTexts(box);
-                {
-                    std::lock_guard lock(mutex_);
-                    seen_.push_back(testing::TextOf(box));
-                    seen_.insert(seen_.end(), texts.begin(), texts.end());
-                }
-                if (before_answer_) {
-                    before_answer_();
-                }
-                PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(button_), 0);
-                while (!stop_ && IsWindow(box)) {
-                    Sleep(10);
-                }
-            }
-            Sleep(10);
-        }
-    }
-
-    int button_;
-    std::function<void()> before_answer_;
-    DWORD ui_thread_;
-    std::mutex mutex_;
     std::vector<std::string> seen_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    testing::DialogWatcher watcher_;
 };
 
 DialogOptions Caption(const char* caption) {
@@ -131,7 +96,7 @@ TEST(ModelessDialog, ShowsAndReturnsAtOnceLinkedAndListedUntilItsCloseIsAccepted
     EXPECT_STREQ(caption, "Non modale");
     EXPECT_FALSE(dialog.IsEnded());
 
-    EXPECT_TRUE(dialog.End(7));  // posted: the refusal comes when it is handled
+    dialog.End(7);  // posted: the refusal comes when it is handled
     EXPECT_TRUE(IsWindow(dialog.hWnd));
     EXPECT_FALSE(dialog.IsEnded());
 
@@ -142,7 +107,7 @@ TEST(ModelessDialog, ShowsAndReturnsAtOnceLinkedAndListedUntilItsCloseIsAccepted
 
     allow = true;
     HWND window = dialog.hWnd;
-    EXPECT_TRUE(dialog.End(7));
+    dialog.End(7);  // a modeless End always answers true: what it caused counts
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(dialog.hWnd, nullptr);
     EXPECT_EQ(dialog.nResult, 7);

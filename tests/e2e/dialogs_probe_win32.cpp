@@ -7,7 +7,7 @@
 //       calls MSGGET("Valore", "Nome del nastro:", value) with value "vecchio";
 //       with "date", MSGGET("Valore", "Data:", value) with 1 January 1985; with
 //       "number", MSGGET("Valore", "Importo:", value, 7, 2) with 42.5.
-//       A watcher thread reports what the dialog shows (caption, place, prompt,
+//       A dialog watcher reports what the dialog shows (caption, place, prompt,
 //       field, the control with the focus, where its close box is), another the
 //       text of every message box; then the answer and the value (a date as
 //       yyyy-mm-dd, a number with two decimals).
@@ -17,7 +17,7 @@
 //       date field and an inactive number field holding a number too large for it.
 //       "date": the text is "nastro" and the date "31/02/21" (no such day);
 //       "cargo": the text is empty and the date "28/02/21".
-//       A watcher thread reports every message box (its texts, the page in front,
+//       A dialog watcher reports every message box (its texts, the page in front,
 //       the screen box of the field being flagged); every press of OK reports
 //       whether the close was accepted, the page in front, the close code, the
 //       control with the focus and its colour; then the dialog's result.
@@ -28,17 +28,15 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/dialog_valid_win32.h"
 #include "common/msgget_win32.h"
 #include "e2e/probe_report.h"
+#include "support/dialog_watcher_win32.h"
 #include "support/probe_windows_win32.h"
 #include "ui/button_win32.h"
 #include "ui/dialog_win32.h"
@@ -49,6 +47,7 @@ namespace {
 
 using Report = kestrel::testing::ProbeReport;
 using kestrel::testing::ClassOf;
+using kestrel::testing::DialogWatcher;
 using kestrel::testing::TextOf;
 namespace ui = kestrel::ui;
 
@@ -107,46 +106,6 @@ std::string CloseBox(HWND window) {
     return std::to_string(x_sum / count) + "," + std::to_string(y_sum / count);
 }
 
-// Watches, from its own thread, for every new visible dialog window of the
-// user-interface thread whose caption is `title`, and hands each to `describe`
-// once it has had time to lay itself out.
-class WindowWatcher {
-  public:
-    WindowWatcher(DWORD ui_thread, std::string title, std::function<void(HWND)> describe)
-        : ui_thread_(ui_thread),
-          title_(std::move(title)),
-          describe_(std::move(describe)),
-          thread_([this] { Run(); }) {}
-    WindowWatcher(const WindowWatcher&) = delete;
-    WindowWatcher& operator=(const WindowWatcher&) = delete;
-    ~WindowWatcher() {
-        stop_ = true;
-        thread_.join();
-    }
-
-  private:
-    void Run() {
-        HWND last = nullptr;
-        while (!stop_) {
-            HWND found = kestrel::testing::VisibleDialogs(ui_thread_, title_).found;
-            if (found != nullptr && found != last) {
-                last = found;
-                Sleep(200);  // let it finish laying itself out and painting
-                describe_(found);
-            } else if (found == nullptr) {
-                last = nullptr;
-            }
-            Sleep(10);
-        }
-    }
-
-    DWORD ui_thread_;
-    std::string title_;
-    std::function<void(HWND)> describe_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
 // -- the value prompt ------------------------------------------------------------
 
 int MsgGet(Report& report, const std::string& kind) {
@@ -156,30 +115,34 @@ int MsgGet(Report& report, const std::string& kind) {
     double number = 42.5;
     bool answer = false;
     {
-        WindowWatcher watcher(ui_thread, "Valore", [&report, ui_thread](HWND dialog) {
-            RECT outer{};
-            RECT desktop{};
-            GetWindowRect(dialog, &outer);
-            GetWindowRect(GetDesktopWindow(), &desktop);
-            report.Bytes("caption", TextOf(dialog));
-            report.Line("class", ClassOf(dialog));
-            report.Line("rect", Box(outer));
-            report.Line("desktop", Box(desktop));
-            report.Bytes("prompt", TextOf(GetDlgItem(dialog, 101)));
-            report.Bytes("field", TextOf(GetDlgItem(dialog, 102)));
-            report.Bytes("confirm", TextOf(GetDlgItem(dialog, 201)));
-            report.Bytes("cancel", TextOf(GetDlgItem(dialog, 202)));
-            report.Line("focus_id", std::to_string(GetDlgCtrlID(FocusOf(ui_thread))));
-            report.Line("close_box", CloseBox(dialog));
-            report.Line("dialog", "shown");
-        });
+        DialogWatcher watcher(
+            [&report, ui_thread](HWND dialog) {
+                RECT outer{};
+                RECT desktop{};
+                GetWindowRect(dialog, &outer);
+                GetWindowRect(GetDesktopWindow(), &desktop);
+                report.Bytes("caption", TextOf(dialog));
+                report.Line("class", ClassOf(dialog));
+                report.Line("rect", Box(outer));
+                report.Line("desktop", Box(desktop));
+                report.Bytes("prompt", TextOf(GetDlgItem(dialog, 101)));
+                report.Bytes("field", TextOf(GetDlgItem(dialog, 102)));
+                report.Bytes("confirm", TextOf(GetDlgItem(dialog, 201)));
+                report.Bytes("cancel", TextOf(GetDlgItem(dialog, 202)));
+                report.Line("focus_id", std::to_string(GetDlgCtrlID(FocusOf(ui_thread))));
+                report.Line("close_box", CloseBox(dialog));
+                report.Line("dialog", "shown");
+            },
+            {"Valore"});
         int boxes = 0;
-        WindowWatcher box_watcher(ui_thread, "Attenzione", [&report, &boxes](HWND box) {
-            for (const std::string& text : kestrel::testing::StaticTexts(box)) {
-                report.Bytes("box_text", text);
-            }
-            report.Line("box", std::to_string(++boxes));
-        });
+        DialogWatcher box_watcher(
+            [&report, &boxes](HWND box) {
+                for (const std::string& text : kestrel::testing::StaticTexts(box)) {
+                    report.Bytes("box_text", text);
+                }
+                report.Line("box", std::to_string(++boxes));
+            },
+            {"Attenzione"});
         if (kind == "date") {
             answer = kestrel::common::MSGGET("Valore", "Data:", date);
         } else if (kind == "number") {
@@ -258,13 +221,15 @@ class FolderProbe {
         run.valid = [](ui::TDialog& d) { return kestrel::common::VALID(d, false); };
         {
             const DWORD ui_thread = GetCurrentThreadId();
-            WindowWatcher shown(ui_thread, "Cartella", [this, ui_thread](HWND window) {
-                report_.Line("focus_id", std::to_string(GetDlgCtrlID(FocusOf(ui_thread))));
-                HWND tab = FindWindowExA(window, nullptr, WC_TABCONTROLA, nullptr);
-                report_.Line("tab", std::to_string(SendMessageA(tab, TCM_GETCURSEL, 0, 0) + 1));
-                report_.Line("dialog", "shown");
-            });
-            WindowWatcher boxes(ui_thread, "Attenzione", [this](HWND box) { DescribeBox(box); });
+            DialogWatcher shown(
+                [this, ui_thread](HWND window) {
+                    report_.Line("focus_id", std::to_string(GetDlgCtrlID(FocusOf(ui_thread))));
+                    HWND tab = FindWindowExA(window, nullptr, WC_TABCONTROLA, nullptr);
+                    report_.Line("tab", std::to_string(SendMessageA(tab, TCM_GETCURSEL, 0, 0) + 1));
+                    report_.Line("dialog", "shown");
+                },
+                {"Cartella"});
+            DialogWatcher boxes([this](HWND box) { DescribeBox(box); }, {"Attenzione"});
             dialog.Activate(run);
         }
         report_.Line("result", dialog.nResult ? std::to_string(*dialog.nResult) : "none");
@@ -276,8 +241,7 @@ class FolderProbe {
     }
 
   private:
-    // On the watcher thread: what the box says and what stands behind it. Only
-    // window handles and messages cross the threads.
+    // While the box shows: what it says and what stands behind it.
     void DescribeBox(HWND box) {
         const int n = ++boxes_;
         const std::string prefix = "box" + std::to_string(n) + "_";
@@ -328,7 +292,7 @@ class FolderProbe {
     ui::TFolder* folder_ = nullptr;
     std::vector<const ui::TControl*> controls_;
     std::array<int, 3> ids_{};  // text, date, number
-    std::atomic<int> boxes_{0};
+    int boxes_ = 0;
     int closes_ = 0;
 };
 

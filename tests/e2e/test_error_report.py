@@ -6,14 +6,11 @@ answer the report box with a keystroke and read the probe's report.
 
     KESTREL_ERROR_PROBE=build/windows/tests/kestrel_error_probe.exe \
     KESTREL_WINE_RUN=tools/wine-run.sh WINEPREFIX=build/windows/wineprefix \
-    python3 tests/e2e/test_error_report.py
+    PYTHONPATH=tools python3 tests/e2e/test_error_report.py
 """
 
 import os
-import sys
 import unittest
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
 from winedesk import ProbeTestCase, exit_cleanly_on_sigterm
 

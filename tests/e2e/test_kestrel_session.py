@@ -3,122 +3,58 @@ private Xvfb, its COM1 a pseudo-terminal whose other end plays the remote machin
 and the operator's choices made with real keystrokes.
 
     KESTREL_EXE=build/windows/kestrel.exe KESTREL_WINE_RUN=tools/wine-run.sh \
-    WINEPREFIX=build/windows/wineprefix python3 tests/e2e/test_kestrel_session.py
+    KESTREL_WINDOW_READER=build/windows/tests/kestrel_window_reader.exe \
+    WINEPREFIX=build/windows/wineprefix PYTHONPATH=tools python3 tests/e2e/test_kestrel_session.py
 """
 
 import os
-import select
-import shutil
-import subprocess
-import sys
 import threading
-import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
+import remote_sim
+import tapfile
+import wine_ports
+from winedesk import DesktopTestCase, exit_cleanly_on_sigterm, windows_path
 
-import remote_sim  # noqa: E402
-import tapfile  # noqa: E402
-import wine_ports  # noqa: E402
-from winedesk import (desktop_from_environment, exit_cleanly_on_sigterm, temporary_folder,  # noqa: E402
-                      windows_path)
-
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 KESTREL = os.environ.get("KESTREL_EXE", "")
 READER = os.environ.get("KESTREL_WINDOW_READER", "")
 SAMPLE = os.path.join(ROOT, "samples", "demo.tap")
 FILE_DIALOG = "^Seleziona file da inviare$"
 SESSION = r"^KESTREL 1\.00 .*  \(COM[0-9]+:115200,N,8,2\)$"
+SESSION_CAPTION = "KESTREL 1.00"  # how the window reader finds the session window
 BOX = "^Attenzione$"
 END_BYTE = b"\x09"
 LINE_RATE = remote_sim.LINE_BYTES_PER_SECOND
+SILENCE = 10  # seconds the line may stay silent before a step fails
 
 
 def big_entry(name, size):
     return tapfile.TapEntry.make(3, name, bytes(i * 7 % 251 for i in range(size)))
 
 
-class Remote:
-    """The remote machine's end of the line, played by hand: send command bytes and
-    read what comes back, always with a time limit."""
-
-    def __init__(self, link):
-        self.pty = remote_sim.LinkedPty(link)
-        self.fd = self.pty.master
-        os.set_blocking(self.fd, False)
-
-    def close(self):
-        self.pty.close()
-
-    def send(self, data):
-        os.write(self.fd, data)
-
-    def read(self, count, timeout=10, rate=None):
-        """Exactly `count` bytes, or fails the test. With a rate (bytes a second) the
-        line is read no faster than that, as a real line delivers them."""
-        data = b""
-        started = time.monotonic()
-        deadline = started + timeout
-        while len(data) < count:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise AssertionError(f"expected {count} bytes, got {len(data)}: {data[:40]!r}")
-            wanted = count - len(data)
-            if rate is not None:
-                allowed = int((time.monotonic() - started) * rate) + 64 - len(data)
-                if allowed <= 0:
-                    time.sleep(0.005)  # paces the reading, as the line would
-                    continue
-                wanted = min(wanted, allowed)
-            ready, _, _ = select.select([self.fd], [], [], left)
-            if ready:
-                try:
-                    chunk = os.read(self.fd, wanted)
-                except OSError:  # the tool has not opened the port yet, or closed it
-                    time.sleep(0.02)
-                    continue
-                data += chunk
-        return data
-
-    def quiet_for(self, seconds):
-        """True when nothing arrives for that long."""
-        deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
-            ready, _, _ = select.select([self.fd], [], [], deadline - time.monotonic())
-            if ready:
-                try:
-                    if os.read(self.fd, 1):
-                        return False
-                except OSError:
-                    time.sleep(0.02)
-        return True
-
-
 @unittest.skipUnless(KESTREL, "KESTREL_EXE names kestrel.exe")
-class KestrelSession(unittest.TestCase):
+class KestrelSession(DesktopTestCase):
+    """Each test has the remote machine's end of COM1 (`self.remote`): the simulator of
+    tools/remote_sim.py on a pseudo-terminal linked where the prefix maps the port."""
+
     @classmethod
     def setUpClass(cls):
+        super().setUpClass()  # the desktop, in a prepared prefix
         prefix = os.environ["WINEPREFIX"]
-        wine_run = os.environ["KESTREL_WINE_RUN"]
         cls.link = os.path.join(wine_ports.link_folder(prefix), "com1")
         cls.link3 = os.path.join(wine_ports.link_folder(prefix), "com3")
         os.makedirs(os.path.dirname(cls.link), exist_ok=True)
-        subprocess.run([wine_run, "--prepare"], check=True, timeout=300,
-                       stdin=subprocess.DEVNULL)
-        wine_ports.map_ports(wine_run, prefix, {"COM1": cls.link, "COM3": cls.link3})
-        cls.desk = desktop_from_environment()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.desk.close()
+        try:
+            wine_ports.map_ports(cls.desk.wine_run, prefix, {"COM1": cls.link, "COM3": cls.link3})
+        except BaseException:
+            cls.desk.close()
+            raise
 
     def setUp(self):
-        self.folder = temporary_folder()  # the program's current directory
-        self.addCleanup(shutil.rmtree, self.folder, True)
+        super().setUp()  # self.folder: the program's current directory
         self.settings = os.path.join(self.folder, "KESTREL.INI")
-        self.remote = Remote(self.link)
-        self.addCleanup(self.remote.close)
+        self.remote = self.line(self.link)
         self.program = None
 
     def tearDown(self):
@@ -127,6 +63,18 @@ class KestrelSession(unittest.TestCase):
             self.desk.end_wine()
 
     # -- steps --------------------------------------------------------------
+
+    def line(self, link):
+        """The remote end of the port linked at `link`, for this test."""
+        pty = remote_sim.LinkedPty(link)
+        self.addCleanup(pty.close)
+        return remote_sim.RemoteSimulator(pty.master, answer_timeout=SILENCE)
+
+    def at_line_speed(self):
+        """The remote end of COM1 reading no faster than 115200 baud 8N2 carries bytes:
+        the rest waits in the line and the tool's writes block, as on a real line."""
+        return remote_sim.RemoteSimulator(self.remote.fd, answer_timeout=SILENCE,
+                                          read_rate=LINE_RATE)
 
     def start(self, settings=None, tape_argument=None):
         if settings is not None:
@@ -159,16 +107,6 @@ class KestrelSession(unittest.TestCase):
     def ended(self, timeout=30):
         self.desk.wait_exit(self.program, timeout)
 
-    def ping(self, seconds):
-        """Sends the session window message after message for that long, from another
-        program, and answers what kestrel_window_reader counted."""
-        result = subprocess.run([self.desk.wine_run, READER, "--ping", "KESTREL 1.00",
-                                 str(seconds), self.desk.name],
-                                env=self.desk.environment(), capture_output=True,
-                                timeout=120, check=False)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return dict(line.split("=", 1) for line in result.stdout.decode().split() if "=" in line)
-
     def settings_text(self):
         with open(self.settings, "rb") as f:
             return f.read()
@@ -181,7 +119,8 @@ class KestrelSession(unittest.TestCase):
             self.choose(SAMPLE)
             window = self.session_window()
             self.assertTrue(self.desk.window_name(window).endswith("  (COM1:115200,N,8,2)"))
-            sim = remote_sim.RemoteSimulator(self.remote.fd, answer_timeout=5, first_timeout=20)
+            sim = remote_sim.RemoteSimulator(self.remote.fd, answer_timeout=5,
+                                             first_timeout=20)
             with open(SAMPLE, "rb") as f:
                 report = sim.run(remote_sim.parse_script("XYB B*"), f.read())
             self.assertEqual(report.exit_status, 0, report.text())
@@ -198,10 +137,10 @@ class KestrelSession(unittest.TestCase):
             self.start(b"[Impostazioni]\r\nPorta=   \r\n", tape_argument=tape)
             self.session_window()  # no file dialog: the argument is the choice
             self.remote.send(b"B")
-            self.assertEqual(self.remote.read(1 + 17 + 5),
+            self.assertEqual(self.remote.receive(1 + 17 + 5, SILENCE),
                              b"\x00\x00HELLO     \x05\x00\x0a\x00\x05\x00\x01\x02\x03\x04\x05")
             self.remote.send(b"B")
-            self.assertEqual(self.remote.read(1), END_BYTE)
+            self.assertEqual(self.remote.receive(1, SILENCE), END_BYTE)
             self.ended()
         self.assertTrue(self.remote.quiet_for(0.3))
         self.assertIn(b"Porta=COM1", self.settings_text())  # blank: replaced and stored
@@ -212,18 +151,12 @@ class KestrelSession(unittest.TestCase):
         tape = self.write_tape("two.tap", first.to_bytes() + empty.to_bytes())
         with self.desk.scene("quick-requests"):
             self.start(tape_argument=tape)
-            # The port opens while the window initialises; ask at once, three times.
-            deadline = time.monotonic() + 60
-            while True:
-                try:
-                    self.remote.send(b"XYBBB")
-                    break
-                except OSError:
-                    self.assertLess(time.monotonic(), deadline, "the port was never opened")
-                    time.sleep(0.01)
+            # The port opens while the window initialises; ask at once, three times (the
+            # bytes wait in the line until the tool opens it).
+            self.remote.send(b"XYBBB")
             expected = (b"\x00" + first.header_payload() + first.data +
                         b"\x00" + empty.header_payload() + END_BYTE)
-            self.assertEqual(self.remote.read(len(expected), timeout=30), expected)
+            self.assertEqual(self.remote.receive(len(expected), 30), expected)
             self.ended()
         self.assertEqual(self.desk.windows(SESSION), [])
 
@@ -233,13 +166,12 @@ class KestrelSession(unittest.TestCase):
             self.start(tape_argument=tape)
             self.session_window()
             self.remote.send(b"B")
-            self.assertEqual(self.remote.read(1), END_BYTE)
+            self.assertEqual(self.remote.receive(1, SILENCE), END_BYTE)
             self.ended()
 
     def test_a_configured_port_is_used_as_read_and_never_rewritten(self):
         settings = b"[Impostazioni]\r\nPorta=COM3\r\n"
-        remote3 = Remote(self.link3)
-        self.addCleanup(remote3.close)
+        remote3 = self.line(self.link3)
         tape = self.write_tape("one.tap", tapfile.TapEntry.make(3, "ONE", b"z").to_bytes())
         with self.desk.scene("com3"):
             self.start(settings, tape_argument=tape)
@@ -247,7 +179,7 @@ class KestrelSession(unittest.TestCase):
             self.assertEqual(self.desk.window_name(window),
                              "KESTREL 1.00 (c) Kestrel tape tools  (COM3:115200,N,8,2)")
             remote3.send(b"BB")
-            self.assertEqual(remote3.read(1 + 17 + 1 + 1)[-2:], b"z" + END_BYTE)
+            self.assertEqual(remote3.receive(1 + 17 + 1 + 1, SILENCE)[-2:], b"z" + END_BYTE)
             self.ended()
         self.assertEqual(self.settings_text(), settings)
 
@@ -273,20 +205,47 @@ class KestrelSession(unittest.TestCase):
             self.ended()
         self.assertEqual(self.settings_text(), b"[Impostazioni]\r\nPorta=COM9\r\n")
 
+    def test_a_tzx_on_the_command_line_serves_its_tap_twin_and_a_turbo_block_is_refused(self):
+        with open(SAMPLE, "rb") as f:
+            tap = f.read()
+        twin = tapfile.build_tzx(tapfile.tzx_blocks(tap, with_extras=True))
+        with self.desk.scene("tzx"):
+            self.start(tape_argument=self.write_tape("demo.tzx", twin))
+            self.session_window()
+            sim = remote_sim.RemoteSimulator(self.remote.fd, answer_timeout=5, first_timeout=20)
+            report = sim.run(remote_sim.parse_script("B*"), tap)
+            self.assertEqual(report.exit_status, 0, report.text())
+            self.ended()
+        turbo = tapfile.tzx_blocks(tap, turbo=2)
+        offset = tapfile.tzx_offsets(turbo)[1]
+        with self.desk.scene("tzx-turbo"):
+            self.start(tape_argument=self.write_tape("turbo.tzx", tapfile.build_tzx(turbo)))
+            box = self.desk.find_window(BOX, timeout=30)
+            if READER:
+                shown = self.desk.run_console(READER, "Attenzione", "30",
+                                             self.desk.name).stdout.decode().split()
+                texts = [bytes.fromhex(line[5:]) for line in shown if line.startswith("text=")]
+                expected = f"11h (turbo speed data) at offset {offset}".encode()
+                self.assertTrue(any(expected in text for text in texts), texts)
+            self.assertEqual(self.desk.windows(SESSION), [])
+            self.desk.focus(box)
+            self.desk.key("Return")
+            self.ended()
+
     def test_esc_sends_the_end_byte_and_closes_the_session(self):
         with self.desk.scene("esc"):
             self.start()
             self.choose(SAMPLE)
             window = self.session_window()
             self.remote.send(b"B")
-            first = self.remote.read(1 + 17)
+            first = self.remote.receive(1 + 17, SILENCE)
             self.assertEqual(first[:1], b"\x00")
             self.assertEqual(first[2:12], b"demo      ")
             length = first[12] | first[13] << 8
-            self.remote.read(length)
+            self.remote.receive(length, SILENCE)
             self.desk.focus(window)
             with self.desk.holding("Escape"):
-                self.assertEqual(self.remote.read(1), END_BYTE)
+                self.assertEqual(self.remote.receive(1, SILENCE), END_BYTE)
                 self.ended()
 
     @unittest.skipUnless(READER, "KESTREL_WINDOW_READER names the window reader")
@@ -296,17 +255,21 @@ class KestrelSession(unittest.TestCase):
         with self.desk.scene("responsive-send"):
             self.start(tape_argument=tape)
             self.session_window()
-            self.remote.send(b"B")
-            reading = threading.Thread(target=self.remote.read, args=(1 + 17 + 48000, 60, LINE_RATE))
+            remote = self.at_line_speed()
+            remote.send(b"B")
+            received = []
+            reading = threading.Thread(
+                target=lambda: received.append(remote.receive(1 + 17 + 48000, 60)))
             reading.start()
-            pinged = self.ping(2)  # while the entry is on the wire
+            pinged = self.desk.ping(READER, SESSION_CAPTION, 2)  # while the entry is on the wire
             reading.join()
+            self.assertEqual(received, [b"\x00" + entry.header_payload() + entry.data])
             # More than one message was answered while the entry went out: the window
             # did not wait for the whole send.
             self.assertGreaterEqual(int(pinged["pings"]), 3, pinged)
             self.assertEqual(pinged["timeouts"], "0", pinged)
-            self.remote.send(b"B")
-            self.assertEqual(self.remote.read(1), END_BYTE)
+            remote.send(b"B")
+            self.assertEqual(remote.receive(1, SILENCE), END_BYTE)
             self.ended()
 
     def test_esc_during_a_long_entry_ends_the_session_after_the_whole_entry(self):
@@ -315,11 +278,12 @@ class KestrelSession(unittest.TestCase):
         with self.desk.scene("esc-during-send"):
             self.start(tape_argument=tape)
             window = self.session_window()
-            self.remote.send(b"B")
-            start = self.remote.read(1 + 17 + 1000, rate=LINE_RATE)
+            remote = self.at_line_speed()
+            remote.send(b"B")
+            start = remote.receive(1 + 17 + 1000, SILENCE)
             self.desk.focus(window)
             with self.desk.holding("Escape"):
-                rest = self.remote.read(47000 + 1, timeout=60, rate=LINE_RATE)
+                rest = remote.receive(47000 + 1, 60)
                 self.ended()
         self.assertEqual(start + rest, b"\x00" + entry.header_payload() + entry.data + END_BYTE)
 
@@ -330,11 +294,12 @@ class KestrelSession(unittest.TestCase):
             self.start(tape_argument=tape)
             window = self.session_window()
             self.remote.send(b"BB")
-            self.remote.read(1000)  # then the remote reads no more: the writes block
+            self.remote.receive(1000, SILENCE)  # then the remote reads no more: the writes block
             self.desk.focus(window)
             with self.desk.holding("Escape"):
                 self.ended(timeout=60)
 
+    @unittest.skipUnless(READER, "KESTREL_WINDOW_READER names the window reader")
     def test_f4_held_at_the_end_of_the_tape_keeps_the_window_open(self):
         tape = os.path.join(self.folder, "one.tap")
         with open(tape, "wb") as f:
@@ -344,13 +309,16 @@ class KestrelSession(unittest.TestCase):
             self.choose(tape)
             window = self.session_window()
             self.remote.send(b"B")
-            self.assertEqual(self.remote.read(1 + 17 + 3)[-3:], b"\x01\x02\x03")
+            self.assertEqual(self.remote.receive(1 + 17 + 3, SILENCE)[-3:], b"\x01\x02\x03")
             self.desk.focus(window)
             with self.desk.holding("F4"):
-                time.sleep(0.3)
+                # The session has taken in what came before a message sent now: F4 down.
+                self.desk.handled_messages(READER, SESSION_CAPTION)
                 self.remote.send(b"B")
-                self.assertEqual(self.remote.read(1), END_BYTE)
-                time.sleep(1)
+                self.assertEqual(self.remote.receive(1, SILENCE), END_BYTE)
+                # The end of the tape asked the window to close right after the end
+                # byte; the window has answered a message since, so it decided.
+                self.desk.handled_messages(READER, SESSION_CAPTION)
                 self.assertEqual(self.program.poll(), None)
                 self.assertEqual(self.desk.windows(SESSION), [window])
             # The loop has ended; the window waits for the operator, and Esc closes it.

@@ -8,19 +8,14 @@ report and look at the screen for the field shown on red.
 
     KESTREL_DIALOGS_PROBE=build/windows/tests/kestrel_dialogs_probe.exe \
     KESTREL_WINE_RUN=tools/wine-run.sh WINEPREFIX=build/windows/wineprefix \
-    python3 tests/e2e/test_library_dialogs.py
+    PYTHONPATH=tools python3 tests/e2e/test_library_dialogs.py
 """
 
 import os
-import re
 import shutil
 import struct
-import subprocess
-import sys
 import unittest
 import zlib
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
 from winedesk import ProbeTestCase, Report, exit_cleanly_on_sigterm
 
@@ -135,21 +130,14 @@ class LibraryDialogsUnderWine(ProbeTestCase):
         self.press(window_title, *keys)
         self.desk.type_text(text)
 
-    def desktop_origin(self):
-        """Where the Wine desktop's top left corner is on the X screen."""
-        geometry = self.desk.xdotool("getwindowgeometry", self.desk.desktop_window())
-        return tuple(int(n) for n in re.search(r"Position: (-?\d+),(-?\d+)", geometry).groups())
-
     def picture(self, label):
         """A screenshot, kept under the test's screenshot folder when there is one,
         decoded; the screen's origin is the Wine desktop's."""
         path = self.desk.screenshot(label)
         if path is None:
             path = os.path.join(self.folder, "screen.png")
-            subprocess.run(["import", "-window", "root", path], env=self.desk.environment(),
-                           stdin=subprocess.DEVNULL, capture_output=True, timeout=10,
-                           check=True)
-        x, y = self.desktop_origin()
+            self.desk.capture(path)
+        x, y = self.desk.desktop_origin()
         width, height, rows = read_png(path)
         return width - x, height - y, [row[x:] for row in rows[y:]]
 
@@ -195,9 +183,8 @@ class LibraryDialogsUnderWine(ProbeTestCase):
 
     def click(self, point):
         """Clicks the left button at a point of the Wine desktop."""
-        x, y = self.desktop_origin()
-        px, py = rect(point)
-        self.desk.xdotool("mousemove", str(x + px), str(y + py), "click", "1")
+        x, y = rect(point)
+        self.desk.click(x, y)
 
     def test_every_other_close_answers_false_and_leaves_the_value_alone(self):
         closes = (("escape", lambda: self.desk.key("Escape")),

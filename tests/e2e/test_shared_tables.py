@@ -10,16 +10,13 @@ made (python3-dbf) is listed by the demo.
     KESTREL_TABLES_DEMO=build/windows/tables_demo.exe \
     KESTREL_WINDOW_READER=build/windows/tests/kestrel_window_reader.exe \
     KESTREL_WINE_RUN=tools/wine-run.sh WINEPREFIX=build/windows/wineprefix \
-    python3 tests/e2e/test_shared_tables.py
+    PYTHONPATH=tools python3 tests/e2e/test_shared_tables.py
 """
 
 import os
 import shutil
 import subprocess
-import sys
 import unittest
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
 from winedesk import DesktopTestCase, exit_cleanly_on_sigterm, read_line, temporary_folder, \
     wait_until
@@ -83,9 +80,7 @@ class SharedTablesUnderWine(DesktopTestCase):
 
     def wait_window_texts(self, caption):
         """The texts of the wait window titled `caption`, once it shows."""
-        result = subprocess.run([self.desk.wine_run, READER, caption, "60"],
-                                env=self.desk.environment(), capture_output=True,
-                                timeout=RUN_TIMEOUT, check=False)
+        result = self.desk.run_console(READER, caption, "60", timeout=RUN_TIMEOUT)
         self.assertEqual(result.returncode, 0, f"no window {caption!r} showed")
         return [bytes.fromhex(line[len("text="):])
                 for line in result.stdout.decode().split() if line.startswith("text=")]

@@ -5,15 +5,11 @@ a private Xvfb; these tests answer it with real keystrokes and read its report.
 
     KESTREL_UI_PROBE=build/windows/tests/kestrel_ui_probe.exe \
     KESTREL_WINE_RUN=tools/wine-run.sh WINEPREFIX=build/windows/wineprefix \
-    python3 tests/e2e/test_ui_dialogs.py
+    PYTHONPATH=tools python3 tests/e2e/test_ui_dialogs.py
 """
 
 import os
-import re
-import sys
 import unittest
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
 from winedesk import (ProbeTestCase, Report, exit_cleanly_on_sigterm, wait_until,
                       windows_path)
@@ -139,10 +135,8 @@ class DialogsUnderWine(ProbeTestCase):
 
     def click(self, button):
         """Clicks a mouse button on the dialog where no control covers it."""
-        origin = self.desk.xdotool("getwindowgeometry", self.desk.desktop_window())
-        x, y = (int(n) for n in re.search(r"Position: (-?\d+),(-?\d+)", origin).groups())
-        px, py = (int(n) for n in self.report.value("free_point").split(","))
-        self.desk.xdotool("mousemove", str(x + px), str(y + py), "click", button)
+        x, y = (int(n) for n in self.report.value("free_point").split(","))
+        self.desk.click(x, y, button)
 
     def test_keys_reach_the_key_table_the_key_callbacks_and_a_buttons_hot_key(self):
         with self.desk.scene("events-keys"):

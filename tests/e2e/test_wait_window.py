@@ -5,20 +5,18 @@ virtual desktop on a private Xvfb; these tests press keys on it, tell the probe
 when they are done (a file in the report's folder) and read its report.
 
     KESTREL_WAIT_PROBE=build/windows/tests/kestrel_wait_probe.exe \
+    KESTREL_WINDOW_READER=build/windows/tests/kestrel_window_reader.exe \
     KESTREL_WINE_RUN=tools/wine-run.sh WINEPREFIX=build/windows/wineprefix \
-    python3 tests/e2e/test_wait_window.py
+    PYTHONPATH=tools python3 tests/e2e/test_wait_window.py
 """
 
 import os
-import sys
-import time
 import unittest
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
 from winedesk import ProbeTestCase, exit_cleanly_on_sigterm
 
 PROBE = os.environ.get("KESTREL_WAIT_PROBE", "")
+READER = os.environ.get("KESTREL_WINDOW_READER", "")
 WAIT_TITLE = "^Attendere$"
 BOX_TITLE = "^Attenzione$"
 
@@ -30,7 +28,8 @@ def numbers(value):
     return [int(part) for part in value.split(",")]
 
 
-@unittest.skipUnless(PROBE, "KESTREL_WAIT_PROBE names the probe program")
+@unittest.skipUnless(PROBE and READER,
+                     "KESTREL_WAIT_PROBE and KESTREL_WINDOW_READER name the probe and the reader")
 class WaitWindowUnderWine(ProbeTestCase):
     def run_probe(self, case):
         return self.desk.start(PROBE, case, self.report.windows_path)
@@ -74,7 +73,7 @@ class WaitWindowUnderWine(ProbeTestCase):
         self.desk.focus(box)
         self.desk.key("Escape")
         self.desk.key("alt+F4")
-        time.sleep(0.5)
+        self.desk.handled_messages(READER, "Attendere")  # the keys have reached the box
         still_on_screen = bool(self.desk.windows(WAIT_TITLE))
         self.go_on("keys")
         return still_on_screen

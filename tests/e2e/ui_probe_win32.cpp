@@ -8,7 +8,7 @@
 //       the chosen path, the filter index and the current directory afterwards.
 //   kestrel_ui_probe popmsg REPORT KIND TEXT
 //       shows a window of its own, makes it active, calls POPMSG(TEXT, KIND) and
-//       reports the answer and what a watcher thread read from the box meanwhile:
+//       reports the answer and what a dialog watcher read from the box meanwhile:
 //       its caption, its texts, and whether the probe's window owned it.
 //   kestrel_ui_probe events REPORT
 //       runs the dialog "Eventi" (help topic 77) with two editable text fields and
@@ -24,16 +24,14 @@
 // Every report ends with the line "done".
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/popmsg.h"
 #include "e2e/probe_report.h"
+#include "support/dialog_watcher_win32.h"
 #include "support/probe_windows_win32.h"
 #include "ui/button_win32.h"
 #include "ui/current_dir.h"
@@ -55,49 +53,28 @@ std::string CurrentDirectory() {
     return buffer;
 }
 
-// Watches, from its own thread, for a dialog box (a message box or the file dialog)
-// of the probe's main thread and reports what it shows and who owns it.
+// Reports what the first dialog box of the probe's thread (a message box or the file
+// dialog) shows and who owns it, while it shows.
 class BoxWatcher {
   public:
-    BoxWatcher(Report& report, DWORD ui_thread, HWND expected_owner)
-        : report_(report),
-          ui_thread_(ui_thread),
-          owner_(expected_owner),
-          thread_([this] { Run(); }) {}
-    BoxWatcher(const BoxWatcher&) = delete;
-    BoxWatcher& operator=(const BoxWatcher&) = delete;
-    ~BoxWatcher() {
-        stop_ = true;
-        thread_.join();
-    }
+    BoxWatcher(Report& report, HWND expected_owner)
+        : watcher_([this, &report, expected_owner](HWND box) {
+              if (described_) {
+                  return;
+              }
+              described_ = true;
+              report.Bytes("box_title", kestrel::testing::TextOf(box));
+              for (const std::string& text : kestrel::testing::StaticTexts(box)) {
+                  report.Bytes("box_text", text);
+              }
+              report.Line("box_owned_by_active_window",
+                          GetWindow(box, GW_OWNER) == expected_owner ? "1" : "0");
+              report.Line("box", "shown");
+          }) {}
 
   private:
-    void Run() {
-        while (!stop_) {
-            HWND box = kestrel::testing::VisibleDialogs(ui_thread_).found;
-            if (box != nullptr) {
-                Describe(box);
-                return;
-            }
-            Sleep(10);
-        }
-    }
-
-    void Describe(HWND box) {
-        Sleep(100);  // let the box finish laying itself out
-        report_.Bytes("box_title", kestrel::testing::TextOf(box));
-        for (const std::string& text : kestrel::testing::StaticTexts(box)) {
-            report_.Bytes("box_text", text);
-        }
-        report_.Line("box_owned_by_active_window", GetWindow(box, GW_OWNER) == owner_ ? "1" : "0");
-        report_.Line("box", "shown");
-    }
-
-    Report& report_;
-    DWORD ui_thread_;
-    HWND owner_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    bool described_ = false;
+    kestrel::testing::DialogWatcher watcher_;
 };
 
 std::string Describe(const PopAnswer& answer) {
@@ -125,7 +102,7 @@ int GetFile(Report& report, const char* start_dir, const char* folder) {
     report.Line("dialog", "opening");
     std::string chosen;
     {
-        BoxWatcher watcher(report, GetCurrentThreadId(), window.get());
+        BoxWatcher watcher(report, window.get());
         chosen = kestrel::ui::CGETFILE({.filter = "File TAP (*.tap)|*.tap",
                                         .title = "Seleziona file da inviare",
                                         .initial_directory = initial});
@@ -141,7 +118,7 @@ int PopMsg(Report& report, int kind, const char* text) {
     report.Line("active_is_probe", window.active() ? "1" : "0");
     PopAnswer answer;
     {
-        BoxWatcher watcher(report, GetCurrentThreadId(), window.get());
+        BoxWatcher watcher(report, window.get());
         answer = kestrel::common::POPMSG(text, kind);
     }
     report.Line("answer", Describe(answer));

@@ -19,14 +19,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <atomic>
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "e2e/probe_report.h"
+#include "support/dialog_watcher_win32.h"
 #include "support/probe_windows_win32.h"
 #include "common/popmsg.h"
 #include "common/wait_window.h"
@@ -51,15 +50,6 @@ std::string Flag(bool value) {
     return value ? "1" : "0";
 }
 
-// Handles the probe's messages for a while, as a program that waits does.
-void PumpFor(DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < milliseconds) {
-        SYSREFRESH();
-        Sleep(10);
-    }
-}
-
 // The test's signals: files it creates in the report's folder.
 class Handshake {
   public:
@@ -68,22 +58,37 @@ class Handshake {
         folder_ = slash == std::string::npos ? "." : report_path.substr(0, slash);
     }
 
-    // Reports NAME=waiting and pumps until the file NAME appears; false (and
-    // "timeout=NAME") when it does not in time.
+    // Reports NAME=waiting and pumps until the file NAME appears (woken by the
+    // folder's change notification or a message); false (and "timeout=NAME") when it
+    // does not in time. Then handles every message waiting: the test signals only
+    // once what it did has reached the probe's queue.
     bool Await(const std::string& name) {
         report_.Line(name, "waiting");
         const std::string path = folder_ + "\\" + name;
+        HANDLE change =
+            FindFirstChangeNotificationA(folder_.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+        const DWORD handles = change != INVALID_HANDLE_VALUE ? 1 : 0;
         const DWORD start = GetTickCount();
         while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            if (GetTickCount() - start > kHandshakeLimitMs) {
+            const DWORD waited = GetTickCount() - start;
+            if (waited > kHandshakeLimitMs) {
                 report_.Line("timeout", name);
-                return false;
+                break;
             }
             SYSREFRESH();
-            Sleep(20);
+            if (MsgWaitForMultipleObjectsEx(handles, &change, kHandshakeLimitMs - waited,
+                                            QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 &&
+                handles == 1) {
+                FindNextChangeNotification(change);
+            }
         }
-        PumpFor(300);  // what the test did reaches the windows
-        return true;
+        if (handles == 1) {
+            FindCloseChangeNotification(change);
+        }
+        do {
+            SYSREFRESH();
+        } while (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0);
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     }
 
   private:
@@ -272,47 +277,19 @@ class Timeline {
     HHOOK hook_ = nullptr;
 };
 
-// From its own thread, waits for the information box "Attenzione" of the probe's
-// thread and reports, at the moment it shows, whether the wait box still exists,
-// who owns the box and what it says.
-class MessageBoxWatcher {
-  public:
-    MessageBoxWatcher(Report& report, DWORD ui_thread, HWND wait_box, HWND probe_window)
-        : report_(report),
-          ui_thread_(ui_thread),
-          wait_box_(wait_box),
-          probe_window_(probe_window),
-          thread_([this] { Run(); }) {}
-    MessageBoxWatcher(const MessageBoxWatcher&) = delete;
-    MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
-    ~MessageBoxWatcher() {
-        stop_ = true;
-        thread_.join();
-    }
-
-  private:
-    void Run() {
-        while (!stop_) {
-            HWND box = VisibleDialogs(ui_thread_, "Attenzione").found;
-            if (box != nullptr) {
-                report_.Line("msgbox_wait_box_exists", Flag(IsWindow(wait_box_) != FALSE));
-                report_.Line("msgbox_owned_by_probe",
-                             Flag(GetWindow(box, GW_OWNER) == probe_window_));
-                report_.Bytes("msgbox_text", TextOf(ChildOfClass(box, "Static")));
-                report_.Line("msgbox", "shown");
-                return;
-            }
-            Sleep(10);
-        }
-    }
-
-    Report& report_;
-    DWORD ui_thread_;
-    HWND wait_box_;
-    HWND probe_window_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
+// Reports, while the information box "Attenzione" shows, whether the wait box
+// still exists, who owns the box and what it says.
+kestrel::testing::DialogWatcher MessageBoxWatcher(Report& report, HWND wait_box,
+                                                  HWND probe_window) {
+    return kestrel::testing::DialogWatcher(
+        [&report, wait_box, probe_window](HWND box) {
+            report.Line("msgbox_wait_box_exists", Flag(IsWindow(wait_box) != FALSE));
+            report.Line("msgbox_owned_by_probe", Flag(GetWindow(box, GW_OWNER) == probe_window));
+            report.Bytes("msgbox_text", TextOf(ChildOfClass(box, "Static")));
+            report.Line("msgbox", "shown");
+        },
+        {"Attenzione"});
+}
 
 // Lets the test press its keys on the box, then reports how many reached it and
 // asked it to close, and whether it is still there.
@@ -396,7 +373,7 @@ int Progress(Report& report, Handshake& test) {
     {
         Timeline timeline(window.get(), box);
         report.Line("timeline_hooked", Flag(timeline.hooked()));
-        MessageBoxWatcher watcher(report, GetCurrentThreadId(), box, window.get());
+        const auto watcher = MessageBoxWatcher(report, box, window.get());
         POPMSG("Fatto", 1);
         report.Line("timeline", Timeline::Events());
     }

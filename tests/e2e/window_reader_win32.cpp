@@ -1,11 +1,12 @@
 // Reads what another program of the prefix shows, or times how it answers.
 //
-//   kestrel_window_reader CAPTION SECONDS
+//   kestrel_window_reader CAPTION SECONDS [DESKTOP]
 //
 // Waits until a visible dialog window with the given caption is on the screen,
 // prints its static texts and ends: one "text=HEX" line per non-empty static text,
 // in window order (the bytes in hex, so Windows-1252 letters arrive as they are).
-// Exit status 0 when the window was seen, 1 when none showed within SECONDS.
+// Exit status 0 when the window was seen, 1 when none showed within SECONDS. With
+// DESKTOP, among the windows of that Wine virtual desktop.
 //
 //   kestrel_window_reader --ping CAPTION_PREFIX SECONDS [DESKTOP]
 //
@@ -42,7 +43,9 @@ struct Search {
 
 BOOL CALLBACK Visit(HWND window, LPARAM context) {
     auto& search = *reinterpret_cast<Search*>(context);
-    if (IsWindowVisible(window) && kestrel::testing::ClassOf(window) == "#32770" &&
+    // Its own style: IsWindowVisible is false for every window of another desktop.
+    const bool shown = (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (shown && kestrel::testing::ClassOf(window) == "#32770" &&
         kestrel::testing::TextOf(window) == search.caption) {
         search.found = window;
         return FALSE;
@@ -59,42 +62,42 @@ BOOL CALLBACK VisitTopLevel(HWND window, LPARAM context) {
     return TRUE;
 }
 
-int ReadTexts(const char* caption, const char* seconds) {
+// The first window the visitor picks among the top-level windows of the named
+// desktop (nullptr: the process's own); nullptr until one exists.
+HWND FindIn(const char* desktop_name, WNDENUMPROC visit, const std::string& caption) {
     Search search{caption};
-    const ULONGLONG deadline = GetTickCount64() + std::strtoull(seconds, nullptr, 10) * 1000;
-    while (EnumWindows(Visit, reinterpret_cast<LPARAM>(&search)), search.found == nullptr) {
-        if (GetTickCount64() >= deadline) {
-            return 1;
-        }
-        Sleep(50);  // polls for the window, which appears in another process
-    }
-    for (const std::string& text : kestrel::testing::StaticTexts(search.found)) {
-        std::printf("text=%s\n", kestrel::testing::ProbeReport::Hex(text).c_str());
-    }
-    return 0;
-}
-
-// The top-level window whose caption starts with the prefix, in the named desktop
-// (nullptr: the process's own); nullptr until it exists.
-HWND FindTopLevel(const std::string& prefix, const char* desktop_name) {
-    Search search{prefix};
     if (desktop_name == nullptr) {
-        EnumWindows(VisitTopLevel, reinterpret_cast<LPARAM>(&search));
+        EnumWindows(visit, reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
     // The desktop exists only once the program in it has started: opened each time.
     HDESK desktop = OpenDesktopA(desktop_name, 0, FALSE, DESKTOP_ENUMERATE | DESKTOP_READOBJECTS);
     if (desktop != nullptr) {
-        EnumDesktopWindows(desktop, VisitTopLevel, reinterpret_cast<LPARAM>(&search));
+        EnumDesktopWindows(desktop, visit, reinterpret_cast<LPARAM>(&search));
         CloseDesktop(desktop);
     }
     return search.found;
 }
 
+int ReadTexts(const char* caption, const char* seconds, const char* desktop_name) {
+    HWND found = nullptr;
+    const ULONGLONG deadline = GetTickCount64() + std::strtoull(seconds, nullptr, 10) * 1000;
+    while ((found = FindIn(desktop_name, Visit, caption)) == nullptr) {
+        if (GetTickCount64() >= deadline) {
+            return 1;
+        }
+        Sleep(50);  // polls for the window, which appears in another process
+    }
+    for (const std::string& text : kestrel::testing::StaticTexts(found)) {
+        std::printf("text=%s\n", kestrel::testing::ProbeReport::Hex(text).c_str());
+    }
+    return 0;
+}
+
 int Ping(const char* prefix, const char* seconds, const char* desktop_name) {
     const ULONGLONG find_deadline = GetTickCount64() + kFindLimitMs;
     HWND window = nullptr;
-    while ((window = FindTopLevel(prefix, desktop_name)) == nullptr) {
+    while ((window = FindIn(desktop_name, VisitTopLevel, prefix)) == nullptr) {
         if (GetTickCount64() >= find_deadline) {
             std::puts("window=0");
             return 1;
@@ -153,12 +156,12 @@ int main(int argc, char** argv) {
     if (argc >= 4 && argc <= 5 && std::strcmp(argv[1], "--ping") == 0) {
         return Ping(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     }
-    if (argc != 3) {
+    if (argc != 3 && argc != 4) {
         std::fputs(
-            "usage: kestrel_window_reader CAPTION SECONDS\n"
+            "usage: kestrel_window_reader CAPTION SECONDS [DESKTOP]\n"
             "       kestrel_window_reader --ping CAPTION_PREFIX SECONDS [DESKTOP]\n",
             stderr);
         return 2;
     }
-    return ReadTexts(argv[1], argv[2]);
+    return ReadTexts(argv[1], argv[2], argc == 4 ? argv[3] : nullptr);
 }

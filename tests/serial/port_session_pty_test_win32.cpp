@@ -13,6 +13,7 @@
 #include "app/serial_services_win32.h"
 #include "serial/port.h"
 #include "serial/pty_support_win32.h"
+#include "serial/receive_ring.h"
 
 namespace kestrel::app {
 namespace {
@@ -158,7 +159,10 @@ TEST_F(PortSessionOnPty, BytesGatheredWhileDisarmedAllComeOutAfterTheNextArrival
     OpenSession("COM1");
     serial::ENABLECOMMNOTIFICATION(port, 0, 1, -1);
     testing::Tell(port, "SEND 3000 33");
-    Sleep(700);  // the ring fills meanwhile; nobody is told
+    // The ring fills meanwhile; nobody is told.
+    ASSERT_TRUE(
+        PumpUntil([&] { return testing::RingHolds(port) == serial::ReceiveRing::kCapacity; }));
+    EXPECT_TRUE(window.Added().empty());
     serial::ENABLECOMMNOTIFICATION(port, window.hWnd(), 1, -1);
     testing::Tell(port, "SEND 1 34");
     const std::string expected = Pattern(3000, 33) + Pattern(1, 34);
@@ -170,8 +174,8 @@ TEST_F(PortSessionOnPty, BytesGatheredWhileDisarmedAllComeOutAfterTheNextArrival
 }
 
 // A megabyte as fast as the line takes it, with a "B" every few hundred bytes, while
-// the window thread now and then does something else for a while: not one byte is
-// lost, however far the window thread falls behind.
+// the window thread now and then does something else until the receive thread has
+// to wait for it: not one byte is lost, however far the window thread falls behind.
 TEST_F(PortSessionOnPty, AFloodOfAMegabyteLosesNoByte) {
     OpenSession("COM12");
     constexpr std::size_t kFlood = 1 << 20;
@@ -184,10 +188,14 @@ TEST_F(PortSessionOnPty, AFloodOfAMegabyteLosesNoByte) {
     ASSERT_TRUE(PumpUntil(
         [&] {
             got += TakeReceived();
-            if (++turns % 50 == 0) {
-                Sleep(20);
+            if (got.size() >= kFlood) {
+                return true;
             }
-            return got.size() >= kFlood;
+            if (++turns % 50 == 0) {
+                // Busy elsewhere: the receive thread stops in its notification.
+                EXPECT_TRUE(testing::WaitForSentMessage()) << "no notification came";
+            }
+            return false;
         },
         std::chrono::seconds(120)))
         << "only " << got.size() << " of " << kFlood << " bytes arrived";

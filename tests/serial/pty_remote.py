@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Plays the remote end of the serial line for a Windows test program under Wine.
 
-For each port name (COM1, COM2, COM12) it makes a pseudo-terminal pair in raw mode,
-points a stable symlink beside the Wine prefix at the slave and maps the port to that
+For each port name (COM1, COM2, COM12) it makes a pseudo-terminal in raw mode, points
+a stable symlink beside the Wine prefix at its slave and maps the port to that
 symlink in the prefix's registry (once; Wine re-creates its dosdevices links at every
 start, the registry mapping stays). Then it runs the test program and answers the
 commands the program writes on each line, one command a line:
@@ -15,23 +15,31 @@ commands the program writes on each line, one command a line:
 The pattern byte i for a seed is (seed * 131 + i * 7 + i // 251) mod 256, the same
 rule the program uses to check what it received.
 
-  pty_remote.py WINE_RUN PROGRAM.exe [ARGS...]
+The lines are the remote-machine simulator's (tools/remote_sim.py: LinkedPty and
+RemoteSimulator), so a port the program has closed reads as on every simulated line.
+tools/ must be on the module path (ctest sets PYTHONPATH):
+
+  PYTHONPATH=tools pty_remote.py WINE_RUN PROGRAM.exe [ARGS...]
 """
 import os
-import termios
-import select
 import signal
 import subprocess
 import sys
+import termios
 import threading
 import time
-import tty
 import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from wine_ports import map_ports  # noqa: E402
+from remote_sim import LinkedPty, RemoteSimulator, SimulatorError
+from wine_ports import link_folder, map_ports
 
 PORTS = ("COM1", "COM2", "COM12")
+
+# How long a write may wait for a program that reads nothing before it is dropped
+# (the program's own reads give up after 20 s).
+WRITE_LIMIT = 20.0
+# How often an idle line looks whether the remote is closing.
+STOP_CHECK = 0.1
 
 
 def pattern(count, seed):
@@ -39,71 +47,38 @@ def pattern(count, seed):
 
 
 class Line:
-    """One port: a pty pair, the symlink that names it, and the remote's behaviour."""
+    """One port: its pseudo-terminal and link, and the remote's behaviour on it. One
+    thread reads the commands and writes the answers, so a SYNC or HANGUP takes
+    effect between two writes, never in the middle of one."""
 
-    def __init__(self, name, link):
-        self.name = name
+    def __init__(self, link):
         self.link = link
-        self.lock = threading.Lock()
-        self.generation = 0
-        self.closing = False
-        self.open_pair()
-        self.reader = threading.Thread(target=self.serve, daemon=True)
-        self.reader.start()
+        self.pty = LinkedPty(link)
+        self.sim = self._simulator()
+        self.scheduled = []  # (due, data) of delayed SENDs, earliest first
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
 
-    def open_pair(self):
-        master, slave = os.openpty()
-        tty.setraw(master)
-        tty.setraw(slave)
-        # The slave stays open here too, so the master never sees a hang-up while
-        # the program has the port closed.
-        self.master, self.slave = master, slave
-        tmp = self.link + ".new"
-        if os.path.lexists(tmp):
-            os.unlink(tmp)
-        os.symlink(os.ttyname(slave), tmp)
-        os.replace(tmp, self.link)
+    def _simulator(self):
+        return RemoteSimulator(self.pty.master, answer_timeout=WRITE_LIMIT, max_time=24 * 3600)
 
-    def write(self, data, generation):
-        view = memoryview(data)
-        while view:
-            with self.lock:
-                if generation != self.generation:
-                    return
-                master = self.master
-            _, ready, _ = select.select([], [master], [], 0.1)
-            if not ready:
-                continue
-            try:
-                written = os.write(master, view[:4096])
-            except OSError:
-                return
-            view = view[written:]
-
-    def send_later(self, data, delay_ms):
-        generation = self.generation
-
-        def run():
-            time.sleep(delay_ms / 1000.0)
-            self.write(data, generation)
-
-        threading.Thread(target=run, daemon=True).start()
+    def write(self, data):
+        try:
+            self.sim.send(data)
+        except SimulatorError:
+            pass  # the program stopped reading: what it did not take is dropped
 
     def serve(self):
         pending = b""
         sink = None  # [remaining, crc, total] while taking data
-        while not self.closing:
-            with self.lock:
-                master = self.master
-            try:
-                ready, _, _ = select.select([master], [], [], 0.1)
-                if not ready:
-                    continue
-                chunk = os.read(master, 65536)
-            except OSError:
-                time.sleep(0.02)
-                continue
-            pending += chunk
+        while not self.stopping.is_set():
+            while self.scheduled and self.scheduled[0][0] <= time.monotonic():
+                self.write(self.scheduled.pop(0)[1])
+            wait = STOP_CHECK
+            if self.scheduled:
+                wait = min(wait, max(0.0, self.scheduled[0][0] - time.monotonic()))
+            pending += self.sim.receive_some(wait)
             while pending:
                 if sink is not None:
                     take = pending[: sink[0]]
@@ -111,7 +86,7 @@ class Line:
                     sink[0] -= len(take)
                     sink[1] = zlib.crc32(take, sink[1])
                     if sink[0] == 0:
-                        self.write(b"GOT %d %08x\n" % (sink[2], sink[1]), self.generation)
+                        self.write(b"GOT %d %08x\n" % (sink[2], sink[1]))
                         sink = None
                     continue
                 end = pending.find(b"\n")
@@ -126,35 +101,37 @@ class Line:
             return sink
         verb = words[0]
         if verb == "SYNC":
-            with self.lock:
-                self.generation += 1
-            time.sleep(0.05)
-            termios.tcflush(self.slave, termios.TCIFLUSH)
-            self.write(b"READY\n", self.generation)
+            self.scheduled.clear()
+            # What was written before and not read yet goes too.
+            slave = os.open(self.pty.slave_name, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+            try:
+                termios.tcflush(slave, termios.TCIFLUSH)
+            finally:
+                os.close(slave)
+            self.write(b"READY\n")
         elif verb == "SEND":
             count, seed = int(words[1]), int(words[2])
             delay = int(words[3]) if len(words) > 3 else 0
-            self.send_later(pattern(count, seed), delay)
+            if delay:
+                self.scheduled.append((time.monotonic() + delay / 1000.0, pattern(count, seed)))
+                self.scheduled.sort(key=lambda item: item[0])
+            else:
+                self.write(pattern(count, seed))
         elif verb == "SINK":
             total = int(words[1])
             return [total, 0, total]
         elif verb == "HANGUP":
-            with self.lock:
-                self.generation += 1
-                old_master, old_slave = self.master, self.slave
-                self.open_pair()
-            os.close(old_master)
-            os.close(old_slave)
+            self.scheduled.clear()
+            old, self.pty = self.pty, LinkedPty(self.link)  # the link moves in one step
+            old.close()
+            self.sim = self._simulator()
         return sink
 
     def close(self):
-        self.closing = True
-        self.reader.join(1.0)
-        for fd in (self.master, self.slave):
-            try:
-                os.close(fd)
-            except OSError:
-                pass
+        self.stopping.set()
+        self.thread.join(WRITE_LIMIT)
+        if not self.thread.is_alive():
+            self.pty.close()
 
 
 def main():
@@ -167,10 +144,9 @@ def main():
         print("pty_remote.py: WINEPREFIX is not set", file=sys.stderr)
         return 2
     subprocess.run([wine_run, "--prepare"], check=True, timeout=300)
-    link_dir = prefix.rstrip("/") + "-ports"
-    os.makedirs(link_dir, exist_ok=True)
-    links = {name: os.path.join(link_dir, name.lower()) for name in PORTS}
-    lines = [Line(name, link) for name, link in links.items()]
+    os.makedirs(link_folder(prefix), exist_ok=True)
+    links = {name: os.path.join(link_folder(prefix), name.lower()) for name in PORTS}
+    lines = [Line(link) for link in links.values()]
     map_ports(wine_run, prefix, links)
     child = subprocess.Popen([wine_run] + program, stdin=subprocess.DEVNULL)
 

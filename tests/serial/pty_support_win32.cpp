@@ -1,5 +1,7 @@
 #include "serial/pty_support_win32.h"
 
+#include "serial/port_table_win32.h"
+
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
@@ -105,6 +107,19 @@ serial::PortHandle OpenSynced(std::string_view port_name) {
     return port;
 }
 
+std::string ReadAfterReopening(std::string_view port_name, std::string_view tail) {
+    const serial::PortHandle port = serial::OPENCOMM(Device(port_name), 16384, 16384);
+    EXPECT_TRUE(serial::IsOpen(port)) << port_name;
+    std::string received;
+    std::string buffer(1000, ' ');
+    PumpUntil([&] {
+        received.append(buffer, 0, static_cast<std::size_t>(serial::READCOMM(port, buffer)));
+        return received.ends_with(tail);
+    });
+    serial::CLOSECOMM(port);
+    return received;
+}
+
 NotifyWindow::NotifyWindow() {
     if (!RegisterNotifyClass(&NotifyWindow::Procedure)) {
         ADD_FAILURE() << "cannot register the window class";
@@ -160,18 +175,27 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return true;
 }
 
-void PumpFor(std::chrono::milliseconds duration) {
-    const auto deadline = Deadline(duration);
-    PumpUntil([&] { return std::chrono::steady_clock::now() >= deadline; }, duration * 2);
+void PumpWaiting() {
+    PumpUntil([] { return HIWORD(GetQueueStatus(QS_ALLINPUT)) == 0; });
 }
 
-std::chrono::milliseconds ProcessCpuTime() {
-    FILETIME created, ended, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    const auto ticks = [](FILETIME time) {
-        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    };
-    return std::chrono::milliseconds((ticks(kernel) + ticks(user)) / 10000);
+bool WaitForSentMessage(std::chrono::milliseconds limit) {
+    const auto deadline = Deadline(limit);
+    while ((HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) == 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(left.count()), QS_SENDMESSAGE,
+                                    MWMO_INPUTAVAILABLE);
+    }
+    return true;
+}
+
+std::size_t RingHolds(serial::PortHandle port) {
+    const serial::PortRecord* record = serial::OpenPorts().Find(port);
+    return record != nullptr ? record->ring.Unread() : 0;
 }
 
 int ThreadCount() {

@@ -38,6 +38,10 @@ bool Sync(serial::PortHandle port);
 // either fails.
 serial::PortHandle OpenSynced(std::string_view port_name);
 
+// Opens the port again, without synchronising, and reads until what has come ends
+// with `tail`; then closes it. What was read (less than the tail if time ran out).
+std::string ReadAfterReopening(std::string_view port_name, std::string_view tail);
+
 // A message-only window on the calling thread that turns message 68 into a call.
 class NotifyWindow {
   public:
@@ -70,11 +74,15 @@ class NotifyWindow {
 bool PumpUntil(const std::function<bool()>& done,
                std::chrono::milliseconds limit = std::chrono::seconds(20));
 
-// Pumps for the whole duration.
-void PumpFor(std::chrono::milliseconds duration);
+// Handles the messages waiting for this thread now, and returns once none is left.
+void PumpWaiting();
 
-// Processor time this process has used so far (all threads).
-std::chrono::milliseconds ProcessCpuTime();
+// Takes no message, and returns once a message that another thread sends (the receive
+// thread's notification) waits for this thread; false when none came in time.
+bool WaitForSentMessage(std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+// Bytes the port's receive ring holds now, not yet taken by READCOMM.
+std::size_t RingHolds(serial::PortHandle port);
 
 // Threads of this process now.
 int ThreadCount();

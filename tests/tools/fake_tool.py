@@ -33,6 +33,7 @@ class FakeTool(threading.Thread):
         self.close_after_end = close_after_end
         self.received = bytearray()
         self.closed = False
+        self.answer_cut = threading.Event()  # set once the cut answer has gone out
         self._stop_flag = threading.Event()
 
     def stop(self) -> None:
@@ -101,8 +102,11 @@ class FakeTool(threading.Thread):
             self._write(part)
         time.sleep(self.pause)
         data = entry.data
-        if self.cut_data_after is not None and len(data) > self.cut_data_after:
+        cut = self.cut_data_after is not None and len(data) > self.cut_data_after
+        if cut:
             # The first entry longer than the cut stops there; then nothing more.
             data = data[:self.cut_data_after]
             self.silent = True
         self._write(data)
+        if cut:
+            self.answer_cut.set()

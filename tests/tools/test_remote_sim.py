@@ -1,28 +1,27 @@
 """Tests of tools/remote_sim.py: the script, the stream splitting, and whole runs over
 a pty against a fake tool that serves a tape with the real protocol and timing, or
-breaks it on purpose. Bounds on times are generous: a busy machine must not fail them."""
+breaks it on purpose. Bounds on times are generous: a busy machine must not fail them.
+
+    PYTHONPATH=tools python3 -m unittest discover -s tests/tools -p "test_*.py"
+"""
 
 import contextlib
 import io
 import json
 import os
 import select
-import sys
 import tempfile
 import threading
 import time
 import tty
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
-sys.path.insert(0, HERE)
+import remote_sim
+import tapfile
+from fake_tool import FakeTool
+from remote_sim import Deaf, Noise, Send, UntilEnd, Wait, parse_script
 
-import remote_sim  # noqa: E402
-import tapfile  # noqa: E402
-from fake_tool import FakeTool  # noqa: E402
-from remote_sim import Deaf, Noise, Send, UntilEnd, Wait, parse_script  # noqa: E402
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 DEMO = tapfile.build_tape(tapfile.demo_entries())
 TWO = tapfile.build_tape([
@@ -383,7 +382,7 @@ class ServingBadly(PtyCase):
         report = None
 
         def close_soon():
-            time.sleep(0.1)
+            self.tool.answer_cut.wait(5)
             self.tool.stop()
 
         closer = threading.Thread(target=close_soon)
@@ -420,6 +419,20 @@ class NoPeer(unittest.TestCase):
             os.close(master)
 
 
+class Announcements(io.StringIO):
+    """The simulator's standard error; `linked` is set once it says that its pty's link
+    is in place."""
+
+    def __init__(self):
+        super().__init__()
+        self.linked = threading.Event()
+
+    def write(self, text):
+        if "linked at" in text:
+            self.linked.set()
+        return super().write(text)
+
+
 class CommandLine(unittest.TestCase):
     def test_a_loopback_through_a_linked_pty_passes_and_saves_what_it_rebuilt(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -428,11 +441,10 @@ class CommandLine(unittest.TestCase):
             rebuilt = os.path.join(folder, "rebuilt.tap")
             json_path = os.path.join(folder, "report.json")
             tools = []
+            announced = Announcements()
 
             def open_the_port():
-                deadline = time.monotonic() + 10
-                while not os.path.islink(link) and time.monotonic() < deadline:
-                    time.sleep(0.01)
+                announced.linked.wait(10)
                 fd = os.open(link, os.O_RDWR | os.O_NOCTTY)
                 tools.append(FakeTool(fd, DEMO))
                 tools[0].start()
@@ -440,7 +452,7 @@ class CommandLine(unittest.TestCase):
             opener = threading.Thread(target=open_the_port)
             opener.start()
             output = io.StringIO()
-            with contextlib.redirect_stdout(output), contextlib.redirect_stderr(io.StringIO()):
+            with contextlib.redirect_stdout(output), contextlib.redirect_stderr(announced):
                 status = remote_sim.main(["--pty-link", link, "--tape", tape, "--script",
                                           "XYB B*", "--wait-open", "10", "--save", rebuilt,
                                           "--line-speed",
