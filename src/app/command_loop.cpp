@@ -57,7 +57,7 @@ std::optional<char> CommandLoop::WAITCOMMAND() {
     // costs one pass per batch of received bytes, not one per byte. With nothing
     // left, it handles pending messages, which is where received bytes arrive, and
     // sleeps until the next message (a received byte, a key), testing Esc and the
-    // window's end at least every kIdleWaitMs meanwhile, never spinning.
+    // window's end at least every idle_wait_ms meanwhile, never spinning.
     KESTREL_FRAME("WAITCOMMAND");
     std::optional<char> command;
     while (!EscHeld() && !WindowEnded()) {
@@ -76,9 +76,10 @@ std::optional<char> CommandLoop::WAITCOMMAND() {
 }
 
 void CommandLoop::SleepUntilMessage() {
-    // A quiet line costs a key test and a wait every kIdleWaitMs, nothing more: with
-    // no message come, there is nothing to pump.
-    while (!io_.pump.WaitForMessages(kIdleWaitMs)) {
+    // A quiet line costs a key test and a wait every idle_wait_ms (none at all when
+    // the front end wakes the wait for every key), nothing more: with no message
+    // come, there is nothing to pump.
+    while (!io_.pump.WaitForMessages(io_.idle_wait_ms)) {
         ShowLogWhenIdle(true);
         if (EscHeld() || WindowEnded()) {
             return;

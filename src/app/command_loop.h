@@ -16,13 +16,6 @@ inline constexpr char kCommandNextEntry = 'B';
 inline constexpr char kStartByte = 0x00;
 inline constexpr char kEndByte = 0x09;
 inline constexpr int kBlockPauseMs = 10;
-// How long the wait sleeps at most when no message arrives. Received bytes, keys
-// pressed in the session window (an Esc that counts is one pressed there) and every
-// request to end the window are messages and wake it at once; the timeout only
-// bounds how long a held Esc could go unseen without one. Each wake-up costs the
-// wineserver a few requests: under Wine a quiet session costs 0.8 % of a core at
-// this rate (program and wineserver), 1.4 % at 20 ms.
-inline constexpr int kIdleWaitMs = 50;
 // Idle passes after which the log shows its new lines even if the line never went
 // quiet.
 inline constexpr int kLogCatchUpPasses = 50;
@@ -38,8 +31,8 @@ inline constexpr std::string_view kWaitingLine = "Waiting command (ESC to exit).
 // Everything runs on the window thread, inside the window's first paint: the wait
 // keeps every window alive by pumping messages, and received bytes reach the
 // ReceiveBuffer only from inside that pumping, so no lock is needed. Between
-// passes the wait sleeps until a message arrives (at most 20 ms), so waiting costs
-// no processor time. Once the window has been ended, by any path, the loop stops
+// passes the wait sleeps until a message arrives (at most idle_wait_ms), so waiting
+// costs no processor time. Once the window has been ended, by any path, the loop stops
 // as an Esc would: the remote gets the end byte (unless it just had one), and the
 // session never lives on without its window.
 class CommandLoop {
@@ -71,7 +64,7 @@ class CommandLoop {
     // the write should go on (no Esc held, the window not ended).
     bool KeepWriting();
     // Sleeps until a message comes for the window thread, or Esc is held, or the
-    // window has ended (tested every kIdleWaitMs).
+    // window has ended (tested every idle_wait_ms of the services).
     void SleepUntilMessage();
     // After an idle wait (`quiet`: nothing came during it): lets the log show what was
     // appended, when the line is quiet or it has waited long enough.

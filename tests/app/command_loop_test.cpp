@@ -354,6 +354,21 @@ TEST(CommandLoopWaiting, TheWaitSleepsForMessagesBetweenPassesAndStillSeesEscSoo
     EXPECT_EQ(s.Wire(), kEnd);
 }
 
+TEST(CommandLoopWaiting, AFrontEndWhoseKeysAreMessagesLetsTheWaitSleepUntilOne) {
+    TapeImage tape(TapEntry({}));
+    ReceiveBuffer received;
+    FakeSession fake(received);
+    SessionServices services = fake.Services();
+    services.idle_wait_ms = kWaitForMessageOnly;
+    CommandLoop loop(services, tape, received);
+    fake.HoldEscFromRefresh(5);
+    loop.KESTREL(kPort, fake);
+    EXPECT_GE(fake.Waits(), 3);
+    // Every wait was given kWaitForMessageOnly (-1): none had a time limit.
+    EXPECT_EQ(fake.LongestWaitMs(), 0);
+    EXPECT_EQ(fake.Wire(), kEnd);
+}
+
 TEST(ForegroundEscKeys, EscCountsOnlyWhileTheSessionWindowIsInFront) {
     ReceiveBuffer unused;
     FakeSession keys(unused);

@@ -5,15 +5,13 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 from contextlib import redirect_stdout
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
 
-import tapfile  # noqa: E402
+import tapfile
 
 HELLO = tapfile.TapEntry.make(0, "HELLO", b"\x01\x02\x03\x04\x05", param1=10, param2=5)
 

@@ -1,0 +1,118 @@
+#include "serial/serial_line_posix.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace kestrel::serial {
+namespace {
+
+// Closes the descriptor of a line that failed half-way through opening.
+struct ClosingFd {
+    int fd;
+    ~ClosingFd() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    int release() { return std::exchange(fd, -1); }
+};
+
+SerialLine::OpenError Failed(SerialLine::Failure failure, const std::string& device,
+                             const std::string& cause) {
+    return {failure, "cannot open " + device + ": " + cause};
+}
+
+// Raw 115200 8N2 without flow control: the bytes pass untouched both ways, a read
+// returns whatever has arrived (VMIN 0, VTIME 0), and the modem lines neither gate
+// the line nor hang it up.
+void MakeTapeLine(termios& line) {
+    line.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                           ICRNL | IXON | IXOFF | IXANY | INPCK);
+    line.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    line.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    line.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CRTSCTS);
+    line.c_cflag |= CS8 | CSTOPB | CLOCAL | CREAD;
+    line.c_cc[VMIN] = 0;
+    line.c_cc[VTIME] = 0;
+    cfsetispeed(&line, B115200);
+    cfsetospeed(&line, B115200);
+}
+
+}  // namespace
+
+std::variant<SerialLine, SerialLine::OpenError> SerialLine::Open(const std::string& device) {
+    ClosingFd line{open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
+    if (line.fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENXIO || error == ENODEV) {
+            return Failed(Failure::kMissing, device, "no such device");
+        }
+        if (error == EBUSY) {
+            return Failed(Failure::kBusy, device, "the port is in use by another program");
+        }
+        return Failed(Failure::kOther, device, std::strerror(error));
+    }
+    termios saved{};
+    if (tcgetattr(line.fd, &saved) != 0) {
+        const int error = errno;
+        if (error == ENOTTY || error == EINVAL) {
+            return Failed(Failure::kNotSerial, device, "not a serial line");
+        }
+        return Failed(Failure::kOther, device, std::strerror(error));
+    }
+    if (flock(line.fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error == EWOULDBLOCK) {
+            return Failed(Failure::kBusy, device, "the port is in use by another program");
+        }
+        return Failed(Failure::kOther, device, std::string("cannot lock: ") + std::strerror(error));
+    }
+    if (ioctl(line.fd, TIOCEXCL) != 0) {
+        return Failed(Failure::kOther, device,
+                      std::string("cannot take for exclusive use: ") + std::strerror(errno));
+    }
+    termios wanted = saved;
+    MakeTapeLine(wanted);
+    if (tcsetattr(line.fd, TCSANOW, &wanted) != 0) {
+        const int error = errno;
+        ioctl(line.fd, TIOCNXCL);
+        return Failed(Failure::kOther, device,
+                      std::string("cannot set 115200 8N2: ") + std::strerror(error));
+    }
+    // Many adapters and remote machines want DTR and RTS up; a pty has no modem lines
+    // and refuses, which is no fault.
+    int modem_lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(line.fd, TIOCMBIS, &modem_lines);
+    return SerialLine(line.release(), saved);
+}
+
+SerialLine::SerialLine(SerialLine&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), saved_(other.saved_) {}
+
+SerialLine::~SerialLine() {
+    if (fd_ < 0) {
+        return;
+    }
+    // Only output still queued (a write given up) is thrown away: flushing a pty's
+    // output throws away what the far end has not read yet, the end byte included.
+    int queued = 0;
+#ifdef TIOCOUTQ
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+        queued = 0;
+    }
+#endif
+    if (queued > 0) {
+        tcflush(fd_, TCOFLUSH);
+    }
+    tcsetattr(fd_, TCSANOW, &saved_);
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);  // also lets go of the flock
+}
+
+}  // namespace kestrel::serial

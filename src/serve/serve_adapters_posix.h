@@ -1,0 +1,100 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+
+#include "app/session_services.h"
+#include "serve/session_events_posix.h"
+#include "serve/write_progress.h"
+
+namespace kestrel::serve {
+
+// The command loop's seams over a POSIX serial line and terminal. Each waits in the
+// session's one poll() (SessionEvents), so received bytes, keys and signals are taken
+// in whichever seam happens to be waiting.
+
+// A write given up after the loop has asked to stop for this long: a healthy line
+// takes a whole write (16384 bytes at 10,472 bytes a second) in about 1.6 s.
+inline constexpr auto kStalledWrite = std::chrono::milliseconds(3000);
+// The loop hears from a write that is under way at least this often.
+inline constexpr int kWaitingEveryMs = 50;
+
+// WRITECOMM over the non-blocking line: the bytes go out as the line takes them, and
+// the write returns once they have left the machine (see Write's comment on
+// draining). Meanwhile `waiting` runs whenever something comes (bytes, a key, a
+// signal) and at least every kWaitingEveryMs. A write whose caller has answered no
+// for kStalledWrite is given up and returns short; so does a write on a lost line.
+class LineWriter : public app::PortWriter {
+  public:
+    LineWriter(SessionEvents& events, WriteProgress& progress)
+        : events_(events), progress_(progress) {}
+    int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override;
+
+  private:
+    // Waits until the line's output queue has gone out, asking `go_on` (given whether
+    // something came) as it waits; false when given up or the line is lost, `queued`
+    // then what had not gone out.
+    bool Drain(int fd, const std::function<bool(bool)>& go_on, int& queued);
+
+    SessionEvents& events_;
+    WriteProgress& progress_;
+};
+
+// Esc as the loop tests it: held from the moment Esc, q, SIGINT, SIGTERM or SIGHUP
+// asked to stop. Every key is an event here, so a stop is never missed.
+class StopKey : public app::KeyState {
+  public:
+    explicit StopKey(SessionEvents& events) : events_(events) {}
+    bool IsHeld(int virtual_key) override {
+        return virtual_key == app::kVkEscape && events_.StopAsked();
+    }
+
+  private:
+    SessionEvents& events_;
+};
+
+// SYSREFRESH and the idle wait: both take in whatever has come; the wait sleeps in
+// poll() until something does.
+class EventPump : public app::MessagePump {
+  public:
+    explicit EventPump(SessionEvents& events) : events_(events) {}
+    void SysRefresh() override { events_.Pump(0); }
+    bool WaitForMessages(int timeout_ms) override { return events_.Pump(timeout_ms).came; }
+
+  private:
+    SessionEvents& events_;
+};
+
+// SLEEP on the monotonic clock, to the deadline however many signals come meanwhile.
+class MonotonicPause : public app::Pause {
+  public:
+    void Sleep(int milliseconds) override;
+};
+
+// The session log on standard output: each line is printed (LF line ends) and
+// flushed as it comes, which costs a write, nothing like a window's redraw, so
+// there is nothing to catch up with later. Ending the "window" is the end of the
+// tape: the loop has sent the end byte and is done.
+class TerminalLog : public app::LogView {
+  public:
+    TerminalLog(std::FILE* out, WriteProgress& progress, SessionEvents& events)
+        : out_(out), progress_(progress), events_(events) {}
+    void Append(std::string_view text) override;
+    void GoBottom() override {}
+    void ShowAppended() override {}
+    void EndWindow() override;
+    // Also true once the line is lost: the loop then stops as at the window's end.
+    bool WindowEnded() override { return ended_ || events_.LineLost(); }
+
+    // The loop ended its session at the end of the tape, the end byte sent.
+    bool TapeEnded() const { return tape_ended_; }
+
+  private:
+    std::FILE* out_;
+    WriteProgress& progress_;
+    SessionEvents& events_;
+    bool ended_ = false;
+    bool tape_ended_ = false;
+};
+
+}  // namespace kestrel::serve

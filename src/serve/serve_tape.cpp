@@ -1,0 +1,54 @@
+#include "serve/serve_tape.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/command_loop.h"
+#include "app/tape_image.h"
+#include "app/tape_file.h"
+
+namespace kestrel::serve {
+
+TapeFile ReadTapeFile(const std::string& path) {
+    TapeFile file;
+    // The shared loader takes an unreadable file for an empty tape, as the Windows
+    // tool serves it; a command-line tool says so instead. One byte read tells (a
+    // folder opens, but does not read).
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
+    char first;
+    if (!in || (std::fread(&first, 1, 1, in.get()) == 0 && std::ferror(in.get()))) {
+        file.status = TapeFile::Status::kUnreadable;
+        file.message = "cannot read the tape " + path + ": " + std::strerror(errno);
+        return file;
+    }
+    in.reset();
+    app::TapeLoad load = app::LoadTapeFile(path);  // TAP as it is, TZX converted
+    if (load.refusal) {
+        file.status = TapeFile::Status::kRefused;
+        file.message = path + ": " + app::DescribeRefusal(*load.refusal);
+        return file;
+    }
+    file.image = std::move(load.image);
+    return file;
+}
+
+std::string TapeListing(std::string image) {
+    app::TapeImage tape(std::move(image));
+    std::string listing = "   #  type  name        length  param1  param2\n";
+    char line[96];
+    for (int number = 1; !tape.IsExhausted(); ++number) {
+        const app::TapeEntry entry = tape.Front();
+        std::snprintf(line, sizeof line, "%4d  %4u  %-10s  %6u  %6u  %6u\n", number,
+                      static_cast<unsigned>(entry.type), app::LogName(entry.name).c_str(),
+                      static_cast<unsigned>(entry.length), static_cast<unsigned>(entry.param1),
+                      static_cast<unsigned>(entry.param2));
+        listing += line;
+        tape.DropFront();
+    }
+    return listing;
+}
+
+}  // namespace kestrel::serve

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <csignal>
+#include <string_view>
+
+namespace kestrel::serve {
+
+// SIGINT, SIGTERM and SIGHUP as bytes on a pipe, so that a wait in poll() wakes for
+// them like for any other event, and the program ends its session through the same
+// path as Esc (the remote gets the end byte, the terminal is restored). The handler
+// only writes the signal's number to the pipe; everything else happens on the
+// session's thread when it reads the pipe. The self-pipe works alike on Linux and
+// macOS (signalfd is Linux's own).
+//
+// While the object lives, those three signals go to the pipe and SIGPIPE is ignored
+// (a closed standard output makes its writes fail instead of ending the program);
+// destroying it puts the previous actions back and closes the pipe.
+class SignalPipe {
+  public:
+    SignalPipe();
+    ~SignalPipe();
+    SignalPipe(const SignalPipe&) = delete;
+    SignalPipe& operator=(const SignalPipe&) = delete;
+
+    // False when the pipe or a handler could not be set up (then nothing is installed).
+    bool ok() const { return read_fd_ >= 0; }
+    // Readable when a signal has come; non-blocking.
+    int read_fd() const { return read_fd_; }
+
+  private:
+    static constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+    struct sigaction previous_[sizeof(kHandled) / sizeof(kHandled[0])]{};
+    int read_fd_ = -1;
+    int write_fd_ = -1;
+};
+
+// Empties the pipe whose read end is given: the last signal's number, 0 when none came.
+int TakeSignal(int read_fd);
+
+// "SIGINT", "SIGTERM", "SIGHUP", or "a signal".
+std::string_view SignalName(int signal_number);
+
+}  // namespace kestrel::serve
