@@ -31,11 +31,12 @@ if(CMAKE_CROSSCOMPILING)
         TIMEOUT ${KESTREL_WINE_TIMEOUT})
 endif()
 
-# Shared helpers of the tests (fakes, builders), compiled once.
+# Shared helpers of the tests: the fake session (tests/support/CMakeLists.txt), the
+# builders and fixtures (headers).
 function(kestrel_add_test_library)
-    add_library(kestrel_test_support STATIC support/fake_session.cpp)
-    target_include_directories(kestrel_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_libraries(kestrel_test_support PUBLIC kestrel_app GTest::gtest)
+    add_library(kestrel_test_support INTERFACE)
+    target_include_directories(kestrel_test_support INTERFACE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(kestrel_test_support INTERFACE kestrel_session_fake GTest::gtest)
 endfunction()
 
 # kestrel_add_tests(name sources... LIBRARIES libs... [PLATFORM] [DISPLAY] [PTY])

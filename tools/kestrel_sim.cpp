@@ -21,21 +21,24 @@
 #include "app/command_loop.h"
 #include "app/module_state.h"
 #include "app/tape_file.h"
+#include "support/fake_session.h"
 
 namespace {
 
 using namespace kestrel;
 
-class SimulatedLine : public app::PortWriter,
-                      public app::KeyState,
-                      public app::MessagePump,
-                      public app::Pause,
-                      public app::LogView {
+// The fake session with a remote machine and an operator that react to the tool, and
+// every byte, pause and log line printed as it happens; the pauses last as long as
+// they say.
+class SimulatedLine : public testing::FakeSession {
   public:
     SimulatedLine(app::ReceiveBuffer& received, std::string script, bool repeat_b)
-        : received_(received), script_(std::move(script)), repeat_b_(repeat_b) {}
+        : FakeSession(received),
+          received_(received),
+          script_(std::move(script)),
+          repeat_b_(repeat_b) {}
 
-    int Write(serial::PortHandle, std::string_view bytes, const Waiting&) override {
+    int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override {
         std::printf("  -> %5zu byte%s:", bytes.size(), bytes.size() == 1 ? " " : "s");
         constexpr std::size_t kShown = 17;
         for (std::size_t i = 0; i < bytes.size() && i < kShown; ++i) {
@@ -43,21 +46,41 @@ class SimulatedLine : public app::PortWriter,
         }
         std::printf("%s\n", bytes.size() > kShown ? " ..." : "");
         awaiting_answer_ = false;
-        return static_cast<int>(bytes.size());
+        return FakeSession::Write(port, bytes, waiting);
     }
 
-    // The operator presses Esc, and keeps it down, once the remote has nothing more to say.
-    bool IsHeld(int) override { return esc_down_; }
-
-    // The remote sends its next command once the tool has taken the previous one and,
-    // for a "B", started answering it.
     void SysRefresh() override {
+        RemoteAndOperator();
+        FakeSession::SysRefresh();
+    }
+
+    void Sleep(int milliseconds) override {
+        std::printf("     pause %d ms\n", milliseconds);
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        FakeSession::Sleep(milliseconds);
+    }
+
+    void Append(std::string_view text) override {
+        std::printf("log: %.*s", static_cast<int>(text.size()), text.data());
+        FakeSession::Append(text);
+    }
+    void EndWindow() override {
+        std::printf("the session window ends\n");
+        FakeSession::EndWindow();
+    }
+
+  private:
+    // The remote sends its next command once the tool has taken the previous one and,
+    // for a "B", started answering it; the operator presses Esc, and keeps it down,
+    // once the remote has nothing more to say.
+    void RemoteAndOperator() {
         if (!received_.empty() || awaiting_answer_) {
             return;
         }
         if (ScriptDone()) {
             if (!esc_down_) {
                 std::printf("the operator holds Esc down\n");
+                HoldEscFromRefresh(Refreshes());
             }
             esc_down_ = true;
             return;
@@ -69,21 +92,6 @@ class SimulatedLine : public app::PortWriter,
         received_.Append(std::string_view(&command, 1));
     }
 
-    void Sleep(int milliseconds) override {
-        std::printf("     pause %d ms\n", milliseconds);
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    }
-
-    void Append(std::string_view text) override {
-        std::printf("log: %.*s", static_cast<int>(text.size()), text.data());
-    }
-    void GoBottom() override {}
-    void EndWindow() override { std::printf("the session window ends\n"); }
-    bool WindowEnded() override { return false; }
-    bool WaitForMessages(int) override { return false; }
-    void ShowAppended() override {}
-
-  private:
     bool ScriptDone() const { return !repeat_b_ && next_ >= script_.size(); }
 
     app::ReceiveBuffer& received_;
@@ -134,7 +142,7 @@ int main(int argc, char** argv) {
                 tape.IsExhausted() ? " (empty or unreadable)" : "");
 
     SimulatedLine line(app::TheReceiveBuffer(), argc == 3 ? argv[2] : "", argc == 2);
-    app::CommandLoop loop({line, line, line, line}, tape, app::TheReceiveBuffer());
+    app::CommandLoop loop(line.Services(), tape, app::TheReceiveBuffer());
     constexpr serial::PortHandle kSimulatedPort = 0;
     loop.KESTREL(kSimulatedPort, line);
     return 0;

@@ -1,13 +1,14 @@
 #include "support/fake_session.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace kestrel::testing {
 
 namespace {
 
 // A loop that the script has left with nothing to do would spin for ever; past this
-// many idle passes the test fails and Esc is held down to end the loop.
+// many idle passes the fake throws instead.
 constexpr int kIdlePassesBeforeFailure = 100000;
 
 }  // namespace
@@ -36,8 +37,7 @@ int FakeSession::Write(serial::PortHandle port, std::string_view bytes, const Wa
     if (stall_from_write_ > 0 && static_cast<int>(writes_.size()) + 1 >= stall_from_write_) {
         for (int pass = 0; waiting(); ++pass) {
             if (pass > kIdlePassesBeforeFailure) {
-                ADD_FAILURE() << "a write on a stalled line was never given up";
-                break;
+                throw std::logic_error("a write on a stalled line was never given up");
             }
         }
         timeline_.push_back("given up " + Hex(bytes));
@@ -54,7 +54,9 @@ int FakeSession::Write(serial::PortHandle port, std::string_view bytes, const Wa
 }
 
 bool FakeSession::IsHeld(int virtual_key) {
-    EXPECT_EQ(virtual_key, 27) << "the command loop only ever polls Esc";
+    if (virtual_key != app::kVkEscape) {
+        throw std::logic_error("the command loop only ever polls Esc");
+    }
     if (!esc_answers_.empty()) {
         bool held = esc_answers_.front();
         esc_answers_.pop_front();
@@ -69,8 +71,7 @@ bool FakeSession::IsHeld(int virtual_key) {
         return true;
     }
     if (idle_refreshes_ > kIdlePassesBeforeFailure) {
-        ADD_FAILURE() << "the command loop kept waiting after the remote went quiet";
-        return true;
+        throw std::logic_error("the command loop kept waiting after the remote went quiet");
     }
     return false;
 }

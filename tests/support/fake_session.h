@@ -1,7 +1,5 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstddef>
 #include <deque>
 #include <map>
@@ -24,6 +22,9 @@ namespace kestrel::testing {
 // The remote machine is scripted by pump pass: bytes given to ArriveAtRefresh(n, ..)
 // land in the ReceiveBuffer during the n-th SysRefresh (counting from 1), as the
 // receive notification would deliver them.
+// A misuse by the code under test (a key other than Esc polled, a loop that never
+// stops) throws std::logic_error, which fails the test: the fake needs no test
+// framework, and kestrel-sim runs on it too.
 class FakeSession : public app::PortWriter,
                     public app::KeyState,
                     public app::MessagePump,
@@ -38,7 +39,7 @@ class FakeSession : public app::PortWriter,
 
     // Successive answers for Esc polls; once used up, Esc reads as released, or as
     // held once the remote has gone quiet if HoldEscWhenIdle() was asked for. A loop
-    // that keeps waiting on a quiet remote without it fails the test.
+    // that keeps waiting on a quiet remote without it is a misuse.
     void EscAnswers(std::vector<bool> answers) {
         esc_answers_.assign(answers.begin(), answers.end());
     }
