@@ -7,11 +7,14 @@ namespace kestrel::app {
 
 TapeLoad LoadTapeFile(const std::string& path) {
     // Read with a final 1Ah kept: in a TZX file it is content (a checksum, a length).
-    std::string bytes = ui::ReadWholeFile(path);
-    if (!bytes.empty() && (IsTzx(bytes) || common::UpperAscii(path).ends_with(".TZX"))) {
-        return TzxToTap(bytes);
+    std::optional<std::string> bytes = ui::ReadWholeFile(path);
+    if (!bytes) {
+        return {.image = {}, .refusal = std::nullopt, .readable = false};
     }
-    return {ui::DropEndOfFileMark(std::move(bytes)), std::nullopt};
+    if (!bytes->empty() && (IsTzx(*bytes) || common::UpperAscii(path).ends_with(".TZX"))) {
+        return TzxToTap(*bytes);
+    }
+    return {ui::DropEndOfFileMark(std::move(*bytes)), std::nullopt};
 }
 
 }  // namespace kestrel::app

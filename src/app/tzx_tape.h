@@ -20,6 +20,9 @@ struct TapeRefusal {
 struct TapeLoad {
     std::string image;
     std::optional<TapeRefusal> refusal;
+    // False when the file could not be read at all; the image is then empty, which
+    // the Windows tool serves as an empty tape.
+    bool readable = true;
 };
 
 // A TZX file begins with the seven letters "ZXTape!" (then 1Ah and two version

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "app/command_loop.h"
 #include "app/tape_image.h"
@@ -13,19 +12,16 @@ namespace kestrel::serve {
 
 TapeFile ReadTapeFile(const std::string& path) {
     TapeFile file;
-    // The shared loader takes an unreadable file for an empty tape, as the Windows
-    // tool serves it; a command-line tool says so instead. One byte read tells (a
-    // folder opens, but does not read).
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
-    char first;
-    if (!in || (std::fread(&first, 1, 1, in.get()) == 0 && std::ferror(in.get()))) {
+    errno = 0;                                     // the failing call, if any, says why
+    app::TapeLoad load = app::LoadTapeFile(path);  // TAP as it is, TZX converted
+    if (!load.readable) {
+        // The Windows tool serves an unreadable file as an empty tape; a command-line
+        // tool says so instead.
         file.status = TapeFile::Status::kUnreadable;
-        file.message = "cannot read the tape " + path + ": " + std::strerror(errno);
+        file.message = "cannot read the tape " + path +
+                       (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
         return file;
     }
-    in.reset();
-    app::TapeLoad load = app::LoadTapeFile(path);  // TAP as it is, TZX converted
     if (load.refusal) {
         file.status = TapeFile::Status::kRefused;
         file.message = path + ": " + app::DescribeRefusal(*load.refusal);

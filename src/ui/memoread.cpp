@@ -13,21 +13,24 @@ constexpr char kEndOfFileMark = 0x1A;
 
 enum class EndMark { kDrop, kKeep };
 
-std::string ReadUpTo(const std::string& path, std::uint64_t max_bytes, EndMark end_mark) {
+std::optional<std::string> ReadUpTo(const std::string& path, std::uint64_t max_bytes,
+                                    EndMark end_mark) {
     std::optional<ReadOnlyFile> file = ReadOnlyFile::Open(path);
     if (!file) {
-        return {};
+        return std::nullopt;
     }
     std::optional<std::uint64_t> size = file->Size();
-    if (!size || *size == 0 || *size > max_bytes ||
-        *size > std::numeric_limits<std::size_t>::max()) {
-        return {};
+    if (!size || *size > max_bytes || *size > std::numeric_limits<std::size_t>::max()) {
+        return std::nullopt;
+    }
+    if (*size == 0) {
+        return std::string();
     }
 
     if (end_mark == EndMark::kDrop) {
         char last = 0;
         if (!file->ReadAt(*size - 1, &last, 1)) {
-            return {};
+            return std::nullopt;
         }
         if (last == kEndOfFileMark) {
             --*size;  // only this one byte is ever dropped
@@ -38,12 +41,12 @@ std::string ReadUpTo(const std::string& path, std::uint64_t max_bytes, EndMark e
     try {
         bytes.resize(static_cast<std::size_t>(*size));
     } catch (const std::bad_alloc&) {
-        return {};  // too large to hold in memory: as unreadable as a missing file
+        return std::nullopt;  // too large to hold in memory: as unreadable as a missing file
     } catch (const std::length_error&) {
-        return {};
+        return std::nullopt;
     }
     if (!bytes.empty() && !file->ReadAt(0, bytes.data(), bytes.size())) {
-        return {};
+        return std::nullopt;
     }
     return bytes;
 }
@@ -55,10 +58,10 @@ std::string MEMOREAD(const std::string& path) {
 }
 
 std::string MemoreadUpTo(const std::string& path, std::uint64_t max_bytes) {
-    return ReadUpTo(path, max_bytes, EndMark::kDrop);
+    return ReadUpTo(path, max_bytes, EndMark::kDrop).value_or("");
 }
 
-std::string ReadWholeFile(const std::string& path) {
+std::optional<std::string> ReadWholeFile(const std::string& path) {
     return ReadUpTo(path, kMemoreadMaxBytes, EndMark::kKeep);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kestrel::ui {
@@ -18,8 +19,9 @@ std::string MEMOREAD(const std::string& path);
 // MEMOREAD with another size limit, so that the "too large" path can be exercised.
 std::string MemoreadUpTo(const std::string& path, std::uint64_t max_bytes);
 
-// MEMOREAD that keeps a final 1Ah: for formats in which that byte is content.
-std::string ReadWholeFile(const std::string& path);
+// MEMOREAD that keeps a final 1Ah, for formats in which that byte is content, and
+// tells a file that cannot be read (empty) from an empty one ("").
+std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // The bytes without one final end-of-file mark (1Ah), as MEMOREAD gives them.
 std::string DropEndOfFileMark(std::string bytes);
