@@ -42,24 +42,6 @@ def answer(entry):
     return b"\x00" + entry.header_payload() + entry.data
 
 
-def read_bytes(fd, count, timeout=PATIENT):
-    """Exactly `count` bytes from the fd, or fewer if they do not come in time."""
-    data = bytearray()
-    end = time.monotonic() + timeout
-    poller = select.poll()
-    poller.register(fd, select.POLLIN)
-    while len(data) < count and time.monotonic() < end:
-        if poller.poll(max(1, int((end - time.monotonic()) * 1000))):
-            try:
-                chunk = os.read(fd, count - len(data))
-            except (BlockingIOError, OSError):
-                chunk = b""
-            if not chunk:
-                time.sleep(0.01)  # a pty master with no slave: look again
-            data += chunk
-    return bytes(data)
-
-
 class Lines(threading.Thread):
     """Collects a pipe's lines as they come, so a test can wait for one."""
 
@@ -147,6 +129,13 @@ class ServeCase(unittest.TestCase):
         self.assertTrue(sim.wait_for_peer(PATIENT), "kestrel-serve did not open the line")
         return sim.run(remote_sim.parse_script(script), original)
 
+    def line_end(self):
+        """The remote end of the line, opened by kestrel-serve, for a test that talks
+        to it byte by byte."""
+        sim = remote_sim.RemoteSimulator(self.line.master)
+        self.assertTrue(sim.wait_for_peer(PATIENT), "kestrel-serve did not open the line")
+        return sim
+
     def assert_served(self, report):
         self.assertEqual(report.exit_status, remote_sim.EXIT_OK, report.text())
         self.assertTrue(report.splitter.ended, report.text())
@@ -199,9 +188,9 @@ class Serving(ServeCase):
         first, second = big_entry(40960), tapfile.TapEntry.make(3, "AFTER", b"\x42\x09\x00")
         self.start(tapfile.build_tape([first, second]))
         master = self.line.master
-        self.assertTrue(remote_sim.RemoteSimulator(master).wait_for_peer(PATIENT))
+        line = self.line_end()
         os.write(master, b"B")
-        self.assertEqual(read_bytes(master, 1), b"\x00")
+        self.assertEqual(line.receive(1, PATIENT), b"\x00")
         # The remote reads nothing more: the entry cannot be all out (the pty holds far
         # less than 40 KB), yet 64 KB of noise and a B go in, which they only can if
         # the program takes them in while its write waits.
@@ -215,9 +204,9 @@ class Serving(ServeCase):
                 pass
         self.assertEqual(written, len(incoming))
         expected = answer(first) + answer(second)
-        self.assertEqual(b"\x00" + read_bytes(master, len(expected) - 1), expected)
+        self.assertEqual(b"\x00" + line.receive(len(expected) - 1, PATIENT), expected)
         os.write(master, b"B")
-        self.assertEqual(read_bytes(master, 1), b"\x09")
+        self.assertEqual(line.receive(1, PATIENT), b"\x09")
         self.assertEqual(self.wait_exit(), EXIT_SERVED)
 
 
@@ -231,34 +220,35 @@ class Stopping(ServeCase):
         self.assertFalse(taken & (termios.ICANON | termios.ECHO), "keys not taken one by one")
         report = self.remote("B", DEMO)
         self.assertEqual(len(report.entries), 1, report.text())
-        press()
-        self.assertEqual(read_bytes(self.line.master, 1), b"\x09")
+        line = remote_sim.RemoteSimulator(self.line.master)
+        press(line)
+        self.assertEqual(line.receive(1, PATIENT), b"\x09")
         self.assertEqual(self.wait_exit(), EXIT_STOPPED)
-        self.assertEqual(read_bytes(self.line.master, 1, timeout=0.2), b"")
+        self.assertTrue(line.quiet_for(0.2))
         self.assertIn(f"stopped ({cause})", self.err.text())
         restored = termios.tcgetattr(self.keyboard_slave)[3]
         self.assertEqual(restored & (termios.ICANON | termios.ECHO),
                          termios.ICANON | termios.ECHO, "the terminal was not restored")
 
     def test_esc(self):
-        self.stop_mid_session(lambda: os.write(self.keyboard, b"\x1b"), "Esc")
+        self.stop_mid_session(lambda line: os.write(self.keyboard, b"\x1b"), "Esc")
 
     def test_q(self):
-        self.stop_mid_session(lambda: os.write(self.keyboard, b"q"), "q")
+        self.stop_mid_session(lambda line: os.write(self.keyboard, b"q"), "q")
 
     def test_cursor_and_function_keys_do_not_stop(self):
-        def press():
+        def press(line):
             os.write(self.keyboard, b"\x1b[A\x1bOQ")  # cursor up, F2 (ends in Q)
-            self.assertEqual(read_bytes(self.line.master, 1, timeout=0.3), b"")
+            self.assertTrue(line.quiet_for(0.3))
             os.write(self.keyboard, b"q")
 
         self.stop_mid_session(press, "q")
 
     def test_ctrl_c(self):
-        self.stop_mid_session(lambda: os.write(self.keyboard, b"\x03"), "SIGINT")
+        self.stop_mid_session(lambda line: os.write(self.keyboard, b"\x03"), "SIGINT")
 
     def test_sigterm(self):
-        self.stop_mid_session(lambda: self.proc.send_signal(signal.SIGTERM), "SIGTERM")
+        self.stop_mid_session(lambda line: self.proc.send_signal(signal.SIGTERM), "SIGTERM")
 
 
 class StoppingDuringAnEntry(ServeCase):
@@ -278,9 +268,9 @@ class StoppingDuringAnEntry(ServeCase):
 
     def test_a_stop_while_the_remote_reads_nothing_gives_the_write_up(self):
         self.start(big_entry(65280).to_bytes())
-        self.assertTrue(remote_sim.RemoteSimulator(self.line.master).wait_for_peer(PATIENT))
+        line = self.line_end()
         os.write(self.line.master, b"B")
-        self.assertEqual(read_bytes(self.line.master, 1), b"\x00")
+        self.assertEqual(line.receive(1, PATIENT), b"\x00")
         self.out.wait_for("Sending file BIG...")
         self.proc.send_signal(signal.SIGTERM)
         self.assertEqual(self.wait_exit(), EXIT_STOPPED)
@@ -308,9 +298,9 @@ class TheLine(ServeCase):
 
     def test_a_line_that_vanishes_during_an_entry_ends_the_session(self):
         self.start(big_entry(40960).to_bytes())
-        self.assertTrue(remote_sim.RemoteSimulator(self.line.master).wait_for_peer(PATIENT))
+        line = self.line_end()
         os.write(self.line.master, b"B")
-        self.assertEqual(read_bytes(self.line.master, 1), b"\x00")
+        self.assertEqual(line.receive(1, PATIENT), b"\x00")
         self.out.wait_for("Sending file BIG...")
         self.close_line()
         self.assertEqual(self.wait_exit(), EXIT_LOST)
