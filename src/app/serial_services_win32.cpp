@@ -35,21 +35,7 @@ bool SerialPortLayer::CloseComm(serial::PortHandle port) {
 
 int SerialPortWriter::Write(serial::PortHandle port, std::string_view bytes,
                             const Waiting& waiting) {
-    // The caller's "stop" gives the write up only once it has lasted kStalledWriteMs:
-    // a healthy line takes a whole write (16384 bytes at 10,472 bytes a second) in
-    // about 1.6 s, so an entry on a line that still reads is never cut short.
-    ULONGLONG stop_asked_at = 0;
-    return serial::WRITECOMM(port, bytes, [&] {
-        if (waiting()) {
-            stop_asked_at = 0;
-            return true;
-        }
-        const ULONGLONG now = GetTickCount64();
-        if (stop_asked_at == 0) {
-            stop_asked_at = now;
-        }
-        return now - stop_asked_at < kStalledWriteMs;
-    });
+    return serial::WRITECOMM(port, bytes, GiveUpWhenStalled(waiting));
 }
 
 bool AsyncKeyState::IsHeld(int virtual_key) {

@@ -21,9 +21,8 @@ class SerialPortLayer : public PortLayer {
 };
 
 // WRITECOMM that keeps the session window alive while an entry goes out; a write
-// that the loop asks to stop and that has not completed kStalledWriteMs later (the
+// that the loop asks to stop and that has not completed kStalledWrite later (the
 // line has stopped reading) is given up.
-inline constexpr unsigned kStalledWriteMs = 3000;
 class SerialPortWriter : public PortWriter {
   public:
     int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override;

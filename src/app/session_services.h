@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,29 @@ class PortWriter {
     virtual ~PortWriter() = default;
     virtual int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) = 0;
 };
+
+// How long a write goes on after its caller first answered no: a healthy line takes a
+// whole write (16384 bytes at 10,472 bytes a second) in about 1.6 s, so an entry on
+// a line that still reads is never cut short; one still under way after this has a
+// line that stopped reading, and is given up.
+inline constexpr std::chrono::milliseconds kStalledWrite{3000};
+
+// The caller's `waiting` as a platform's writer asks it: go on while the caller says
+// so, and for kStalledWrite after it first says no (a yes in between starts over).
+inline PortWriter::Waiting GiveUpWhenStalled(const PortWriter::Waiting& waiting) {
+    using Clock = std::chrono::steady_clock;
+    return [&waiting, stop_asked_at = std::optional<Clock::time_point>()]() mutable {
+        if (waiting()) {
+            stop_asked_at.reset();
+            return true;
+        }
+        const Clock::time_point now = Clock::now();
+        if (!stop_asked_at) {
+            stop_asked_at = now;
+        }
+        return now - *stop_asked_at < kStalledWrite;
+    };
+}
 
 // GETASYNCKEYSTATE: whether a key (by virtual-key code) is down at this moment.
 class KeyState {

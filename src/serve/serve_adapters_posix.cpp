@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 #include <string>
 
 namespace kestrel::serve {
@@ -27,21 +26,14 @@ int LineWriter::Write(serial::PortHandle port, std::string_view bytes, const Wai
     // kWaitingEveryMs; its "stop" gives the write up only once it has lasted
     // kStalledWrite, so an entry on a line that still reads is never cut short.
     Clock::time_point heard_at = Clock::now();
-    std::optional<Clock::time_point> stop_asked_at;
+    PortWriter::Waiting keep_writing = app::GiveUpWhenStalled(waiting);
     const auto go_on = [&](bool something_came) {
         const Clock::time_point now = Clock::now();
         if (!something_came && now - heard_at < std::chrono::milliseconds(kWaitingEveryMs)) {
             return true;
         }
         heard_at = now;
-        if (waiting()) {
-            stop_asked_at.reset();
-            return true;
-        }
-        if (!stop_asked_at) {
-            stop_asked_at = now;
-        }
-        return now - *stop_asked_at < kStalledWrite;
+        return keep_writing();
     };
     const auto until_heard = [&] {
         const auto left = std::chrono::milliseconds(kWaitingEveryMs) - (Clock::now() - heard_at);

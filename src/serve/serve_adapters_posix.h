@@ -13,9 +13,6 @@ namespace kestrel::serve {
 // session's one poll() (SessionEvents), so received bytes, keys and signals are taken
 // in whichever seam happens to be waiting.
 
-// A write given up after the loop has asked to stop for this long: a healthy line
-// takes a whole write (16384 bytes at 10,472 bytes a second) in about 1.6 s.
-inline constexpr auto kStalledWrite = std::chrono::milliseconds(3000);
 // The loop hears from a write that is under way at least this often.
 inline constexpr int kWaitingEveryMs = 50;
 
