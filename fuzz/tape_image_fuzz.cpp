@@ -19,6 +19,7 @@
 #include "app/tape_file.h"
 #include "app/tape_image.h"
 #include "app/tzx_tape.h"
+#include "ui/memoread.h"
 
 namespace {
 
@@ -64,8 +65,7 @@ std::string LoadThroughFile(const std::string& bytes) {
     Check(file != nullptr, "cannot write the scratch file");
     Check(std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(), "short write");
     std::fclose(file);
-    kestrel::app::TapeImage tape;
-    tape.Load(path);
+    kestrel::app::TapeImage tape(kestrel::ui::MEMOREAD(path));
     kestrel::app::TapeLoad loaded = kestrel::app::LoadTapeFile(path);
     if (kestrel::app::IsTzx(bytes)) {
         kestrel::app::TapeLoad converted = kestrel::app::TzxToTap(bytes);
@@ -74,7 +74,7 @@ std::string LoadThroughFile(const std::string& bytes) {
               "a TZX file loaded otherwise than it converts");
     } else {
         Check(!loaded.refusal && loaded.image == tape.Remaining(),
-              "a TAP file loaded otherwise than the tape image loads it");
+              "a TAP file loaded otherwise than MEMOREAD reads it");
     }
     return std::string(tape.Remaining());
 }

@@ -1,13 +1,8 @@
 #include "app/tape_image.h"
 
 #include "ui/empty.h"
-#include "ui/memoread.h"
 
 namespace kestrel::app {
-
-void TapeImage::Load(const std::string& path) {
-    Assign(ui::MEMOREAD(path));
-}
 
 void TapeImage::Assign(std::string bytes) {
     bytes_ = std::move(bytes);

@@ -46,9 +46,7 @@ class TapeImage {
     TapeImage() = default;
     explicit TapeImage(std::string bytes) { Assign(std::move(bytes)); }
 
-    // The image becomes the whole content of the file; an unreadable or empty file
-    // gives an empty image, which is not an error.
-    void Load(const std::string& path);
+    // The image becomes these bytes (a tape file's, as LoadTapeFile gives them).
     void Assign(std::string bytes);
 
     // True when what is left is blank: empty, or only blanks, tabs, CR and LF.
