@@ -3,29 +3,39 @@
 // Waiting. The table layer never waits: an open that another workstation's share
 // mode prevents, a lock another holds, an append lock in use elsewhere, each fails
 // at once (the open and the append softly, through the error handler, which sets
-// NETERR). So every routine here waits by trying again. DBLOCK and DBAPP first try
-// silently for kSilentTrySeconds by the seconds-since-midnight clock, counted across
-// midnight (SecondsSince), so that midnight inside the window neither stretches it
-// for ever nor cuts it short; then they try on behind the please-wait window until
-// they succeed. DBOPEN goes behind the window at its first conflict and handles the
-// window messages between its tries, so the operator can still see the program
-// alive while another workstation holds a table exclusively.
+// NETERR). So every routine here waits by trying again, with a paced back-off
+// between tries (1 ms doubling to 50 ms): a waiting workstation costs its machine,
+// the wineserver or the file server a few tries a second, and still notices a
+// release within the ceiling. DBLOCK and DBAPP first try silently for
+// kSilentTrySeconds by the seconds-since-midnight clock, fraction included, counted
+// across midnight (SecondsSince), so that midnight inside the window neither
+// stretches it for ever nor cuts it short; then they try on behind the please-wait
+// window until they succeed. DBOPEN goes behind the window at its first conflict and
+// handles the window messages during its pauses, woken by each message as it
+// arrives, so the operator sees the program alive while another workstation holds a
+// table exclusively; its ceiling rises with the time waited (OpenPauseCeiling),
+// because a refused open is not free under Wine.
 //
 // Screens. A please-wait window that was open when a routine began to wait (CURMSG)
 // is closed while the routine shows its own text and opened again afterwards. The
 // waiting screen is an object: leaving on a failure closes the routine's window and
 // enables the disabled window again, so no failure leaves the program disabled.
 //
+// Locks. A routine that took a lock and then fails releases it on the way out, so
+// that a failure here never leaves other workstations waiting on this one.
+//
 // Work areas. Routines that use another work area (the semaphore's, a closing
 // alias's, the pack's) restore the caller's selection on every way out.
 #include "common/shared_tables.h"
 
 #include <cctype>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <utility>
 
 #include "common/ascii_case.h"
+#include "common/backoff.h"
 #include "common/library_state.h"
 #include "common/startup_procedures.h"
 #include "common/table_file.h"
@@ -37,7 +47,7 @@ namespace kestrel::common {
 
 namespace {
 
-constexpr long kSecondsPerDay = 86400;
+constexpr double kSecondsPerDay = 86400;
 constexpr std::uint64_t kCodeModulus = 10'000'000'000;
 constexpr std::string_view kCodeField = "CODICE";
 constexpr std::string_view kSemaphoreTable = "NET.";
@@ -156,23 +166,36 @@ void BehindWaitScreen(SharedTableServices& services, const std::optional<std::st
     }
 }
 
-// Tries `attempt` again and again, without pause, for kSilentTrySeconds; true on
-// the first success.
+// Tries `attempt` again, pausing by `backoff` between tries, for kSilentTrySeconds;
+// true on the first success.
 template <typename Attempt>
-bool TriedSilently(SharedTableServices& services, Attempt&& attempt) {
-    const long start = services.SecondsSinceMidnight();
-    do {
-        if (attempt()) {
-            return true;
+bool TriedSilently(SharedTableServices& services, Backoff& backoff, Attempt&& attempt) {
+    const double start = services.SecondsSinceMidnight();
+    while (!attempt()) {
+        if (SecondsSince(start, services.SecondsSinceMidnight()) >= kSilentTrySeconds) {
+            return false;
         }
-    } while (SecondsSince(start, services.SecondsSinceMidnight()) < kSilentTrySeconds);
-    return false;
+        services.Pause(backoff.Next());
+    }
+    return true;
 }
 
 template <typename Attempt>
-void UntilSucceeds(Attempt&& attempt) {
+void UntilSucceeds(SharedTableServices& services, Backoff& backoff, Attempt&& attempt) {
     while (!attempt()) {
+        services.Pause(backoff.Next());
     }
+}
+
+// An append that failed for another reason than a conflict, and was not abandoned by
+// the error handler already.
+errors::ErrorRecord AppendFailure() {
+    errors::ErrorRecord record;
+    record.SUBSYSTEM = "DBCMD";
+    record.GENCODE = errors::kGenReportAndAbandon;
+    record.DESCRIPTION = "Aggiunta non riuscita";
+    record.OPERATION = "DBAPP";
+    return record;
 }
 
 // --- Codes ---------------------------------------------------------------------------
@@ -370,8 +393,17 @@ std::optional<errors::ErrorRecord> CopyIntoPlace(SharedTableServices& services,
 
 }  // namespace
 
-long SecondsSince(long start, long now) {
-    return ((now - start) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
+double SecondsSince(double start, double now) {
+    const double passed = std::fmod(now - start, kSecondsPerDay);
+    return passed < 0 ? passed + kSecondsPerDay : passed;
+}
+
+std::chrono::milliseconds OpenPauseCeiling(std::chrono::milliseconds waited) {
+    using namespace std::chrono_literals;
+    if (waited < 10s) {
+        return Backoff::kCeiling;
+    }
+    return waited < 10min ? 1000ms : 5000ms;
 }
 
 std::string ViewIndexName(int area) {
@@ -392,9 +424,11 @@ bool DBOPEN(SharedTableServices& services, bool lNewArea, std::string_view cDriv
         BehindWaitScreen(services, noted, screen, [&] {
             // Only a conflict is worth another try: a failure of any other kind would
             // fail the same way for ever.
+            Backoff backoff;
             do {
+                backoff.SetCeiling(OpenPauseCeiling(backoff.Waited()));
+                services.PauseHandlingMessages(backoff.Next());
                 opened = open();
-                services.ProcessMessages();
             } while (!opened && NetworkError());
             if (opened) {
                 HandPasswordIfProtected();
@@ -410,23 +444,39 @@ void DBLOCK(SharedTableServices& services, bool lRecord) {
     const std::optional<std::string> noted = services.WaitText();
     DbfTable& table = CurrentTable("DBLOCK");
     const auto lock = [&] { return lRecord ? table.LockRecord(0) : table.LockTable(); };
-    if (TriedSilently(services, lock)) {
+    Backoff backoff;
+    if (TriedSilently(services, backoff, lock)) {
         return;
     }
-    BehindWaitScreen(services, noted, kMomentarilyBusy, [&] { UntilSucceeds(lock); });
+    BehindWaitScreen(services, noted, kMomentarilyBusy,
+                     [&] { UntilSucceeds(services, backoff, lock); });
 }
 
 void DBAPP(SharedTableServices& services) {
     const std::optional<std::string> noted = services.WaitText();
     DBLOCK(services, false);
-    const auto append = [] { return Areas().Append() || !NetworkError(); };
-    if (TriedSilently(services, append)) {
-        DBLOCK(services, true);
-        return;
-    }
-    BehindWaitScreen(services, noted, kMomentarilyBusy, [&] {
-        UntilSucceeds(append);
-        DBLOCK(services, true);
+    DbfTable& table = CurrentTable("DBAPP");
+    // A conflict is tried again; any other failure abandons with its own error, and
+    // the table lock taken above goes with it.
+    const auto append = [] {
+        if (Areas().Append()) {
+            return true;
+        }
+        if (!NetworkError()) {
+            throw errors::Abandon{AppendFailure()};
+        }
+        return false;
+    };
+    ReleasingLocksOnFailure(table, [&] {
+        Backoff backoff;
+        if (TriedSilently(services, backoff, append)) {
+            DBLOCK(services, true);
+            return;
+        }
+        BehindWaitScreen(services, noted, kMomentarilyBusy, [&] {
+            UntilSucceeds(services, backoff, append);
+            DBLOCK(services, true);
+        });
     });
 }
 

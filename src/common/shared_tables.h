@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,9 +14,9 @@ namespace kestrel::common {
 // The library's shared-table routines: open, lock, append and delete so that a
 // conflict with another workstation never becomes an error. Each conflict is tried
 // again, silently for three seconds, then behind the please-wait window until it
-// succeeds. They run on the user-interface thread and wait by trying again and again
-// (the table layer itself never waits); DBOPEN handles window messages between its
-// tries, DBLOCK and DBAPP do not.
+// succeeds. They run on the user-interface thread and wait by trying again (the table
+// layer itself never waits), pausing between tries with a back-off (backoff.h);
+// DBOPEN handles window messages during its pauses, DBLOCK and DBAPP do not.
 //
 // The semaphore: a one-record table NET (the file "NET", no extension) in
 // C:\MARLIN when "C:\MARLIN\NET" exists, else in the current directory, opened in
@@ -33,17 +34,22 @@ inline constexpr std::string_view kCannotCopy = "Impossibile copiare il file ";
 
 inline constexpr std::string_view kSharedFolderMark = "C:\\MARLIN\\NET";
 inline constexpr std::string_view kSharedFolder = "C:\\MARLIN\\";
-inline constexpr long kSilentTrySeconds = 3;
+inline constexpr double kSilentTrySeconds = 3;
 inline constexpr std::uint64_t kDefaultMinFree = 8192;
 
 // What the routines need of the platform and of the rest of the library.
 class SharedTableServices {
   public:
     virtual ~SharedTableServices() = default;
-    // The seconds since midnight of the local clock.
-    virtual long SecondsSinceMidnight() = 0;
-    // Handles the window messages that are waiting (between DBOPEN's tries).
-    virtual void ProcessMessages() = 0;
+    // The seconds since midnight of the local clock, with their fraction (at least
+    // to the millisecond).
+    virtual double SecondsSinceMidnight() = 0;
+    // Waits that long, handling no window messages (between DBLOCK's tries).
+    virtual void Pause(std::chrono::milliseconds pause) = 0;
+    // Waits that long while handling the window messages that arrive, each as soon
+    // as it arrives (between DBOPEN's tries). A quit message met there is left for
+    // the program's own loop and the rest of the pause is waited without messages.
+    virtual void PauseHandlingMessages(std::chrono::milliseconds pause) = 0;
     // The open please-wait window's text (CURMSG), nothing when none is open.
     virtual std::optional<std::string> WaitText() = 0;
     // Opens the please-wait window (POPMSG without a kind); the title defaults to
@@ -114,6 +120,12 @@ std::string ViewIndexName(int area);
 
 // The seconds that have passed from `start` to `now` on the seconds-since-midnight
 // clock, across midnight.
-long SecondsSince(long start, long now);
+double SecondsSince(double start, double now);
+
+// The longest pause between DBOPEN's tries after it has waited that long. Under Wine
+// every open refused for sharing costs the wineserver a file descriptor while a
+// byte-range lock exists on the file, so a long wait must try seldom: 50 ms for the
+// first 10 s, then 1 s, then 5 s from 10 minutes on (about 1,400 tries in an hour).
+std::chrono::milliseconds OpenPauseCeiling(std::chrono::milliseconds waited);
 
 }  // namespace kestrel::common

@@ -13,14 +13,45 @@ PlatformSharedTableServices::~PlatformSharedTableServices() {
     EnableDisabledWindow();
 }
 
-long PlatformSharedTableServices::SecondsSinceMidnight() {
+double PlatformSharedTableServices::SecondsSinceMidnight() {
     SYSTEMTIME now{};
     GetLocalTime(&now);
-    return (now.wHour * 60L + now.wMinute) * 60L + now.wSecond;
+    return (now.wHour * 60.0 + now.wMinute) * 60.0 + now.wSecond + now.wMilliseconds / 1000.0;
 }
 
-void PlatformSharedTableServices::ProcessMessages() {
-    ui::SYSREFRESH();
+void PlatformSharedTableServices::Pause(std::chrono::milliseconds pause) {
+    Sleep(static_cast<DWORD>(pause.count()));
+}
+
+// Waits on the thread's message queue, so a message ends the wait at once; each
+// wake-up handles everything that is waiting (SYSREFRESH) and waits again for what
+// is left of the pause. A quit message is posted again for the program's own loop
+// (SYSREFRESH does so itself while a modal run is in progress) and, since it would
+// wake every later wait at once, the rest of the pause is slept.
+void PlatformSharedTableServices::PauseHandlingMessages(std::chrono::milliseconds pause) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(pause.count());
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        const DWORD left = static_cast<DWORD>(deadline - now);
+        const DWORD woken =
+            MsgWaitForMultipleObjectsEx(0, nullptr, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woken == WAIT_TIMEOUT) {
+            return;
+        }
+        if (woken != WAIT_OBJECT_0) {
+            Sleep(left);  // the wait itself failed: still no spin
+            return;
+        }
+        if (!ui::SYSREFRESH()) {
+            if (!ui::LWRUNNING()) {
+                PostQuitMessage(0);
+            }
+            const ULONGLONG after = GetTickCount64();
+            if (after < deadline) {
+                Sleep(static_cast<DWORD>(deadline - after));
+            }
+            return;
+        }
+    }
 }
 
 std::optional<std::string> PlatformSharedTableServices::WaitText() {

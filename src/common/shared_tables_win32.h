@@ -6,9 +6,9 @@
 
 namespace kestrel::common {
 
-// The shared-table routines' services over the platform: the local clock, the
-// message pump (SYSREFRESH), the please-wait window (POPMSG and CURMSG), the active
-// window, the information box, the current directory and drive, the free disk space,
+// The shared-table routines' services over the platform: the local clock, pauses
+// with and without the message pump (SYSREFRESH), the please-wait window (POPMSG and CURMSG), the
+// active window, the information box, the current directory and drive, the free disk space,
 // GETNEWFNAME and the quit message. Used on the user-interface thread.
 class PlatformSharedTableServices final : public SharedTableServices {
   public:
@@ -18,8 +18,9 @@ class PlatformSharedTableServices final : public SharedTableServices {
     // Enables a window that is still disabled.
     ~PlatformSharedTableServices() override;
 
-    long SecondsSinceMidnight() override;
-    void ProcessMessages() override;
+    double SecondsSinceMidnight() override;
+    void Pause(std::chrono::milliseconds pause) override;
+    void PauseHandlingMessages(std::chrono::milliseconds pause) override;
     std::optional<std::string> WaitText() override;
     void OpenWait(std::string_view text, std::optional<std::string_view> title) override;
     void CloseWait() override;

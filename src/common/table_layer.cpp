@@ -6,11 +6,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <ctime>
 #include <thread>
+#include <utility>
 
 #include "common/ascii_case.h"
+#include "common/backoff.h"
 #include "common/library_state.h"
 #include "errors/raise.h"
 
@@ -33,10 +36,6 @@ constexpr int kSubUnlocked = 1028;
 constexpr int kGenCreate = 20;
 constexpr int kGenRead = 23;
 constexpr int kGenWrite = 24;
-
-// How long the memo file's allocation lock is tried: another process holds it only
-// while it writes one memo, so this is never reached unless that process hangs.
-constexpr auto kMemoLockPatience = std::chrono::seconds(10);
 
 errors::ErrorRecord TableError(int gen_code, int sub_code, int os_code, std::string_view file,
                                std::string_view description) {
@@ -144,6 +143,7 @@ std::string MemoFileName(std::string_view table_file) {
 
 // The open files of a table.
 struct DbfTable::Files {
+    TablePause pause;  // between tries of the memo allocation lock
     std::unique_ptr<TableFile> table;
     std::unique_ptr<TableFile> memo;  // none when the table has no memo fields
     std::string memo_path;
@@ -362,29 +362,25 @@ bool DbfTable::Put(std::string_view name, const FieldValue& value) {
 
 namespace {
 
-// Takes a short lock that another process holds only for a moment.
-bool TakeShortLock(TableFile& file, std::uint64_t offset) {
-    const auto deadline = std::chrono::steady_clock::now() + kMemoLockPatience;
+// Takes a lock that another process holds only while it writes one memo: tried
+// again, paced, for as long as that takes (a process that ends lets go of it).
+void TakeShortLock(TableFile& file, std::uint64_t offset, const TablePause& pause) {
+    Backoff backoff;
     while (!file.TryLock(offset, 1)) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::yield();
+        pause(backoff.Next());
     }
-    return true;
 }
 
 // Stores a memo at the end of the memo file and answers its first block (0 for an
 // empty text, which is no memo). Blocks are given out under the memo file's lock,
 // the free-block pointer read and written under it, so two processes never write
 // into the same blocks.
-std::uint32_t StoreMemo(TableFile& memo, const std::string& path, std::string_view text) {
+std::uint32_t StoreMemo(TableFile& memo, const std::string& path, std::string_view text,
+                        const TablePause& pause) {
     if (text.empty()) {
         return 0;
     }
-    if (!TakeShortLock(memo, kLockBase)) {
-        FailWrite(path, errors::kOsLockViolation);
-    }
+    TakeShortLock(memo, kLockBase, pause);
     struct Release {
         TableFile& file;
         ~Release() { file.Unlock(kLockBase, 1); }
@@ -406,17 +402,20 @@ std::uint32_t StoreMemo(TableFile& memo, const std::string& path, std::string_vi
 }  // namespace
 
 void DbfTable::WriteRecord() {
-    if (dirty_ && !eof_) {
-        for (const auto& [name, text] : memo_changes_) {
+    // The change is taken before it is written: a write that fails is not tried
+    // again by the release or close that follows the failure.
+    const bool changed = std::exchange(dirty_, false) && !eof_;
+    const auto memos = std::exchange(memo_changes_, {});
+    if (changed) {
+        for (const auto& [name, text] : memos) {
             const DbfField* field = header_.Field(name);
-            const std::uint32_t block = StoreMemo(*files_->memo, files_->memo_path, text);
+            const std::uint32_t block =
+                StoreMemo(*files_->memo, files_->memo_path, text, files_->pause);
             record_.replace(field->offset, field->length, MemoFieldFor(block));
         }
         WriteAll(*files_->table, header_.RecordOffset(recno_), Bytes(record_), path_);
         modified_ = true;
     }
-    memo_changes_.clear();
-    dirty_ = false;
 }
 
 void DbfTable::Commit() {
@@ -477,7 +476,13 @@ bool DbfTable::RecordLocked(std::uint32_t record) const {
 }
 
 void DbfTable::UnlockAll() {
-    WriteRecord();
+    // The locks are released even when the record cannot be written back.
+    std::exception_ptr failed_write;
+    try {
+        WriteRecord();
+    } catch (...) {
+        failed_write = std::current_exception();
+    }
     for (std::uint32_t record : record_locks_) {
         files_->table->Unlock(kLockBase + record, 1);
     }
@@ -486,13 +491,22 @@ void DbfTable::UnlockAll() {
         files_->table->Unlock(kLockBase + 1, kTableLockLength);
         table_locked_ = false;
     }
+    if (failed_write) {
+        std::rethrow_exception(failed_write);
+    }
 }
 
-// After a lock, what the table shows must be what is on the disk now.
+// After a lock, what the table shows must be what is on the disk now; a lock whose
+// table cannot be read again is given back with the failure.
 void DbfTable::Refresh() {
-    RecCount();
-    if (!eof_ && recno_ <= count_) {
-        record_ = ReadRecordBytes(*files_->table, header_, recno_, path_);
+    try {
+        RecCount();
+        if (!eof_ && recno_ <= count_) {
+            record_ = ReadRecordBytes(*files_->table, header_, recno_, path_);
+        }
+    } catch (...) {
+        UnlockAll();
+        throw;
     }
 }
 
@@ -659,7 +673,8 @@ bool WorkAreas::Create(std::string_view name, const std::vector<FieldSpec>& stru
     return CreateFiles(path, *header, replace).has_value();
 }
 
-WorkAreas::WorkAreas() = default;
+WorkAreas::WorkAreas()
+    : pause_([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }) {}
 WorkAreas::~WorkAreas() = default;
 
 namespace {
@@ -705,6 +720,7 @@ bool WorkAreas::Use(bool new_area, std::string_view driver, std::string_view nam
                         "Tabella con indice (.CDX): si apre solo in lettura"));
     }
     table->files_ = std::make_unique<DbfTable::Files>();
+    table->files_->pause = pause_;
     table->files_->table = std::move(table_file.file);
     if (table->header_.HasMemo()) {
         const std::string memo_path = MemoFileName(path);
@@ -789,6 +805,10 @@ void WorkAreas::CloseAll() {
         }
     }
     current_ = 1;
+}
+
+void WorkAreas::SetPause(TablePause pause) {
+    pause_ = std::move(pause);
 }
 
 bool WorkAreas::Append() {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -46,6 +48,10 @@ namespace kestrel::common {
 // leave through the error handler (Abandon).
 inline constexpr std::uint64_t kLockBase = 1'000'000'000;
 inline constexpr std::uint64_t kTableLockLength = 1'000'000'000;
+
+// How the layer waits, the one time it waits: between tries of a memo file's
+// allocation lock, which another process holds only while it writes one memo.
+using TablePause = std::function<void(std::chrono::milliseconds)>;
 
 // Table information item 131: the password handed to an open table.
 inline constexpr int kInfoPassword = 131;
@@ -126,7 +132,8 @@ class DbfTable {
     DbfTable() = default;
     // Writes the current record back when it was changed, its memos first.
     void WriteRecord();
-    // Reads the record count and the current record again.
+    // Reads the record count and the current record again; releases every lock
+    // when that fails.
     void Refresh();
     // Moves to the first record not hidden from `from` on, going by `step` (+1 or
     // -1) within the records counted; false, nothing changed, when there is none.
@@ -195,8 +202,12 @@ class WorkAreas {
     // Appends with the network-error flag cleared first; false on a soft failure.
     bool Append();
 
+    // The pause of the tables opened from now on (by default the thread sleeps).
+    void SetPause(TablePause pause);
+
   private:
     std::map<int, std::unique_ptr<DbfTable>> areas_;
+    TablePause pause_;
     int current_ = 1;
 };
 

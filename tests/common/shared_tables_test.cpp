@@ -21,17 +21,21 @@ const std::string kBusy(kWaitMomentarilyBusy);
 class FakeServices final : public SharedTableServices {
   public:
     // The clock gives `readings` in turn, then one second more at each call.
-    std::vector<long> readings;
-    long now = 999;  // the first reading is 1000
+    std::vector<double> readings;
+    double now = 999;  // the first reading is 1000
     int clock_calls = 0;
     std::function<void(int call)> on_clock = [](int) {};
+    std::vector<long> pauses;  // in ms, without messages
+    // Pauses that handle messages: how many, how long in all (ms), and at each one.
     int message_calls = 0;
+    long message_pause_total = 0;
+    std::vector<long> message_pauses;  // the first hundred
     std::function<void(int call)> on_messages = [](int) {};
     std::function<void()> on_open = [] {};
     std::optional<std::string> wait_text;  // the open wait window's text
     std::vector<std::string> screen;       // what was shown, in order
 
-    long SecondsSinceMidnight() override {
+    double SecondsSinceMidnight() override {
         if (++clock_calls > 1000) {
             throw std::runtime_error("the clock was read endlessly");
         }
@@ -40,7 +44,16 @@ class FakeServices final : public SharedTableServices {
         now = index < readings.size() ? readings[index] : now + 1;
         return now;
     }
-    void ProcessMessages() override { on_messages(++message_calls); }
+    void Pause(std::chrono::milliseconds pause) override {
+        pauses.push_back(static_cast<long>(pause.count()));
+    }
+    void PauseHandlingMessages(std::chrono::milliseconds pause) override {
+        message_pause_total += static_cast<long>(pause.count());
+        if (message_pauses.size() < 100) {
+            message_pauses.push_back(static_cast<long>(pause.count()));
+        }
+        on_messages(++message_calls);
+    }
     std::optional<std::string> WaitText() override { return wait_text; }
     void OpenWait(std::string_view text, std::optional<std::string_view> title) override {
         screen.push_back("open " + std::string(text) + (title ? "|" + std::string(*title) : ""));
@@ -196,7 +209,8 @@ TEST_F(SharedTables, ATableOpenElsewhereKeepsSwitchOffOnScreenUntilItIsClosed) {
     EXPECT_TRUE(DBOPEN(services, true, "", "CLIENTI", std::nullopt, false, false));
 
     EXPECT_TRUE(Areas().Used());
-    EXPECT_EQ(services.message_calls, 4);  // after each try, the last one too
+    EXPECT_EQ(services.message_calls, 3);  // before each try again
+    EXPECT_EQ(services.message_pauses, (std::vector<long>{1, 2, 4}));
     EXPECT_EQ(services.screen,
               (std::vector<std::string>{"disable", "open Spegnere tutti i terminali...|Attenzione",
                                         "close", "enable"}));
