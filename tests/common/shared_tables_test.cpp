@@ -165,10 +165,22 @@ TEST_F(SharedTables, ALockHeldLongerShowsTheBusyWindowThenTheNotedTextAgain) {
     DBLOCK(services, true);
 
     EXPECT_TRUE(Areas().Table()->RecordLocked(1));
-    EXPECT_EQ(services.clock_calls, 4);  // 1000 to 1003: three silent seconds
+    EXPECT_EQ(services.clock_calls, 4);                     // 1000 to 1003: three silent seconds
+    EXPECT_EQ(services.pauses, (std::vector<long>{1, 2}));  // between the silent tries
+    EXPECT_EQ(services.message_calls, 0);
     EXPECT_EQ(services.screen, (std::vector<std::string>{"close", "open " + kBusy, "close",
                                                          "open Stampa in corso..."}));
     EXPECT_EQ(services.wait_text, "Stampa in corso...");
+}
+
+TEST_F(SharedTables, ALockReleasedTwoAndAHalfSecondsAfterTheFirstTryShowsNoWindow) {
+    HoldFirstRecordElsewhere(3);
+    services.readings = {1000.9, 1002.0, 1003.4};  // the third reading: 2.5 s later
+
+    DBLOCK(services, true);
+
+    EXPECT_TRUE(Areas().Table()->RecordLocked(1));
+    EXPECT_TRUE(services.screen.empty());
 }
 
 TEST_F(SharedTables, MidnightInsideTheSilentSecondsDoesNotCutThemShort) {
@@ -214,6 +226,38 @@ TEST_F(SharedTables, ATableOpenElsewhereKeepsSwitchOffOnScreenUntilItIsClosed) {
     EXPECT_EQ(services.screen,
               (std::vector<std::string>{"disable", "open Spegnere tutti i terminali...|Attenzione",
                                         "close", "enable"}));
+}
+
+TEST_F(SharedTables, AnHourOfWaitingForAnOpenTriesSeldomAndHandlesMessagesThroughout) {
+    MakeTable("CLIENTI", {"1"});
+    other = OtherWorkstation("CLIENTI.DBF");
+    services.on_messages = [&](int) {
+        if (services.message_pause_total >= 3'600'000) {
+            other.reset();
+        }
+    };
+
+    EXPECT_TRUE(DBOPEN(services, true, "", "CLIENTI", std::nullopt, false, false));
+
+    // 1 ms doubling to 50 ms for 10 s, to 1 s for 10 minutes, then 5 s.
+    EXPECT_GT(services.message_calls, 1300);
+    EXPECT_LT(services.message_calls, 1500);
+    EXPECT_TRUE(services.pauses.empty());
+    EXPECT_EQ(OpenPauseCeiling(std::chrono::milliseconds(9'999)).count(), 50);
+    EXPECT_EQ(OpenPauseCeiling(std::chrono::seconds(10)).count(), 1000);
+    EXPECT_EQ(OpenPauseCeiling(std::chrono::seconds(599)).count(), 1000);
+    EXPECT_EQ(OpenPauseCeiling(std::chrono::minutes(10)).count(), 5000);
+}
+
+TEST_F(SharedTables, AnAppendThatFailsGivesBackTheTableLock) {
+    MakeTable("CLIENTI", {"1"});
+    ASSERT_TRUE(DBOPEN(services, true, "", "CLIENTI", std::nullopt, true, /*lReadOnly=*/true));
+
+    EXPECT_THROW(DBAPP(services), errors::Abandon);
+
+    EXPECT_FALSE(Areas().Table()->TableLocked());
+    other = OtherWorkstation("CLIENTI.DBF");
+    EXPECT_TRUE(other->TryLock(kLockBase + 1, 1));
 }
 
 TEST_F(SharedTables, TheNextCodeFollowsTheLastCodeGivenAndKeepsThePlace) {

@@ -4,7 +4,15 @@
 // share modes and locks belong to each open.
 #include "common/table_layer.h"
 
+#include <filesystem>
 #include <fstream>
+#include <memory>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
 
 #include "support/table_fixture.h"
 
@@ -22,6 +30,11 @@ class TableLayer : public TableTest {
     }
 
     void MakePeople() { ASSERT_TRUE(Areas().Create(File("people"), People())); }
+
+    // The other workstation: a second open of one of the table's files.
+    std::unique_ptr<TableFile> Other(const std::string& name) {
+        return OpenTableFile(File(name), FileAccess::kReadWrite, FileShare::kShared).file;
+    }
 
     // Appends a record with that code and note, committed and unlocked.
     static void AddPerson(DbfTable& table, const std::string& code, const std::string& note) {
@@ -172,6 +185,83 @@ TEST_F(TableLayer, ADamagedTableIsReportedAsCorrupt) {
     ASSERT_EQ(handler.informed.size(), 1u);
     EXPECT_NE(handler.informed[0].find("risulta corrotto"), std::string::npos);
 }
+
+TEST_F(TableLayer, AMemoWaitsPacedForTheAllocationLockForAsLongAsAnotherHoldsIt) {
+    MakePeople();
+    const std::unique_ptr<TableFile> other = Other("people.DBT");
+    ASSERT_TRUE(other->TryLock(kLockBase, 1));
+    std::vector<long> pauses;
+    Areas().SetPause([&](std::chrono::milliseconds pause) {
+        pauses.push_back(static_cast<long>(pause.count()));
+        if (pauses.size() == 12) {
+            other->Unlock(kLockBase, 1);
+        }
+    });
+    DbfTable& table = OpenPeople("A");
+
+    AddPerson(table, "1", "scritta dopo l'attesa");
+
+    EXPECT_EQ(pauses, (std::vector<long>{1, 2, 4, 8, 16, 32, 50, 50, 50, 50, 50, 50}));
+    table.GoTo(1);
+    EXPECT_EQ(std::get<std::string>(*table.Get("NOTE")), "scritta dopo l'attesa");
+}
+
+TEST_F(TableLayer, ALockWhoseTableCannotBeReadAgainIsGivenBack) {
+    MakePeople();
+    DbfTable& table = OpenPeople("A");
+    AddPerson(table, "1", "");
+    std::filesystem::resize_file(File("people.DBF"), 4);  // the header's count is gone
+
+    EXPECT_THROW(table.LockRecord(1), errors::Abandon);
+
+    EXPECT_FALSE(table.RecordLocked(1));
+    EXPECT_TRUE(Other("people.DBF")->TryLock(kLockBase + 1, 1));
+}
+
+#ifndef _WIN32
+// Files of this process cannot grow past their present size while it lives: the
+// disk is full as far as the table layer can tell.
+class NoFileGrows {
+  public:
+    explicit NoFileGrows(std::uintmax_t size) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = static_cast<rlim_t>(size);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    NoFileGrows(const NoFileGrows&) = delete;
+    NoFileGrows& operator=(const NoFileGrows&) = delete;
+    ~NoFileGrows() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+  private:
+    rlimit saved_{};
+    void (*previous_)(int) = SIG_DFL;
+};
+
+TEST_F(TableLayer, AWriteThatFailsIsReportedOnceAndItsLockIsReleased) {
+    MakePeople();
+    DbfTable& table = OpenPeople("A");
+    AddPerson(table, "1", "");
+    ASSERT_TRUE(table.LockRecord(1));
+    table.Put("NOTE", "una nota che il disco pieno non accoglie");
+    {
+        const NoFileGrows full(std::filesystem::file_size(File("people.DBT")));
+        EXPECT_ANY_THROW(table.UnlockAll());  // reported as a full disk
+    }
+    const std::size_t reported = handler.trace.size();
+    EXPECT_GT(reported, 0u);
+
+    EXPECT_TRUE(Other("people.DBF")->TryLock(kLockBase + 1, 1));
+    Areas().Close();  // the failed change is not written again
+    EXPECT_EQ(handler.trace.size(), reported);
+    ASSERT_TRUE(Areas().Use(true, "", File("people"), "B", true, false));
+    EXPECT_EQ(std::get<std::string>(*Areas().Table()->Get("NOTE")), "");
+}
+#endif
 
 }  // namespace
 }  // namespace kestrel::common
