@@ -17,8 +17,9 @@ folder, on a private Xvfb (the wait windows need a display):
    then the holder lets go and the time from its "released" to the waiter's
    "holding" (which includes closing the wait window), over --wait-rounds rounds.
    With --before DEMO the same waits are measured with that build's waiter too
-   (the holder stays this build's: only the waiting differs). The earlier build's exclusive open is left out: it exhausts the wineserver's
-   descriptors within seconds and leaves the prefix unusable.
+   (the holder stays this build's: only the waiting differs). The earlier build's
+   exclusive open is left out: it exhausts the wineserver's descriptors within
+   seconds and leaves the prefix unusable.
 
 One more workstation holds a table of its own for the whole run, so that the
 prefix's wineserver stays up and no run pays for starting it.
