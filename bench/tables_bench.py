@@ -10,10 +10,12 @@ folder, on a private Xvfb (the wait windows need a display):
 3. Release to notice: a workstation holds record 1, another waits for it; the time
    from the holder's "released" to the waiter's "holding" (both on their standard
    output, each read as it arrives), over several rounds.
-4. Waiting: a workstation waits behind another's held record, held table, and (an
-   exclusive open) behind a held record. Once its wait window shows, the CPU it and
+4. Waiting: a workstation waits behind another's held record, held table, with an
+   exclusive open behind a held record, and with a shared open behind an exclusive
+   holder. Once its wait window shows, the CPU it and
    the wineserver use together (from /proc/PID/stat deltas over --wait-seconds, as
-   a share of one core) and the wineserver's open descriptors gained meanwhile;
+   a share of one core) and the wineserver's open descriptors gained meanwhile
+   (and still taken once both workstations have ended);
    then the holder lets go and the time from its "released" to the waiter's
    "holding" (which includes closing the wait window), over --wait-rounds rounds.
    With --before DEMO the same waits are measured with that build's waiter too
@@ -28,7 +30,7 @@ The figures depend on the machine and its load; they are not a test.
 
     python3 bench/tables_bench.py [--demo build/windows/tables_demo.exe] [--records 1000]
         [--rounds 10] [--wait-seconds 5] [--wait-rounds 5] [--before OLD/tables_demo.exe]
-        [--only-waits]
+        [--only-waits | --no-waits]
 """
 
 import argparse
@@ -175,14 +177,17 @@ def descriptors(pid):
     return len(os.listdir(f"/proc/{pid}/fd"))
 
 
-WAITS = (("held record", "record", "record", "^Attendere$"),
-         ("held table", "table", "table", "^Attendere$"),
-         ("exclusive open behind a held record", "record", "exclusive", "^Attenzione$"))
+WAITS = (("behind a held record", "record", "record", "^Attendere$"),
+         ("behind a held table", "table", "table", "^Attendere$"),
+         ("exclusive open behind a held record", "record", "exclusive", "^Attenzione$"),
+         ("shared open behind an exclusive holder", "exclusive", "record", "^Attendere$"))
 
 
 def measure_wait(desk, demo, waiter_demo, folder, server, hold_mode, wait_mode, window,
                  seconds):
-    """(CPU share of one core, descriptors gained, ms from release to success)."""
+    """(CPU share of one core, descriptors gained while waiting, ms from release to
+    success, descriptors still taken once both workstations have ended)."""
+    fds_at_start = descriptors(server)
     holder = desk.start_console(demo, "hold", "R", "0", hold_mode, "cue", cwd=folder,
                                 stdin=subprocess.PIPE)
     held = Lines(holder)
@@ -208,7 +213,8 @@ def measure_wait(desk, demo, waiter_demo, folder, server, hold_mode, wait_mode, 
     holder.stdin.close()
     for process in (holder, waiter):
         process.wait(timeout=60)
-    return share, gained, delay
+    kept = descriptors(server) - fds_at_start
+    return share, gained, delay, kept
 
 
 def waits(desk, demo, before, folder, seconds, rounds):
@@ -222,10 +228,11 @@ def waits(desk, demo, before, folder, seconds, rounds):
                 continue
             figures = [measure_wait(desk, demo, waiter_demo, folder, server, hold_mode,
                                     wait_mode, window, seconds) for _ in range(rounds)]
-            shares, gained, delays = zip(*figures)
-            print(f"waiting behind a {what} ({name}): CPU {min(shares):.1f}-{max(shares):.1f} % "
+            shares, gained, delays, kept = zip(*figures)
+            print(f"waiting: {what} ({name}): CPU {min(shares):.1f}-{max(shares):.1f} % "
                   f"of a core (program and wineserver), wineserver descriptors "
-                  f"+{min(gained)}-{max(gained)} in {seconds:g} s, release to success "
+                  f"+{min(gained)}-{max(gained)} in {seconds:g} s (+{max(kept)} after both "
+                  f"ended), release to success "
                   f"median {statistics.median(delays):.1f} ms, max {max(delays):.1f} ms "
                   f"over {rounds} rounds")
 
@@ -239,6 +246,8 @@ def main():
     parser.add_argument("--wait-rounds", type=int, default=5)
     parser.add_argument("--before", help="an earlier build's tables_demo.exe, for comparison")
     parser.add_argument("--only-waits", action="store_true")
+    parser.add_argument("--no-waits", action="store_true",
+                        help="for an earlier build, whose holder takes no cue")
     args = parser.parse_args()
     exit_cleanly_on_sigterm()
     with WineDesktop(wine_run=WINE_RUN, prefix=PREFIX) as desk:
@@ -248,11 +257,12 @@ def main():
         run(desk, args.demo, warm, "create", "W")
         keeper = desk.start_console(args.demo, "hold", "W", "3600", "table", cwd=warm)
         Lines(keeper).at(b"holding")
-        folder = temporary_folder("kestrel-tables-bench-")
-        try:
-            waits(desk, args.demo, args.before, folder, args.wait_seconds, args.wait_rounds)
-        finally:
-            shutil.rmtree(folder, True)
+        if not args.no_waits:
+            folder = temporary_folder("kestrel-tables-bench-")
+            try:
+                waits(desk, args.demo, args.before, folder, args.wait_seconds, args.wait_rounds)
+            finally:
+                shutil.rmtree(folder, True)
         if args.only_waits:
             keeper.kill()
             shutil.rmtree(warm, True)
