@@ -21,8 +21,9 @@ namespace kestrel::common {
 // Sharing. A table is opened shared or exclusive with the platform's share modes
 // (table_file.h); an open that another holder's share mode prevents fails at once,
 // as the error record GENCODE 21 / OSCODE 32 / CANDEFAULT, which the error handler
-// turns into a soft failure and the network-error flag. Nothing in the layer waits:
-// the library's waiting routines (shared_tables.h) retry.
+// turns into a soft failure and the network-error flag. Nothing in the layer waits
+// but for a memo file's allocation lock (paced, see TablePause): the library's
+// waiting routines (shared_tables.h) retry.
 //
 // The lock layout, the same in every process that uses the layer: exclusive
 // byte-range locks on the table file at kLockBase and above, far beyond any real
