@@ -77,10 +77,18 @@ std::size_t NameStart(std::string_view path) {
     return separator == std::string_view::npos ? 0 : separator + 1;
 }
 
-// The name part of a path without its extension.
+// Where a path's last extension starts (its last "." within the name part), or the
+// path's end when the name has none: "CLI.OLD.DBF" is the name "CLI.OLD" with the
+// extension ".DBF".
+std::size_t ExtensionStart(std::string_view path) {
+    const std::size_t start = NameStart(path);
+    const std::size_t dot = path.rfind('.');
+    return dot == std::string_view::npos || dot < start ? path.size() : dot;
+}
+
+// The name part of a path without its last extension.
 std::string Stem(std::string_view path) {
-    const std::string_view name = path.substr(NameStart(path));
-    return std::string(name.substr(0, name.find('.')));
+    return std::string(path.substr(NameStart(path), ExtensionStart(path) - NameStart(path)));
 }
 
 Date Today() {
@@ -136,9 +144,8 @@ std::string TableFileName(std::string_view name) {
 }
 
 std::string MemoFileName(std::string_view table_file) {
-    const std::size_t start = NameStart(table_file);
-    const std::size_t dot = table_file.find('.', start);
-    return std::string(table_file.substr(0, dot)) + Library().tables.memo_extension;
+    return std::string(table_file.substr(0, ExtensionStart(table_file))) +
+           Library().tables.memo_extension;
 }
 
 // The open files of a table.

@@ -64,7 +64,8 @@ inline constexpr int kSemaphoreArea = 65534;
 // settings ask for it, ".DBF" added when it has no extension, a trailing "." meaning
 // none ("NET." is the file NET).
 std::string TableFileName(std::string_view name);
-// The table's memo file: its folder and name without extension, and ".DBT".
+// The table's memo file: its folder and name without its last extension, and the
+// memo extension (CLI.OLD.DBF -> CLI.OLD.DBT).
 std::string MemoFileName(std::string_view table_file);
 
 // One table open in a work area.
@@ -171,9 +172,9 @@ class WorkAreas {
 
     // DBUSEAREA: opens a table in the current work area (closing what it held), or in
     // the lowest free area when `new_area`, and makes that area current. The alias
-    // defaults to the file name without extension. True when the table is open;
-    // false when the open failed softly (the error handler set the network-error
-    // flag). The flag is cleared first.
+    // defaults to the file name without its last extension (CLI.OLD.DBF: CLI.OLD).
+    // True when the table is open; false when the open failed softly (the error
+    // handler set the network-error flag). The flag is cleared first.
     bool Use(bool new_area, std::string_view driver, std::string_view name,
              std::optional<std::string_view> alias, bool shared, bool read_only);
 

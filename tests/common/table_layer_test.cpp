@@ -55,6 +55,15 @@ TEST_F(TableLayer, NamesAreUpperCasedAndGetTheirExtension) {
     EXPECT_EQ(MemoFileName("C:\\DATI\\CLIENTI.DBF"), "C:\\DATI\\CLIENTI.DBT");
 }
 
+TEST_F(TableLayer, TheMemoFileAndTheAliasLoseOnlyTheLastExtension) {
+    EXPECT_EQ(MemoFileName("C:\\DATI\\CLI.OLD.DBF"), "C:\\DATI\\CLI.OLD.DBT");
+    EXPECT_EQ(MemoFileName("C:\\DATI.2026\\NET"), "C:\\DATI.2026\\NET.DBT");
+    ASSERT_TRUE(Areas().Create(File("cli.old.dbf"), People()));
+    EXPECT_TRUE(TableFileExists(File("cli.old.DBT")));
+    ASSERT_TRUE(Areas().Use(true, "", File("cli.old.dbf"), std::nullopt, true, false));
+    EXPECT_EQ(Areas().Table()->Alias(), "CLI.OLD");
+}
+
 TEST_F(TableLayer, EveryFieldTypeAndLongMemosSurviveClosingAndOpeningAgain) {
     MakePeople();
     DbfTable& table = OpenPeople("P", false);
