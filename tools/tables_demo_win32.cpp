@@ -8,8 +8,12 @@
 //   tables_demo add TABLE COUNT USER         COUNT records under the semaphore, as USER
 //   tables_demo delete TABLE CODE            deletes the record whose CODICE is CODE
 //   tables_demo pack TABLE USER              removes the deleted records
-//   tables_demo hold TABLE SECONDS MODE      holds a record / the table / the file
-//                                            ("holding", then "released")
+//   tables_demo hold TABLE SECONDS MODE [cue]
+//                                            holds a record / the table / the file
+//                                            ("trying" before the wait, "holding",
+//                                            then "released"); SECONDS may have a
+//                                            fraction; with "cue" they are counted
+//                                            from a line read on standard input
 //   tables_demo list TABLE                   CODICE, NOME, DATA, NOTE, tab-separated
 //
 // TABLE is a file name (".DBF" added when it has none). Exit status 0 on success, 1
@@ -90,6 +94,21 @@ std::string NoteFor(const std::string& user, int i) {
     return note;
 }
 
+double Seconds(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(value >= 0 && value <= 1'000'000)) {
+        throw DemoFailure{"bad seconds: " + text};
+    }
+    return value;
+}
+
+void Say(const char* line) {
+    std::fputs(line, stdout);
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+}
+
 int Number(const std::string& text, const char* what) {
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
@@ -153,25 +172,31 @@ void Pack(common::SharedTableServices& services, const std::string& table,
     common::MPACK(services, table);
 }
 
-void Hold(common::SharedTableServices& services, const std::string& table, int seconds,
-          const std::string& mode) {
+void Hold(common::SharedTableServices& services, const std::string& table, double seconds,
+          const std::string& mode, bool cue) {
     if (mode == "exclusive") {
+        Say("trying");
         if (!common::DBOPEN(services, true, "", table, std::nullopt, false, false)) {
             throw DemoFailure{"cannot open " + table};
         }
     } else if (mode == "record" || mode == "table") {
         OpenShared(services, table);
         Current().GoTo(1);
+        Say("trying");
         common::DBLOCK(services, mode == "record");
     } else {
         throw DemoFailure{"bad mode: " + mode};
     }
-    std::fputs("holding\n", stdout);
-    std::fflush(stdout);
-    Sleep(static_cast<DWORD>(seconds) * 1000);
+    Say("holding");
+    if (cue) {
+        char line[16];
+        if (std::fgets(line, sizeof line, stdin) == nullptr) {
+            throw DemoFailure{"no cue on standard input"};
+        }
+    }
+    Sleep(static_cast<DWORD>(seconds * 1000));
     common::DBCLOSE();
-    std::fputs("released\n", stdout);
-    std::fflush(stdout);
+    Say("released");
 }
 
 void List(common::SharedTableServices& services, const std::string& table) {
@@ -189,11 +214,12 @@ void Run(const std::vector<std::string>& args) {
     common::PlatformSharedTableServices services;
     const auto arg = [&args](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
     const std::string& command = arg(0);
+    const bool cue = command == "hold" && args.size() == 5 && args[4] == "cue";
     const std::size_t wanted = command == "create" || command == "list"   ? 2
                                : command == "hold" || command == "add"    ? 4
                                : command == "delete" || command == "pack" ? 3
                                                                           : 0;
-    if (wanted == 0 || args.size() != wanted) {
+    if (wanted == 0 || args.size() != wanted + (cue ? 1 : 0)) {
         throw DemoFailure{"usage: tables_demo create|add|delete|pack|hold|list TABLE ..."};
     }
     if (command == "create") {
@@ -205,7 +231,7 @@ void Run(const std::vector<std::string>& args) {
     } else if (command == "pack") {
         Pack(services, arg(1), arg(2));
     } else if (command == "hold") {
-        Hold(services, arg(1), Number(arg(2), "seconds"), arg(3));
+        Hold(services, arg(1), Seconds(arg(2)), arg(3), cue);
     } else {
         List(services, arg(1));
     }
