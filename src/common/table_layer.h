@@ -124,12 +124,15 @@ class DbfTable {
     std::string Info(int item) const;
     void SetInfo(int item, std::string value);
 
-    // Writes the records that are not deleted, memos included, to a new table of
-    // the same structure (replacing any file of that name). The position is kept.
-    void CopyTo(const std::string& name);
+    // Writes the records that are not deleted, memos included, to a new table file
+    // and memo file of those names (replacing files of those names), with this
+    // table's header bytes (version, flags, code-page mark, fields) and memo block
+    // size, and puts both on the disk. The position is kept.
+    void CopyTo(const std::string& table_path, const std::string& memo_path);
 
   private:
     friend class WorkAreas;
+    friend struct PackAccess;  // the pack copies into the table's own open files
     DbfTable() = default;
     // Writes the current record back when it was changed, its memos first.
     void WriteRecord();
@@ -142,7 +145,14 @@ class DbfTable {
     // The text of the memo an M field's bytes name.
     std::string MemoText(std::string_view raw);
 
-    struct Files;  // the open table and memo files
+    // The open files of the table.
+    struct Files {
+        TablePause pause;  // between tries of the memo allocation lock
+        std::unique_ptr<TableFile> table;
+        std::unique_ptr<TableFile> memo;  // none when the table has no memo fields
+        std::string memo_path;
+        MemoHeader memo_header;
+    };
     std::unique_ptr<Files> files_;
     DbfHeader header_;
     std::string path_;
@@ -214,5 +224,10 @@ class WorkAreas {
 
 // The process's work areas (the library's state).
 WorkAreas& Areas();
+
+// The layer's errors for a file the platform would not create (GENCODE 20) or write
+// (24); both leave through the error handler.
+[[noreturn]] void FailTableCreate(const std::string& path, int os_error);
+[[noreturn]] void FailTableWrite(const std::string& path, int os_error);
 
 }  // namespace kestrel::common

@@ -167,7 +167,7 @@ TEST_F(TableLayer, DeletedRecordsAreHiddenAndCopiesLeaveThemOut) {
     EXPECT_EQ(table.RecNo(), 3u);
     table.GoTo(2);
     EXPECT_TRUE(table.Deleted());
-    table.CopyTo(File("copy"));
+    table.CopyTo(File("copy.DBF"), File("copy.DBT"));
     Areas().CloseAll();
 
     DbfTable& copy = *(Areas().Use(true, "", File("copy"), "C", false, true), Areas().Table());
