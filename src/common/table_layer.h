@@ -47,6 +47,10 @@ namespace kestrel::common {
 inline constexpr std::uint64_t kLockBase = 1'000'000'000;
 inline constexpr std::uint64_t kTableLockLength = 1'000'000'000;
 
+// The driver's name: the layer's SUBSYSTEM in its error records (and so in every
+// report), and the default driver of the library's table settings.
+inline constexpr std::string_view kTableDriver = "DBFMEMO";
+
 // Table information item 131: the password handed to an open table.
 inline constexpr int kInfoPassword = 131;
 
@@ -91,7 +95,8 @@ class DbfTable {
 
     // Fields by name (case does not matter). Get answers nothing for an unknown
     // name; Put answers false for an unknown name or a value of the wrong type, and
-    // does nothing at the end of the table.
+    // does nothing at the end of the table. A number too wide for its field (GENCODE
+    // 34) or an impossible date (33) is raised as an error and never stored.
     std::optional<FieldValue> Get(std::string_view field);
     bool Put(std::string_view field, const FieldValue& value);
 
@@ -157,7 +162,8 @@ class DbfTable {
 // The work areas of the process; one is current.
 class WorkAreas {
   public:
-    WorkAreas();
+    // Tables are opened through `opener`: the platform's files unless told otherwise.
+    explicit WorkAreas(TableFileOpener opener = OpenTableFile);
     ~WorkAreas();
     WorkAreas(const WorkAreas&) = delete;
     WorkAreas& operator=(const WorkAreas&) = delete;
@@ -198,6 +204,7 @@ class WorkAreas {
   private:
     std::map<int, std::unique_ptr<DbfTable>> areas_;
     int current_ = 1;
+    TableFileOpener open_;
 };
 
 // The process's work areas (the library's state).

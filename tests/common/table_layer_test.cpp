@@ -5,6 +5,10 @@
 #include "common/table_layer.h"
 
 #include <fstream>
+#include <iterator>
+
+#include "common/memory_table_file.h"
+#include "common/table_listing.h"
 
 #include "support/table_fixture.h"
 
@@ -70,6 +74,28 @@ TEST_F(TableLayer, EveryFieldTypeAndLongMemosSurviveClosingAndOpeningAgain) {
     EXPECT_EQ(std::get<std::string>(*again.Get("NOTE")), "short");
     again.Skip();
     EXPECT_TRUE(again.Eof());
+}
+
+TEST_F(TableLayer, AValueThatDoesNotFitIsReportedByTheDriverAndNeverStored) {
+    MakePeople();
+    DbfTable& table = OpenPeople("P", false);
+    ASSERT_TRUE(table.Append());
+    ASSERT_TRUE(table.Put("ETA", 123.4));
+    EXPECT_THROW(table.Put("ETA", 1234.5), errors::EndProgram);
+    ASSERT_EQ(handler.asked.size(), 1u);
+    EXPECT_EQ(handler.asked[0].rfind("Error DBFMEMO/1029  Numero troppo ampio per il campo ETA "
+                                     "(N 5,1): " +
+                                         File("people.DBF"),
+                                     0),
+              0u)
+        << handler.asked[0];
+    EXPECT_THROW(table.Put("DATA", Date{2026, 2, 30}), errors::EndProgram);
+    ASSERT_EQ(handler.asked.size(), 2u);
+    EXPECT_EQ(handler.asked[1].rfind("Error DBFMEMO/1030  Data impossibile per il campo DATA", 0),
+              0u)
+        << handler.asked[1];
+    EXPECT_DOUBLE_EQ(std::get<double>(*table.Get("ETA")), 123.4);
+    EXPECT_EQ(std::get<Date>(*table.Get("DATA")), Date{});
 }
 
 TEST_F(TableLayer, LocksOfOneWorkstationExcludeTheOther) {
@@ -152,6 +178,45 @@ TEST_F(TableLayer, DeletedRecordsAreHiddenAndCopiesLeaveThemOut) {
     EXPECT_EQ(copy.RecCount(), 2u);
     copy.GoBottom();
     EXPECT_EQ(std::get<std::string>(*copy.Get("NOTE")), "note 3");
+}
+
+std::vector<unsigned char> FileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string Listed(DbfTable& table, const std::vector<std::string>& fields) {
+    std::string text;
+    ListRecords(table, fields, [&text](std::string_view line) { text += line; });
+    return text;
+}
+
+TEST_F(TableLayer, AListingShowsTheVisibleRecordsAlikeFromFilesAndFromMemory) {
+    MakePeople();
+    DbfTable& table = OpenPeople("A", false);
+    AddPerson(table, "7", "prima\triga");
+    table.Put("NOME", std::string("Niccol\xF2 "));
+    table.Put("DATA", Date{2026, 12, 9});
+    table.Put("ETA", 41.5);
+    table.Put("ATTIVO", true);
+    AddPerson(table, "8", "");
+    table.Delete();
+    AddPerson(table, "9", "");
+    Areas().CloseAll();
+    const std::string expected =
+        "7\tNiccol\xF2\t20261209\t41.5\tT\tprima\triga\t\n"
+        "9\t\t\t0\tF\t\t\n";
+    const std::vector<std::string> fields = {"CODICE", "NOME", "DATA",   "ETA",
+                                             "ATTIVO", "NOTE", "MISSING"};
+    EXPECT_EQ(Listed(OpenPeople("A", true), fields), expected);
+    Areas().CloseAll();
+
+    WorkAreas memory(MemoryFileOpener(
+        {{"T.DBF", FileBytes(File("people.DBF"))}, {"T.DBT", FileBytes(File("people.DBT"))}}));
+    ASSERT_TRUE(memory.Use(false, "", "T", std::nullopt, true, true));
+    EXPECT_EQ(Listed(*memory.Table(), fields), expected);
+    EXPECT_EQ(FieldNames(*memory.Table()).front(), "CODICE");
+    EXPECT_THROW(memory.Use(false, "", "U", std::nullopt, true, true), errors::Abandon);
 }
 
 TEST_F(TableLayer, ATableWithAProductionIndexOpensOnlyForReading) {
