@@ -4,6 +4,7 @@
 // share modes and locks belong to each open.
 #include "common/table_layer.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -121,6 +122,49 @@ TEST_F(TableLayer, LocksOfOneWorkstationExcludeTheOther) {
     Areas().Select("A");
     Areas().Close();
     EXPECT_TRUE(second.LockRecord(2));
+}
+
+// Writes `value` big- or little-endian into the 4 bytes at `offset` of a file.
+void PatchFile(const std::string& path, std::uint64_t offset, std::uint32_t value, bool big) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(offset));
+    for (int i = 0; i < 4; ++i) {
+        const int shift = big ? 24 - 8 * i : 8 * i;
+        file.put(static_cast<char>((value >> shift) & 0xFF));
+    }
+}
+
+TEST_F(TableLayer, FilesPastAGigabyteAreReadAndWrittenWhileOthersHoldLocks) {
+    MakePeople();
+    // Records and memo blocks past 1 GiB, in sparse files.
+    const std::uint64_t gigabyte = std::uint64_t{1} << 30;
+    const DbfHeader header = *HeaderFor(People(), Date{2026, 12, 9});
+    const auto count = static_cast<std::uint32_t>(gigabyte / header.record_size + 2);
+    std::filesystem::resize_file(File("people.DBF"), header.RecordOffset(count + 1));
+    PatchFile(File("people.DBF"), kRecordCountOffset, count, false);
+    PatchFile(File("people.DBT"), 0, static_cast<std::uint32_t>(gigabyte / kMemoBlockSize + 1),
+              true);
+    DbfTable& first = OpenPeople("A");
+    DbfTable& second = OpenPeople("B");
+
+    // The table lock excludes every record lock, up to the last record number.
+    ASSERT_TRUE(first.LockTable());
+    EXPECT_FALSE(second.LockRecord(count));
+    EXPECT_FALSE(second.LockRecord(0xFFFF'FFFFu));
+    first.UnlockAll();
+    ASSERT_TRUE(second.LockRecord(count));
+    EXPECT_FALSE(first.LockTable());
+
+    first.GoTo(count - 1);
+    ASSERT_GT(header.RecordOffset(count - 1), gigabyte);
+    ASSERT_TRUE(first.LockRecord(0));
+    EXPECT_TRUE(first.Put("CODICE", std::string("far")));
+    EXPECT_TRUE(first.Put("NOTE", std::string("past a gigabyte")));
+    first.Commit();
+    second.GoTo(count - 1);
+    EXPECT_EQ(std::get<std::string>(*second.Get("CODICE")), "far" + std::string(7, ' '));
+    EXPECT_EQ(std::get<std::string>(*second.Get("NOTE")), "past a gigabyte");
+    EXPECT_GT(std::filesystem::file_size(File("people.DBT")), gigabyte);
 }
 
 TEST_F(TableLayer, AppendsOfTwoWorkstationsNeverShareARecordAndEachSeesTheOthers) {
