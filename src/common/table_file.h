@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -57,6 +58,11 @@ struct OpenedFile {
 
 // Opens an existing file.
 OpenedFile OpenTableFile(const std::string& path, FileAccess access, FileShare share);
+
+// How the table layer opens an existing file: OpenTableFile, or files held elsewhere
+// (memory_table_file.h).
+using TableFileOpener =
+    std::function<OpenedFile(const std::string& path, FileAccess access, FileShare share)>;
 
 // Creates a file for exclusive read-write use: `replace` empties one that exists;
 // otherwise an existing file is refused with kOsFileExists (so that of several

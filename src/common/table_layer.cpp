@@ -33,6 +33,8 @@ constexpr int kSubStructure = 1025;
 constexpr int kSubProductionIndex = 1026;
 constexpr int kSubAliasInUse = 1027;
 constexpr int kSubUnlocked = 1028;
+constexpr int kSubTooWide = 1029;
+constexpr int kSubImpossibleDate = 1030;
 
 constexpr int kGenCreate = 20;
 constexpr int kGenRead = 23;
@@ -41,7 +43,7 @@ constexpr int kGenWrite = 24;
 errors::ErrorRecord TableError(int gen_code, int sub_code, int os_code, std::string_view file,
                                std::string_view description) {
     errors::ErrorRecord record;
-    record.SUBSYSTEM = "DBFCDX";
+    record.SUBSYSTEM = std::string(kTableDriver);
     record.SUBCODE = sub_code;
     record.GENCODE = gen_code;
     record.OSCODE = os_code;
@@ -362,11 +364,22 @@ bool DbfTable::Put(std::string_view name, const FieldValue& value) {
         dirty_ = true;
         return true;
     }
-    const std::optional<std::string> bytes = EncodeField(*field, value);
-    if (!bytes) {
-        return false;
+    const EncodedField encoded = EncodeField(*field, value);
+    switch (encoded.fit) {
+        case FieldFit::kFits:
+            break;
+        case FieldFit::kWrongType:
+            return false;
+        case FieldFit::kTooWide:
+            Fail(TableError(errors::kGenDataWidth, kSubTooWide, 0, path_,
+                            "Numero troppo ampio per il campo " + field->name + " (N " +
+                                std::to_string(field->length) + "," +
+                                std::to_string(field->decimals) + ")"));
+        case FieldFit::kImpossibleDate:
+            Fail(TableError(errors::kGenDataType, kSubImpossibleDate, 0, path_,
+                            "Data impossibile per il campo " + field->name));
     }
-    record_.replace(field->offset, field->length, *bytes);
+    record_.replace(field->offset, field->length, encoded.bytes);
     dirty_ = true;
     return true;
 }
@@ -722,8 +735,9 @@ bool WorkAreas::Create(std::string_view name, const std::vector<FieldSpec>& stru
     return CreateFiles(path, *header, replace).has_value();
 }
 
-WorkAreas::WorkAreas()
-    : pause_([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }) {}
+WorkAreas::WorkAreas(TableFileOpener opener)
+    : pause_([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }),
+      open_(std::move(opener)) {}
 WorkAreas::~WorkAreas() = default;
 
 namespace {
@@ -733,9 +747,10 @@ namespace {
 // violation, as an exclusive holder would. The marker is looked for after the
 // table is open, so an open that succeeds cannot have slipped in between a pack's
 // last use of the table and its replace.
-OpenedFile OpenUnpackedTable(const std::string& path, FileAccess access, FileShare share) {
+OpenedFile OpenUnpackedTable(const TableFileOpener& open, const std::string& path,
+                             FileAccess access, FileShare share) {
     for (;;) {
-        OpenedFile opened = OpenTableFile(path, access, share);
+        OpenedFile opened = open(path, access, share);
         if (!opened.file || !TableFileExists(PackFilesFor(path).marker)) {
             return opened;
         }
@@ -782,7 +797,7 @@ bool WorkAreas::Use(bool new_area, std::string_view driver, std::string_view nam
     }
     const FileAccess access = read_only ? FileAccess::kReadOnly : FileAccess::kReadWrite;
     const FileShare share = shared ? FileShare::kShared : FileShare::kExclusive;
-    OpenedFile table_file = OpenUnpackedTable(path, access, share);
+    OpenedFile table_file = OpenUnpackedTable(open_, path, access, share);
     if (!table_file.file) {
         FailSoftly(TableError(errors::kGenOpen, kSubOpen, table_file.os_error, path,
                               "Errore di apertura"));
@@ -800,7 +815,7 @@ bool WorkAreas::Use(bool new_area, std::string_view driver, std::string_view nam
     table->files_->table = std::move(table_file.file);
     if (table->header_.HasMemo()) {
         const std::string memo_path = MemoFileName(path);
-        OpenedFile memo = OpenTableFile(memo_path, access, share);
+        OpenedFile memo = open_(memo_path, access, share);
         if (!memo.file) {
             FailSoftly(TableError(errors::kGenOpen, kSubOpen, memo.os_error, memo_path,
                                   "Errore di apertura"));
