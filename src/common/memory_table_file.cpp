@@ -31,6 +31,14 @@ int MemoryTableFile::Write(std::uint64_t offset, std::span<const unsigned char> 
     return 0;
 }
 
+int MemoryTableFile::Truncate(std::uint64_t size) {
+    if (size > kLimit) {
+        return errors::kOsDiskFull;
+    }
+    bytes_.resize(static_cast<std::size_t>(size), 0);
+    return 0;
+}
+
 int MemoryTableFile::Size(std::uint64_t& size) {
     size = bytes_.size();
     return 0;

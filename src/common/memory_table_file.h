@@ -24,6 +24,7 @@ class MemoryTableFile final : public TableFile {
     int Write(std::uint64_t offset, std::span<const unsigned char> from) override;
     int Size(std::uint64_t& size) override;
     int Flush() override { return 0; }
+    int Truncate(std::uint64_t size) override;
     bool TryLock(std::uint64_t offset, std::uint64_t length) override;
     void Unlock(std::uint64_t offset, std::uint64_t length) override;
 
