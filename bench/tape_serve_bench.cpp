@@ -22,9 +22,9 @@ class NullLine : public app::PortWriter,
                  public app::LogView {
   public:
     explicit NullLine(app::ReceiveBuffer& received) : received_(received) {}
-    int Write(serial::PortHandle, std::string_view bytes, const Waiting&) override {
+    app::WriteOutcome Write(serial::PortHandle, std::string_view bytes, const Waiting&) override {
         written += bytes.size();
-        return static_cast<int>(bytes.size());
+        return {static_cast<int>(bytes.size()), false};
     }
     bool IsHeld(int) override { return false; }
     void SysRefresh() override {

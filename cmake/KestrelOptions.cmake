@@ -39,3 +39,12 @@ if(KESTREL_SANITIZE)
     add_compile_options(${KESTREL_SANITIZER_FLAGS})
     add_link_options(${KESTREL_SANITIZER_FLAGS})
 endif()
+
+if(KESTREL_FUZZ)
+    # Every library the fuzz targets link is instrumented too, so a fault deep in the
+    # layers is found where it happens; the targets add libFuzzer's main.
+    set(KESTREL_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined
+                           -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_compile_options(${KESTREL_FUZZ_FLAGS})
+    add_link_options(-fsanitize=address,undefined)
+endif()

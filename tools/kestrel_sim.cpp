@@ -38,7 +38,8 @@ class SimulatedLine : public testing::FakeSession {
           script_(std::move(script)),
           repeat_b_(repeat_b) {}
 
-    int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override {
+    app::WriteOutcome Write(serial::PortHandle port, std::string_view bytes,
+                            const Waiting& waiting) override {
         std::printf("  -> %5zu byte%s:", bytes.size(), bytes.size() == 1 ? " " : "s");
         constexpr std::size_t kShown = 17;
         for (std::size_t i = 0; i < bytes.size() && i < kShown; ++i) {

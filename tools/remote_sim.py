@@ -21,10 +21,14 @@ the arrival of the header's first byte (and from the header's last byte to the
 data's first byte).
 
 Line speed: a pty hands over bytes as fast as they are written. With `read_rate`
-(the command line's --line-speed: the 10,472 bytes a second of 115200 baud 8N2) the
-simulator reads no faster than that, in small reads paced by the clock, so the rest
-waits in the pty and the tool's writes block as they would on a real line; arrival
-times are then the times of reading, as a machine at the end of that line sees them.
+(the command line's --line-speed: the 10,472 bytes a second of 115200 baud 8N2) a
+LineModel stands for the wire: the simulator takes what the tool wrote as soon as it
+is there, but never more than a few milliseconds of the line ahead of it, so the
+rest waits in the pty and the tool's writes block as they would on a real line.
+Each byte taken is stamped with the time it would finish arriving on that wire (one
+byte time after it was written, or after the byte before it arrived, whichever is
+later) and reaches the splitting only then, so latency and pauses are measured from
+arrival on the line, not from when the simulator happened to read.
 
 It works on any file descriptor: a serial device (a null-modem cable to a machine
 running KESTREL, or a loopback between two ports of one machine), or the master of
@@ -59,9 +63,11 @@ missing end byte, unexpected bytes); 3 setup failed (device, tape file, script).
 from __future__ import annotations
 
 import argparse
+import collections
 import dataclasses
 import errno
 import json
+import math
 import os
 import select
 import statistics
@@ -92,7 +98,7 @@ NOISE_WRITE_SIZE = 4096
 
 _PEER_ABSENT_NAP = 0.02  # seconds between checks while a pty has no slave open
 _READ_SIZE = 65536
-_PACE_STEP = 0.005  # seconds between paced reads
+_PACE_STEP = 0.005  # seconds of line a paced read may take ahead; the pace of releases
 _FLOOD_STEP = 0.01  # seconds of line time a paced write carries
 
 
@@ -327,7 +333,9 @@ class StreamSplitter:
         """True while an asked-for answer has not fully arrived."""
         return self.fault is None and (bool(self.pending) or self.current is not None)
 
-    def feed(self, when: float, chunk: bytes) -> None:
+    def feed(self, when: float, chunk: bytes, byte_time: float = 0.0) -> None:
+        """`when` is the time of the chunk's first byte; each next byte came
+        `byte_time` later (0: all at once)."""
         self.received += len(chunk)
         pos = 0
         while pos < len(chunk):
@@ -339,10 +347,10 @@ class StreamSplitter:
                 return
             answer = self.current
             if answer is None:
-                self._begin(when, chunk[pos])
+                self._begin(when + pos * byte_time, chunk[pos])
                 pos += 1
             else:
-                pos = self._fill(answer, when, chunk, pos)
+                pos = self._fill(answer, when, chunk, pos, byte_time)
 
     def _begin(self, when: float, byte: int) -> None:
         request_time = self.pending.pop(0) if self.pending else None
@@ -364,20 +372,84 @@ class StreamSplitter:
             self.fault = (f"answer {answer.index} began with {byte:02X}h, "
                           f"not the start byte 00h nor the end byte 09h")
 
-    def _fill(self, answer: Answer, when: float, chunk: bytes, pos: int) -> int:
+    def _fill(self, answer: Answer, when: float, chunk: bytes, pos: int,
+              byte_time: float) -> int:
+        first = when + pos * byte_time
         if len(answer.header) < HEADER_SIZE:
             take = chunk[pos:pos + HEADER_SIZE - len(answer.header)]
             if answer.header_first_time is None:
-                answer.header_first_time = when
+                answer.header_first_time = first
             answer.header += take
-            answer.header_last_time = when
+            answer.header_last_time = first + (len(take) - 1) * byte_time
             return pos + len(take)
         take = chunk[pos:pos + answer.length - len(answer.data)]
         if answer.data_first_time is None:
-            answer.data_first_time = when
+            answer.data_first_time = first
         answer.data += take
-        answer.data_last_time = when
+        answer.data_last_time = first + (len(take) - 1) * byte_time
         return pos + len(take)
+
+
+# --- The line's pace -------------------------------------------------------------
+
+class LineModel:
+    """The wire of a line that is really a pty: bytes taken from the pty arrive at
+    the line's pace. A byte written at time t arrives one byte time after t, or one
+    byte time after the byte before it arrived, whichever is later; bytes that
+    arrive back to back form one run. At most `depth` bytes are on the wire (taken,
+    not yet arrived) at once: the rest waits in the pty. Times are the caller's
+    clock; nothing here reads a clock or a descriptor."""
+
+    def __init__(self, rate: float, depth: int):
+        self.byte_time = 1.0 / rate
+        self.depth = depth
+        self._runs = collections.deque()  # [first arrival, bytearray] not yet released
+        self._last_arrival = -math.inf
+
+    def unreleased(self) -> int:
+        return sum(len(data) for _, data in self._runs)
+
+    def on_wire(self, now: float) -> int:
+        """Bytes taken that have not arrived by `now` (all of them in the last run)."""
+        if now >= self._last_arrival or not self._runs:
+            return 0
+        pending = math.ceil((self._last_arrival - now) / self.byte_time - 1e-9)
+        return min(len(self._runs[-1][1]), pending)
+
+    def room(self, now: float) -> int:
+        return max(0, self.depth - self.on_wire(now))
+
+    def take(self, now: float, data: bytes) -> None:
+        """The tool's bytes, read from the pty at `now`."""
+        if not data:
+            return
+        if self._runs and self._last_arrival >= now:
+            self._runs[-1][1].extend(data)  # right behind the bytes on the wire
+        else:
+            self._runs.append([now + self.byte_time, bytearray(data)])
+        self._last_arrival = max(now, self._last_arrival) + len(data) * self.byte_time
+
+    def release(self, now: float) -> list:
+        """The bytes arrived by `now`, as (arrival of the first, bytes) per run."""
+        arrived = []
+        while self._runs:
+            first, data = self._runs[0]
+            if first > now + 1e-9:
+                break
+            count = min(len(data), int((now - first) / self.byte_time + 1e-9) + 1)
+            arrived.append((first, bytes(data[:count])))
+            if count < len(data):
+                self._runs[0] = [first + count * self.byte_time, data[count:]]
+                break
+            self._runs.popleft()
+        return arrived
+
+    def next_arrival(self) -> float | None:
+        return self._runs[0][0] if self._runs else None
+
+    def drained_to(self, count: int) -> float:
+        """When at most `count` bytes will still be on the wire."""
+        return self._last_arrival - count * self.byte_time
 
 
 # --- Talking over the line -------------------------------------------------------
@@ -413,12 +485,11 @@ class RemoteSimulator:
         self.max_requests = max_requests
         self.clock = clock
         self.read_rate = read_rate
-        # Bytes a paced read may take at once: the bucket's depth, two steps of the
-        # line, so a late wake-up loses no line time.
-        self.read_burst = None if read_rate is None else max(1, int(2 * read_rate * _PACE_STEP))
-        self._tokens = 0.0
-        self._tokens_at = clock()
-        self._next_read_at = 0.0  # clock time before which a paced read waits
+        # The wire at line speed holds two pace steps of the line, and is refilled
+        # when it is half empty: a late wake-up of up to a step loses no line time.
+        self.read_burst = None if read_rate is None else max(2, int(2 * read_rate * _PACE_STEP))
+        self.line = None if read_rate is None else LineModel(read_rate, self.read_burst)
+        self._released_at = -math.inf  # clock time of the last release from the wire
         self._heard_since = 0.0  # end of the last deaf spell, in run time
         self.splitter = StreamSplitter()
         self.log = RunLog()
@@ -587,7 +658,8 @@ class RemoteSimulator:
         """True when no byte is waiting and none arrives for that long."""
         before = self.splitter.received
         self.listen(seconds)
-        return not self.inbox and self.splitter.received == before
+        on_wire = 0 if self.line is None else self.line.unreleased()
+        return not self.inbox and self.splitter.received == before and not on_wire
 
     def wait_for_peer(self, timeout: float) -> bool:
         """For a pty master: wait until the slave is open (no hang-up reported)."""
@@ -625,12 +697,50 @@ class RemoteSimulator:
 
     def _pump(self, timeout: float, limit: int | None = None) -> None:
         """Wait up to `timeout` seconds for bytes and take all that are there (at line
-        speed: as many as the pace allows, or wait for the pace)."""
-        if self._allowance() < 1 or self.clock() < self._next_read_at:
-            pace = max(self._next_read_at - self.clock(), (1 - self._tokens) / self.read_rate)
-            time.sleep(max(0.0, min(timeout, pace)))
+        speed: what the wire has room for, and what has arrived on it)."""
+        if self.line is not None:
+            self._pump_paced(timeout, limit)
             return
-        ready = self._poll(select.POLLIN, timeout)
+        self._after_poll(self._poll(select.POLLIN, timeout), timeout, limit)
+
+    def _pump_paced(self, timeout: float, limit: int | None) -> None:
+        line = self.line
+        now = self.clock()
+        end = now + max(0.0, timeout)
+        self._release(now)
+        # What arrives is handed on at most once a pace step, each byte with its own
+        # arrival time: no wake-up per byte.
+        upcoming = line.next_arrival()
+        wake = end if upcoming is None else min(end, max(upcoming, self._released_at + _PACE_STEP))
+        half = line.depth // 2
+        on_wire = line.on_wire(now)
+        wanted = None if limit is None else limit - line.unreleased()
+        if wanted is not None and wanted < 1:
+            time.sleep(max(0.0, wake - now))  # all that is wanted is on its way
+        elif on_wire > half:
+            # The wire is refilled once it is half empty, not a byte at a time.
+            time.sleep(max(0.0, min(end, max(wake, line.drained_to(half))) - now))
+        else:
+            room = line.depth - on_wire if wanted is None else min(line.depth - on_wire, wanted)
+            ready = self._poll(select.POLLIN, max(0.0, wake - now))
+            self._after_poll(ready, wake - now, room)
+        self._release(self.clock())
+
+    def _release(self, now: float) -> None:
+        """Hands on what has arrived on the wire at line speed."""
+        arrived = self.line.release(now)
+        if not arrived:
+            return
+        self._released_at = now
+        for first, chunk in arrived:
+            self._accept(first - self.origin, chunk, self.line.byte_time)
+
+    def _accept(self, when: float, chunk: bytes, byte_time: float = 0.0) -> None:
+        self.log.received.append((when, chunk))
+        self.splitter.feed(when, chunk, byte_time)
+        self.inbox += chunk
+
+    def _after_poll(self, ready: int, timeout: float, limit: int | None) -> None:
         if ready & select.POLLIN:
             self._read(limit)
         elif ready & (select.POLLHUP | select.POLLERR):
@@ -641,21 +751,9 @@ class RemoteSimulator:
         elif ready & select.POLLNVAL:
             raise SimulatorError("the line's descriptor is not open")
 
-    def _allowance(self) -> int:
-        """Bytes the next read may take: a token bucket filled at `read_rate`."""
-        if self.read_rate is None:
-            return _READ_SIZE
-        now = self.clock()
-        self._tokens = min(float(self.read_burst),
-                           self._tokens + (now - self._tokens_at) * self.read_rate)
-        self._tokens_at = now
-        return int(self._tokens)
-
     def _read(self, limit: int | None = None) -> None:
         while limit is None or limit > 0:
-            allowed = self._allowance() if limit is None else min(limit, self._allowance())
-            if allowed < 1 or self.clock() < self._next_read_at:
-                return  # at line speed: one read a step
+            allowed = _READ_SIZE if limit is None else min(limit, _READ_SIZE)
             try:
                 chunk = os.read(self.fd, allowed)
             except BlockingIOError:
@@ -668,14 +766,11 @@ class RemoteSimulator:
             if not chunk:
                 self._peer_gone()
                 return
-            when = self.now()
-            if self.read_rate is not None:
-                self._tokens -= len(chunk)
-                self._next_read_at = self.clock() + _PACE_STEP
             self._peer_present = True
-            self.log.received.append((when, chunk))
-            self.splitter.feed(when, chunk)
-            self.inbox += chunk
+            if self.line is not None:
+                self.line.take(self.clock(), chunk)
+                return  # one read a wake-up: the wire's room was for this one
+            self._accept(self.now(), chunk)
             if limit is not None:
                 limit -= len(chunk)
 
@@ -943,7 +1038,8 @@ class Report:
             for difference in self.differences:
                 add(f"{'Tape differs:':<30} {difference}")
         if self.read_rate is not None:
-            add(f"{'Line:':<30} read at {self.read_rate:.0f} bytes/s at most")
+            add(f"{'Line:':<30} paced at {self.read_rate:.0f} bytes/s; times are those "
+                f"of arrival at that pace")
         if self.log.line_closed_at is not None:
             add(f"{'Line:':<30} closed by the other end at {self.log.line_closed_at:.3f} s")
         for note in self.log.notes:
@@ -1054,7 +1150,10 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--line-speed", action="store_true",
                         help="read the line no faster than 115200 baud 8N2 carries it "
                              f"({LINE_BYTES_PER_SECOND:.0f} bytes/s), so the tool's writes "
-                             "block as on a real line")
+                             "block as on a real line; each byte is timed as it would "
+                             "arrive on that line (11 bits a byte after the one before, "
+                             "or after it was written), so latency and pauses are measured "
+                             "from arrival, not from reading")
     parser.add_argument("--timeout", type=float, default=2.0,
                         help="seconds an answer may stay silent (default 2)")
     parser.add_argument("--first-timeout", type=float, default=None,

@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/library_state.h"
@@ -33,6 +34,7 @@
 #include "common/shared_tables_win32.h"
 #include "common/startup_procedures_win32.h"
 #include "common/table_layer.h"
+#include "common/table_listing.h"
 #include "errors/error_message.h"
 #include "errors/errorsys_win32.h"
 #include "errors/program_run.h"
@@ -72,16 +74,6 @@ std::string Trimmed(std::string text) {
 std::string TextOf(const std::optional<FieldValue>& value) {
     const std::string* text = value ? std::get_if<std::string>(&*value) : nullptr;
     return text != nullptr ? *text : std::string();
-}
-
-std::string DateText(const std::optional<FieldValue>& value) {
-    const common::Date* date = value ? std::get_if<common::Date>(&*value) : nullptr;
-    if (date == nullptr || date->year == 0) {
-        return {};
-    }
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d%02d%02d", date->year, date->month, date->day);
-    return text;
 }
 
 // USER + "-" + i, repeated (i mod 40) + 1 times, joined by single blanks.
@@ -201,13 +193,9 @@ void Hold(common::SharedTableServices& services, const std::string& table, doubl
 
 void List(common::SharedTableServices& services, const std::string& table) {
     OpenShared(services, table, true);
-    DbfTable& records = Current();
-    for (records.GoTop(); !records.Eof(); records.Skip()) {
-        const std::string line =
-            Trimmed(TextOf(records.Get("CODICE"))) + "\t" + Trimmed(TextOf(records.Get("NOME"))) +
-            "\t" + DateText(records.Get("DATA")) + "\t" + TextOf(records.Get("NOTE")) + "\n";
+    common::ListRecords(Current(), {"CODICE", "NOME", "DATA", "NOTE"}, [](std::string_view line) {
         std::fwrite(line.data(), 1, line.size(), stdout);
-    }
+    });
 }
 
 void Run(const std::vector<std::string>& args) {

@@ -11,38 +11,56 @@ void CommandLoop::KESTREL(serial::PortHandle port, LogView& log) {
         LogView*& log;
         ~Forget() { log = nullptr; }
     } forget{log_};
-
-    while (!EscHeld()) {
-        KESTREL_AT_LINE(MESSAGE(log, kWaitingLine));
-        for (;;) {
-            std::optional<char> command = KESTREL_AT_LINE(WAITCOMMAND());
-            if (EscHeld()) {
-                // Esc still down after the wait: say goodbye to the remote. If the key
-                // is released before the outer test, serving goes on from the same
-                // tape position; if it is still down, the loop ends here and the
-                // window's own Esc handling closes the session.
-                KESTREL_AT_LINE(SendEndByte(port));
-                break;
-            }
-            if (WindowEnded()) {
-                // Gone without Esc seen held (a quick tap, a close request): stop as
-                // Esc would, so the session ends with its window.
-                if (!end_byte_last_) {
+    const auto serve = [&] {
+        while (!EscHeld()) {
+            KESTREL_AT_LINE(Log(log, kWaitingLine));
+            for (;;) {
+                std::optional<char> command = KESTREL_AT_LINE(WAITCOMMAND());
+                if (EscHeld()) {
+                    // Esc still down after the wait: say goodbye to the remote. If the key
+                    // is released before the outer test, serving goes on from the same
+                    // tape position; if it is still down, the loop ends here and the
+                    // window's own Esc handling closes the session.
                     KESTREL_AT_LINE(SendEndByte(port));
+                    break;
                 }
-                return;
+                if (WindowEnded()) {
+                    // Gone without Esc seen held (a quick tap, a close request): stop as
+                    // Esc would, so the session ends with its window.
+                    if (!end_byte_last_) {
+                        KESTREL_AT_LINE(SendEndByte(port));
+                    }
+                    return;
+                }
+                if (command != kCommandNextEntry) {
+                    continue;  // anything but "B" is dropped silently
+                }
+                if (tape_.IsExhausted()) {
+                    KESTREL_AT_LINE(SendEndByte(port));
+                    // The closing rule may refuse it; we are done either way.
+                    KESTREL_AT_LINE(log.EndWindow());
+                    return;
+                }
+                KESTREL_AT_LINE(BLK(port, log));
             }
-            if (command != kCommandNextEntry) {
-                continue;  // anything but "B" is dropped silently
-            }
-            if (tape_.IsExhausted()) {
-                KESTREL_AT_LINE(SendEndByte(port));
-                // The closing rule may refuse it; we are done either way.
-                KESTREL_AT_LINE(log.EndWindow());
-                return;
-            }
-            KESTREL_AT_LINE(BLK(port, log));
         }
+    };
+    serve();
+    // The window may stay open after the loop (F4 held at the end of the tape): it
+    // shows every line the loop logged.
+    KESTREL_AT_LINE(CatchUpLog());
+}
+
+void CommandLoop::Log(LogView& log, std::string_view text) {
+    MESSAGE(log, text);
+    log_behind_ = true;
+}
+
+void CommandLoop::CatchUpLog() {
+    passes_since_log_shown_ = 0;
+    if (log_ != nullptr && log_behind_) {
+        log_->ShowAppended();
+        log_behind_ = false;
     }
 }
 
@@ -67,6 +85,11 @@ std::optional<char> CommandLoop::WAITCOMMAND() {
             break;
         }
         KESTREL_AT_LINE(io_.pump.SysRefresh());
+        // Under a steady stream of messages the line is never quiet: the log still
+        // catches up every kLogCatchUpPasses passes.
+        if (++passes_since_log_shown_ >= kLogCatchUpPasses) {
+            KESTREL_AT_LINE(CatchUpLog());
+        }
         if (received_.empty()) {
             KESTREL_AT_LINE(SleepUntilMessage());
         }
@@ -76,29 +99,22 @@ std::optional<char> CommandLoop::WAITCOMMAND() {
 }
 
 void CommandLoop::SleepUntilMessage() {
-    // A quiet line costs a key test and a wait every idle_wait_ms (none at all when
-    // the front end wakes the wait for every key), nothing more: with no message
-    // come, there is nothing to pump.
+    // Before it sleeps, the log catches up with what was logged; first a short quiet
+    // look, though: a request that follows an answer at once (the remote asks for
+    // the next entry as soon as it has the last) is answered without waiting for the
+    // log's redraw. A quiet line then costs a key test and a wait every idle_wait_ms
+    // (none at all when the front end wakes the wait for every key), nothing more:
+    // with no message come, there is nothing to pump.
+    if (log_behind_) {
+        if (io_.pump.WaitForMessages(kLogQuietLookMs)) {
+            return;
+        }
+        CatchUpLog();
+    }
     while (!io_.pump.WaitForMessages(io_.idle_wait_ms)) {
-        ShowLogWhenIdle(true);
         if (EscHeld() || WindowEnded()) {
             return;
         }
-    }
-    ShowLogWhenIdle(false);
-}
-
-void CommandLoop::ShowLogWhenIdle(bool quiet) {
-    // The log catches up once the line has been quiet for a whole idle wait, so a
-    // request that follows an answer at once never waits for the log's redraw; under
-    // a steady stream of requests or noise it still catches up every
-    // kLogCatchUpPasses passes.
-    if (log_ == nullptr) {
-        return;
-    }
-    if (quiet || ++passes_since_log_shown_ >= kLogCatchUpPasses) {
-        log_->ShowAppended();
-        passes_since_log_shown_ = 0;
     }
 }
 
@@ -110,7 +126,7 @@ std::optional<char> CommandLoop::GETCHAR() {
 void CommandLoop::BLK(serial::PortHandle port, LogView& log) {
     KESTREL_FRAME("BLK");
     const TapeEntry entry = tape_.Front();
-    KESTREL_AT_LINE(MESSAGE(log, "Sending file " + LogName(entry.name) + "..."));
+    KESTREL_AT_LINE(Log(log, "Sending file " + LogName(entry.name) + "..."));
 
     KESTREL_AT_LINE(SENDSTR(port, std::string_view(&kStartByte, 1)));
     io_.pause.Sleep(kBlockPauseMs);
@@ -136,15 +152,22 @@ void CommandLoop::SENDSTR(serial::PortHandle port, std::string_view bytes) {
     if (!bytes.empty()) {
         end_byte_last_ = false;
     }
-    while (!bytes.empty() && !line_stalled_) {
+    while (!bytes.empty()) {
+        if (line_stalled_ && !SessionGoesOn()) {
+            // A write was given up on this line while the session was ending, and it
+            // still is: nothing more could get through, each try would only stall.
+            return;
+        }
         std::string_view chunk = bytes.substr(0, kMaxWriteBytes);
         // A failed write is not detected; the sequence goes on. Only a write given up
-        // because the session is ending on a line that stopped reading ends the
-        // writing: nothing more could get through.
-        const int written =
+        // on a line that stopped reading marks the line stalled, and the next write
+        // that completes shows that it takes bytes again.
+        const WriteOutcome outcome =
             KESTREL_AT_LINE(io_.port.Write(port, chunk, [this] { return KeepWriting(); }));
-        if (static_cast<std::size_t>(written) < chunk.size() && !KESTREL_AT_LINE(KeepWriting())) {
+        if (outcome.given_up) {
             line_stalled_ = true;
+        } else if (static_cast<std::size_t>(outcome.written) == chunk.size()) {
+            line_stalled_ = false;
         }
         bytes.remove_prefix(chunk.size());
     }
@@ -157,10 +180,8 @@ bool CommandLoop::KeepWriting() {
     // takes effect when the loop next tests it, after the entry. The loop itself is
     // not entered again: it runs once, from the window's first paint.
     io_.pump.SysRefresh();
-    if (log_ != nullptr) {
-        log_->ShowAppended();  // a long write leaves time for the log to catch up
-    }
-    return !EscHeld() && !WindowEnded();
+    CatchUpLog();  // a long write leaves time for the log to catch up
+    return SessionGoesOn();
 }
 
 void MESSAGE(LogView& log, std::string_view text) {

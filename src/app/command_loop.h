@@ -16,9 +16,12 @@ inline constexpr char kCommandNextEntry = 'B';
 inline constexpr char kStartByte = 0x00;
 inline constexpr char kEndByte = 0x09;
 inline constexpr int kBlockPauseMs = 10;
-// Idle passes after which the log shows its new lines even if the line never went
-// quiet.
+// Passes of the wait that handled messages after which the log shows its new lines
+// even if the line never went quiet.
 inline constexpr int kLogCatchUpPasses = 50;
+// How long the wait looks for a message before it lets the log catch up and sleeps:
+// a request that comes within it is answered before the log's redraw.
+inline constexpr int kLogQuietLookMs = 20;
 inline constexpr std::size_t kMaxWriteBytes = 16384;  // also the port's output queue
 
 inline constexpr std::string_view kWaitingLine = "Waiting command (ESC to exit)...";
@@ -55,27 +58,35 @@ class CommandLoop {
 
     // Writes the bytes in completed writes of at most 16384 bytes each; results
     // unchecked. The window stays alive while they go out (KeepWriting); after a
-    // write given up on a stalled line, nothing more is written.
+    // write given up on a stalled line, nothing more is written while the session is
+    // ending.
     void SENDSTR(serial::PortHandle port, std::string_view bytes);
 
   private:
     bool EscHeld() { return io_.keys.IsHeld(kVkEscape); }
+    // MESSAGE; the control shows the line at the next catch-up.
+    void Log(LogView& log, std::string_view text);
+    // The log control shows what was logged since it last caught up.
+    void CatchUpLog();
+    // No Esc held and the window not ended.
+    bool SessionGoesOn() { return !EscHeld() && !WindowEnded(); }
     // While a write is under way: handles the window's messages, and answers whether
     // the write should go on (no Esc held, the window not ended).
     bool KeepWriting();
     // Sleeps until a message comes for the window thread, or Esc is held, or the
-    // window has ended (tested every idle_wait_ms of the services).
+    // window has ended (tested every idle_wait_ms of the services); the log catches
+    // up first when the line is quiet.
     void SleepUntilMessage();
-    // After an idle wait (`quiet`: nothing came during it): lets the log show what was
-    // appended, when the line is quiet or it has waited long enough.
-    void ShowLogWhenIdle(bool quiet);
     bool WindowEnded() { return log_ != nullptr && log_->WindowEnded(); }
     void SendEndByte(serial::PortHandle port);
 
     SessionServices io_;
     LogView* log_ = nullptr;      // the session's log while KESTREL runs
     bool end_byte_last_ = false;  // the last bytes written were the end byte
-    bool line_stalled_ = false;   // a write was given up: the line takes no more bytes
+    // A write was given up on a line that stopped reading; cleared by the next write
+    // that completes.
+    bool line_stalled_ = false;
+    bool log_behind_ = false;  // lines logged that the control does not show yet
     int passes_since_log_shown_ = 0;
     TapeImage& tape_;
     ReceiveBuffer& received_;

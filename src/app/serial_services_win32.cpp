@@ -33,9 +33,11 @@ bool SerialPortLayer::CloseComm(serial::PortHandle port) {
     return serial::CLOSECOMM(port);
 }
 
-int SerialPortWriter::Write(serial::PortHandle port, std::string_view bytes,
-                            const Waiting& waiting) {
-    return serial::WRITECOMM(port, bytes, GiveUpWhenStalled(waiting));
+WriteOutcome SerialPortWriter::Write(serial::PortHandle port, std::string_view bytes,
+                                     const Waiting& waiting) {
+    StalledWriteRule rule(waiting);
+    const int written = serial::WRITECOMM(port, bytes, [&rule] { return rule.GoOn(); });
+    return {written, rule.GaveUp()};
 }
 
 bool AsyncKeyState::IsHeld(int virtual_key) {

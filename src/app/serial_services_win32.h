@@ -25,7 +25,8 @@ class SerialPortLayer : public PortLayer {
 // line has stopped reading) is given up.
 class SerialPortWriter : public PortWriter {
   public:
-    int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override;
+    WriteOutcome Write(serial::PortHandle port, std::string_view bytes,
+                       const Waiting& waiting) override;
 };
 
 class AsyncKeyState : public KeyState {

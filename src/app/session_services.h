@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "serial/port_handle.h"
 
@@ -17,17 +18,27 @@ inline constexpr int kVkEscape = 27;  // the key that stops the session
 // message pump and the session window's log control; the unit tests plug in fakes
 // that record every byte, pause and log line.
 
-// WRITECOMM: writes the bytes and returns only when the write has completed, with
-// the number of bytes written. While the write is under way, `waiting` runs on the
-// same thread as messages arrive, and at least every 50 ms: it keeps the windows
-// alive and answers whether the write may go on. A write whose caller has answered
-// no for as long as a healthy line needs to take a whole write (the line has stopped
-// reading) is given up, and returns short.
+// What became of a write: how many bytes went out, and whether the write was given
+// up on a line that had stopped taking bytes while the session was ending. A write
+// that comes back short without being given up (the platform refused it, the line was
+// lost) is no sign that the line has stalled.
+struct WriteOutcome {
+    int written = 0;
+    bool given_up = false;
+};
+
+// WRITECOMM: writes the bytes and returns only when the write has completed. While
+// the write is under way, `waiting` runs on the same thread as messages arrive, and
+// at least every 50 ms, the first time within 50 ms of the write's start: it keeps the
+// windows alive and answers whether the write may go on. A write whose caller has
+// answered no for as long as a healthy line needs to take a whole write (the line has
+// stopped reading) is given up, and returns short.
 class PortWriter {
   public:
     using Waiting = std::function<bool()>;
     virtual ~PortWriter() = default;
-    virtual int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) = 0;
+    virtual WriteOutcome Write(serial::PortHandle port, std::string_view bytes,
+                               const Waiting& waiting) = 0;
 };
 
 // How long a write goes on after its caller first answered no: a healthy line takes a
@@ -36,22 +47,36 @@ class PortWriter {
 // line that stopped reading, and is given up.
 inline constexpr std::chrono::milliseconds kStalledWrite{3000};
 
-// The caller's `waiting` as a platform's writer asks it: go on while the caller says
-// so, and for kStalledWrite after it first says no (a yes in between starts over).
-inline PortWriter::Waiting GiveUpWhenStalled(const PortWriter::Waiting& waiting) {
+// The caller's `waiting` as a platform's writer asks it, for one write: go on while
+// the caller says so, and for kStalledWrite after it first says no (a yes in between
+// starts over). GaveUp() tells the writer that the write ended because of it.
+class StalledWriteRule {
+  public:
     using Clock = std::chrono::steady_clock;
-    return [&waiting, stop_asked_at = std::optional<Clock::time_point>()]() mutable {
-        if (waiting()) {
-            stop_asked_at.reset();
+    explicit StalledWriteRule(const PortWriter::Waiting& waiting,
+                              std::function<Clock::time_point()> now = Clock::now)
+        : waiting_(waiting), now_(std::move(now)) {}
+
+    bool GoOn() {
+        if (waiting_()) {
+            stop_asked_at_.reset();
             return true;
         }
-        const Clock::time_point now = Clock::now();
-        if (!stop_asked_at) {
-            stop_asked_at = now;
+        const Clock::time_point now = now_();
+        if (!stop_asked_at_) {
+            stop_asked_at_ = now;
         }
-        return now - *stop_asked_at < kStalledWrite;
-    };
-}
+        gave_up_ = now - *stop_asked_at_ >= kStalledWrite;
+        return !gave_up_;
+    }
+    bool GaveUp() const { return gave_up_; }
+
+  private:
+    const PortWriter::Waiting& waiting_;
+    std::function<Clock::time_point()> now_;
+    std::optional<Clock::time_point> stop_asked_at_;
+    bool gave_up_ = false;
+};
 
 // GETASYNCKEYSTATE: whether a key (by virtual-key code) is down at this moment.
 class KeyState {

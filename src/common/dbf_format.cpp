@@ -264,37 +264,76 @@ bool LogicalOf(std::string_view raw) {
     return c == 'T' || c == 't' || c == 'Y' || c == 'y';
 }
 
-// The number with `decimals` places, without a sign when it rounds to zero.
+// Adds one to the last digit of `digits`, carrying; "99" becomes "100".
+void RoundUp(std::string& digits) {
+    for (std::size_t i = digits.size(); i-- > 0;) {
+        if (digits[i] != '9') {
+            ++digits[i];
+            return;
+        }
+        digits[i] = '0';
+    }
+    digits.insert(digits.begin(), '1');
+}
+
+// The number with `decimals` places, rounded half away from zero as its shortest
+// round-trip decimal text reads (0.125 is 0.13, although the double nearest to it
+// lies just below), without a sign when it rounds to zero. Nothing when it is not
+// finite.
 std::optional<std::string> FixedPoint(double value, int decimals) {
-    // Enough for any finite double in fixed notation with up to 255 places.
-    std::array<char, 320 + 256> buffer{};
+    // Enough for any finite double in shortest fixed notation.
+    std::array<char, 400> buffer{};
     const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                            std::chars_format::fixed, decimals);
-    if (error != std::errc{}) {
+                                            std::chars_format::fixed);
+    if (!std::isfinite(value) || error != std::errc{}) {
         return std::nullopt;
     }
-    std::string text(buffer.data(), end);
-    if (text.front() == '-' && text.find_first_of("123456789") == std::string::npos) {
-        text.erase(0, 1);
+    std::string_view text(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
+    const bool negative = !text.empty() && text.front() == '-';
+    text.remove_prefix(negative ? 1 : 0);
+    const std::size_t point = text.find('.');
+    const auto places = static_cast<std::size_t>(decimals);
+    // Integer and fraction digits as one string, the fraction cut after `places`.
+    std::string digits(text.substr(0, point));
+    const std::size_t whole = digits.size();
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    digits += fraction.substr(0, places);
+    digits.append(whole + places - digits.size(), '0');
+    if (fraction.size() > places && fraction[places] >= '5') {
+        RoundUp(digits);
     }
-    return text;
+    const std::size_t integer = digits.size() - places;
+    std::string fixed = digits.substr(0, integer);
+    if (places > 0) {
+        fixed += '.' + digits.substr(integer);
+    }
+    if (negative && digits.find_first_not_of('0') != std::string::npos) {
+        fixed.insert(fixed.begin(), '-');
+    }
+    return fixed;
 }
 
-std::string NumberField(const DbfField& field, double value) {
+EncodedField NumberField(const DbfField& field, double value) {
     const int decimals = std::max(field.decimals, 0);
     // Even 0 needs "0." before its places, so such a field holds no number at all.
-    if (!std::isfinite(value) ||
-        (decimals > 0 && static_cast<std::size_t>(decimals) + 2 > field.length)) {
-        return std::string(field.length, '*');
+    if (decimals > 0 && static_cast<std::size_t>(decimals) + 2 > field.length) {
+        return {FieldFit::kTooWide, {}};
     }
-    const auto text = FixedPoint(value, decimals);
-    return text ? RightAligned(*text, field.length) : std::string(field.length, '*');
+    const std::optional<std::string> text = FixedPoint(value, decimals);
+    if (!text || text->size() > field.length) {
+        return {FieldFit::kTooWide, {}};
+    }
+    return {FieldFit::kFits, RightAligned(*text, field.length)};
 }
 
-std::string DateField(const DbfField& field, const Date& value) {
+EncodedField DateField(const DbfField& field, const Date& value) {
+    if (value == Date{}) {
+        return {FieldFit::kFits, std::string(field.length, ' ')};
+    }
     const Date date = CheckedDate(value);
-    if (IsEmptyDate(date)) {
-        return std::string(field.length, ' ');
+    if (date == Date{}) {
+        return {FieldFit::kImpossibleDate, {}};
     }
     // yyyymmdd: the year, month and day as 8 digits, most significant first.
     const int number = date.year * 10000 + date.month * 100 + date.day;
@@ -302,7 +341,7 @@ std::string DateField(const DbfField& field, const Date& value) {
     for (int i = 7, rest = number; i >= 0; --i, rest /= 10) {
         digits[static_cast<std::size_t>(i)] = static_cast<char>('0' + rest % 10);
     }
-    return LeftAligned(digits, field.length);
+    return {FieldFit::kFits, LeftAligned(digits, field.length)};
 }
 
 }  // namespace
@@ -460,9 +499,9 @@ FieldValue DecodeField(const DbfField& field, std::string_view raw) {
     }
 }
 
-std::optional<std::string> EncodeField(const DbfField& field, const FieldValue& value) {
+EncodedField EncodeField(const DbfField& field, const FieldValue& value) {
     if (field.type == 'C' && std::holds_alternative<std::string>(value)) {
-        return LeftAligned(std::get<std::string>(value), field.length);
+        return {FieldFit::kFits, LeftAligned(std::get<std::string>(value), field.length)};
     }
     if (field.type == 'N' && std::holds_alternative<double>(value)) {
         return NumberField(field, std::get<double>(value));
@@ -471,9 +510,9 @@ std::optional<std::string> EncodeField(const DbfField& field, const FieldValue& 
         return DateField(field, std::get<Date>(value));
     }
     if (field.type == 'L' && std::holds_alternative<bool>(value)) {
-        return LeftAligned(std::get<bool>(value) ? "T" : "F", field.length);
+        return {FieldFit::kFits, LeftAligned(std::get<bool>(value) ? "T" : "F", field.length)};
     }
-    return std::nullopt;  // M fields hold block numbers: MemoFieldFor
+    return {FieldFit::kWrongType, {}};  // M fields hold block numbers: MemoFieldFor
 }
 
 // --- Memo fields and blocks ------------------------------------------------------

@@ -127,11 +127,25 @@ std::string BlankRecord(const DbfHeader& header);
 // bytes are a block number: MemoBlockOf).
 FieldValue DecodeField(const DbfField& field, std::string_view raw);
 
-// The field's bytes (exactly field.length of them) for a value: text cut or padded
-// with blanks; a number rounded to the decimals and right-aligned, all asterisks when
-// it does not fit; a date as yyyymmdd; a logical as "T"/"F". Nothing when the value
-// has the wrong type for the field.
-std::optional<std::string> EncodeField(const DbfField& field, const FieldValue& value);
+// Whether a value can be stored in a field, and if not, why.
+enum class FieldFit {
+    kFits,
+    kWrongType,       // the value's type is not the field's (or the field is M)
+    kTooWide,         // a number that needs more places than the field has
+    kImpossibleDate,  // a date that is neither the empty date nor a calendar date
+};
+
+struct EncodedField {
+    FieldFit fit = FieldFit::kFits;
+    std::string bytes;  // exactly field.length of them when the value fits, else none
+};
+
+// The field's bytes for a value: text cut or padded with blanks; a number rounded
+// half away from zero to the decimals (as its shortest decimal text reads: 0.125
+// gives 0.13, 2.5 gives 3) and right-aligned; a date as yyyymmdd (the empty date
+// blank); a logical as "T"/"F". A value that does not fit is refused, never stored
+// in another form.
+EncodedField EncodeField(const DbfField& field, const FieldValue& value);
 
 // The memo block that an M field's bytes name, or nothing for no memo.
 std::optional<std::uint32_t> MemoBlockOf(std::string_view raw);

@@ -40,6 +40,7 @@
 #include "common/startup_procedures.h"
 #include "common/table_file.h"
 #include "common/table_layer.h"
+#include "common/table_pack.h"
 #include "errors/raise.h"
 #include "ui/empty.h"
 
@@ -53,7 +54,6 @@ constexpr std::string_view kCodeField = "CODICE";
 constexpr std::string_view kSemaphoreTable = "NET.";
 constexpr std::string_view kPackAlias = "MPACK";
 constexpr std::string_view kSemaphoreCreationAlias = "SCREATE";
-constexpr std::size_t kTempStemLength = 8;
 
 // --- Small helpers -------------------------------------------------------------------
 
@@ -291,104 +291,13 @@ std::string SemaphoreTableName() {
 
 // --- Packing -------------------------------------------------------------------------
 
-struct PackFiles {
-    std::string table;
-    std::string memo;
-    std::string temp_table;
-    std::string temp_memo;
-};
-
-PackFiles PackFilesFor(std::string_view file) {
-    PackFiles files;
-    files.table = TableFileName(file);
-    files.memo = MemoFileName(files.table);
-    const std::string stem(kTempStemLength, kTempPrefix);
-    files.temp_table = stem + ".DBF";
-    files.temp_memo = stem + Library().tables.memo_extension;
-    return files;
-}
-
-errors::ErrorRecord PackFailure(const std::string& file, int os_code) {
+errors::ErrorRecord PackError(const std::string& file, int os_code) {
     errors::ErrorRecord record;
     record.DESCRIPTION = "Compattazione non riuscita";
     record.FILENAME = file;
     record.OPERATION = "__MPACK";
     record.OSCODE = os_code;
     return record;
-}
-
-void RemoveTemporaries(const PackFiles& files) {
-    RemoveTableFile(files.temp_table);
-    RemoveTableFile(files.temp_memo);
-}
-
-// Copies the table's kept records into the temporary table; on a failure removes
-// what was made of the temporary table (the table itself is untouched) and answers
-// the failure.
-std::optional<errors::ErrorRecord> CopyKeptRecords(SharedTableServices& services,
-                                                   const PackFiles& files) {
-    AreaKeeper keeper;
-    bool opened = false;
-    try {
-        opened = DBOPEN(services, true, "", files.table, kPackAlias, false, false);
-        if (!opened) {
-            return PackFailure(files.table, 0);
-        }
-        Areas().Table()->CopyTo(files.temp_table);
-        DBCLOSE(kPackAlias);
-        return std::nullopt;
-    } catch (const errors::Abandon& abandon) {
-        if (opened) {
-            DBCLOSE(kPackAlias);
-        }
-        RemoveTemporaries(files);
-        return abandon.record;
-    }
-}
-
-// Tables on the local disk: the copy takes the table's place by renaming. A failed
-// rename keeps the temporary files, which then hold the only packed data.
-std::optional<errors::ErrorRecord> RenameIntoPlace(const PackFiles& files) {
-    RemoveTableFile(files.table);
-    RemoveTableFile(files.memo);
-    if (const int os = RenameTableFile(files.temp_table, files.table); os != 0) {
-        return PackFailure(files.table, os);
-    }
-    if (TableFileExists(files.temp_memo)) {
-        if (const int os = RenameTableFile(files.temp_memo, files.memo); os != 0) {
-            return PackFailure(files.memo, os);
-        }
-    }
-    return std::nullopt;
-}
-
-// Copies one temporary file over its target; a failure is told to the operator,
-// after the semaphore is released so that the others need not wait on the message.
-std::optional<errors::ErrorRecord> CopyOver(SharedTableServices& services,
-                                            const std::string& source, const std::string& target) {
-    if (const int os = CopyTableFile(source, target); os != 0) {
-        SUNLOCK();
-        services.Inform(std::string(kCannotCopy) + source + " in " + target);
-        return PackFailure(target, os);
-    }
-    return std::nullopt;
-}
-
-// Shared tables: the copy is copied over the table, whose directory entry other
-// workstations may hold. A failed copy keeps the temporary files, which then hold
-// the only packed data.
-std::optional<errors::ErrorRecord> CopyIntoPlace(SharedTableServices& services,
-                                                 const PackFiles& files) {
-    if (auto failure = CopyOver(services, files.temp_table, files.table)) {
-        return failure;
-    }
-    if (TableFileExists(files.temp_memo)) {
-        if (auto failure = CopyOver(services, files.temp_memo, files.memo)) {
-            return failure;
-        }
-    }
-    RemoveTemporaries(files);
-    return std::nullopt;
 }
 
 }  // namespace
@@ -601,22 +510,31 @@ std::string NEXTCODE(SharedTableServices& services, bool lLock) {
     return std::to_string((last + 1) % kCodeModulus);
 }
 
-// __MPACK in the library (C++ keeps names with two leading underscores).
+// __MPACK in the library (C++ keeps names with two leading underscores). The table
+// layer packs (table_pack.h); here are the semaphore, the waiting open and the
+// operator's message, which names the file that holds the packed data and comes
+// once the table, the pack's marker and the semaphore are all released.
 void MPACK(SharedTableServices& services, std::string_view cFile) {
-    const PackFiles files = PackFilesFor(cFile);
-    std::optional<errors::ErrorRecord> failure;
+    const std::string table = TableFileName(cFile);
+    std::optional<PackFailure> failure;
     {
         SLOCK(services);
         const OnScopeExit release([] { SUNLOCK(); });  // closing its area releases it
-        failure = CopyKeptRecords(services, files);
-        if (!failure) {
-            failure = TableFileExists(std::string(kSharedFolderMark))
-                          ? CopyIntoPlace(services, files)
-                          : RenameIntoPlace(files);
+        AreaKeeper keeper;
+        if (!DBOPEN(services, true, "", table, kPackAlias, false, false)) {
+            throw errors::Abandon{PackError(table, 0)};
         }
+        // Tables on the shared disk are copied into through their exclusive handles:
+        // no other workstation opens them between the table's copy and the memo's.
+        const PackReplace how = TableFileExists(std::string(kSharedFolderMark))
+                                    ? PackReplace::kCopy
+                                    : PackReplace::kRename;
+        failure = PackCurrentTable(Areas(), how,
+                                   [&services](PackStep step) { services.PackStepReached(step); });
     }
     if (failure) {
-        throw errors::Abandon{*std::move(failure)};
+        services.Inform(std::string(kCannotCopy) + failure->source + " in " + failure->target);
+        throw errors::Abandon{PackError(failure->target, failure->os_error)};
     }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/dbf_format.h"
+#include "common/table_pack.h"
 
 namespace kestrel::common {
 
@@ -72,6 +73,9 @@ class SharedTableServices {
     virtual std::string NewTempName() = 0;
     // Posts the quit message and ends the program at once (throws errors::EndProgram).
     [[noreturn]] virtual void EndProgram() = 0;
+    // __MPACK has reached that step (table_pack.h); a test program may end itself
+    // here to leave what a crash at that moment leaves.
+    virtual void PackStepReached(PackStep step) { static_cast<void>(step); }
 };
 
 // DBOPEN: opens a table, waiting as long as another workstation prevents it.

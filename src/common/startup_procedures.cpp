@@ -47,7 +47,7 @@ bool IsBlank(std::string_view text) {
 }
 
 void FixTableSettings(TableSettings& tables) {
-    tables.driver = "DBFCDX";  // tables with compound index files
+    tables.driver = std::string(kTableDriver);
     tables.lock_scheme = 2;
     tables.memo_type = 2;
     tables.memo_extension = ".DBT";

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -40,6 +41,8 @@ class TableFile {
     virtual int Size(std::uint64_t& size) = 0;
     // Puts what was written on the disk. 0 or the error code.
     virtual int Flush() = 0;
+    // Cuts (or grows) the file to `size` bytes. 0 or the error code.
+    virtual int Truncate(std::uint64_t size) = 0;
     // Takes an exclusive lock on [offset, offset + length) without waiting; false
     // when another open holds an overlapping range.
     virtual bool TryLock(std::uint64_t offset, std::uint64_t length) = 0;
@@ -56,6 +59,11 @@ struct OpenedFile {
 // Opens an existing file.
 OpenedFile OpenTableFile(const std::string& path, FileAccess access, FileShare share);
 
+// How the table layer opens an existing file: OpenTableFile, or files held elsewhere
+// (memory_table_file.h).
+using TableFileOpener =
+    std::function<OpenedFile(const std::string& path, FileAccess access, FileShare share)>;
+
 // Creates a file for exclusive read-write use: `replace` empties one that exists;
 // otherwise an existing file is refused with kOsFileExists (so that of several
 // processes creating the same file at once exactly one succeeds).
@@ -64,7 +72,11 @@ OpenedFile CreateTableFile(const std::string& path, bool replace);
 bool TableFileExists(const std::string& path);
 // Each answers 0 or the error code.
 int RemoveTableFile(const std::string& path);
-int RenameTableFile(const std::string& from, const std::string& to);  // `to` is replaced
-int CopyTableFile(const std::string& from, const std::string& to);    // `to` is replaced
+// Gives `from` the name `to` in one step, replacing the file `to` (never removed
+// first): a crash leaves one of the two files under that name, whole, and the new
+// name is on the disk when it answers 0. Both names must be on one volume; a move
+// across volumes would be a copy, which is not one step, and is refused.
+int RenameTableFile(const std::string& from, const std::string& to);
+int CopyTableFile(const std::string& from, const std::string& to);  // `to` is replaced
 
 }  // namespace kestrel::common

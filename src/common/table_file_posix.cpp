@@ -36,7 +36,8 @@ namespace kestrel::common {
 
 namespace {
 
-constexpr int kOsIoDevice = 1117;  // ERROR_IO_DEVICE: any failure without a closer code
+constexpr int kOsIoDevice = 1117;     // ERROR_IO_DEVICE: any failure without a closer code
+constexpr int kOsNotSameDevice = 17;  // ERROR_NOT_SAME_DEVICE: a rename across volumes
 
 #ifdef F_OFD_SETLK
 constexpr int kSetLock = F_OFD_SETLK;
@@ -231,6 +232,16 @@ class PosixTableFile final : public TableFile {
         return ::fsync(fd_.get()) == 0 ? 0 : LastError();
     }
 
+    int Truncate(std::uint64_t size) override {
+        if (!writable_) {
+            return errors::kOsAccessDenied;
+        }
+        if (!FitsOffset(size)) {
+            return errors::kOsDiskFull;
+        }
+        return ::ftruncate(fd_.get(), static_cast<off_t>(size)) == 0 ? 0 : LastError();
+    }
+
     bool TryLock(std::uint64_t offset, std::uint64_t length) override {
         const Range range{offset, length};
         if (length == 0) {
@@ -376,18 +387,22 @@ int RemoveTableFile(const std::string& path) {
 }
 
 int RenameTableFile(const std::string& from, const std::string& to) {
-    if (::rename(from.c_str(), to.c_str()) == 0) {
-        return 0;
-    }
-    if (const int error = errno; error != EXDEV) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        const int error = errno;
+        if (error == EXDEV) {
+            return kOsNotSameDevice;  // a copy across file systems is no rename
+        }
         // A missing name is either the file moved or the folder it moves to.
         return PathError(error, TableFileExists(from) ? to : from);
     }
-    // Another file system: copied, then removed, as Windows moves across volumes.
-    if (const int error = CopyTableFile(from, to); error != 0) {
-        return error;
+    // The new name is on the disk once its folder is.
+    const std::size_t slash = to.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
+    OpenedFd directory = OpenFd(folder, O_RDONLY | O_DIRECTORY);
+    if (directory.fd && ::fsync(directory.fd.get()) != 0) {
+        return LastError();
     }
-    return RemoveTableFile(from);
+    return 0;
 }
 
 int CopyTableFile(const std::string& from, const std::string& to) {

@@ -97,6 +97,14 @@ class Win32TableFile final : public TableFile {
 
     int Flush() override { return FlushFileBuffers(handle_.get()) ? 0 : LastError(); }
 
+    int Truncate(std::uint64_t size) override {
+        FILE_END_OF_FILE_INFO end{};
+        end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+        return SetFileInformationByHandle(handle_.get(), FileEndOfFileInfo, &end, sizeof end)
+                   ? 0
+                   : LastError();
+    }
+
     bool TryLock(std::uint64_t offset, std::uint64_t length) override {
         if (length == 0) {
             return true;  // an empty range holds nothing and conflicts with nothing
@@ -151,7 +159,9 @@ int RemoveTableFile(const std::string& path) {
 }
 
 int RenameTableFile(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
+    // No MOVEFILE_COPY_ALLOWED: across volumes that would copy and delete, not replace
+    // in one step.
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? 0
                : LastError();
 }

@@ -15,6 +15,7 @@
 #include "common/ascii_case.h"
 #include "common/backoff.h"
 #include "common/library_state.h"
+#include "common/table_pack.h"
 #include "errors/raise.h"
 
 namespace kestrel::common {
@@ -32,6 +33,8 @@ constexpr int kSubStructure = 1025;
 constexpr int kSubProductionIndex = 1026;
 constexpr int kSubAliasInUse = 1027;
 constexpr int kSubUnlocked = 1028;
+constexpr int kSubTooWide = 1029;
+constexpr int kSubImpossibleDate = 1030;
 
 constexpr int kGenCreate = 20;
 constexpr int kGenRead = 23;
@@ -40,7 +43,7 @@ constexpr int kGenWrite = 24;
 errors::ErrorRecord TableError(int gen_code, int sub_code, int os_code, std::string_view file,
                                std::string_view description) {
     errors::ErrorRecord record;
-    record.SUBSYSTEM = "DBFCDX";
+    record.SUBSYSTEM = std::string(kTableDriver);
     record.SUBCODE = sub_code;
     record.GENCODE = gen_code;
     record.OSCODE = os_code;
@@ -72,15 +75,27 @@ bool FailSoftly(errors::ErrorRecord record) {
     Fail(TableError(kGenWrite, sub, os_code, file, "Errore di scrittura"));
 }
 
+[[noreturn]] void FailCreate(std::string_view file, int os_code) {
+    Fail(TableError(kGenCreate, kSubCreate, os_code, file, "Errore di creazione"));
+}
+
 std::size_t NameStart(std::string_view path) {
     const std::size_t separator = path.find_last_of("\\/:");
     return separator == std::string_view::npos ? 0 : separator + 1;
 }
 
-// The name part of a path without its extension.
+// Where a path's last extension starts (its last "." within the name part), or the
+// path's end when the name has none: "CLI.OLD.DBF" is the name "CLI.OLD" with the
+// extension ".DBF".
+std::size_t ExtensionStart(std::string_view path) {
+    const std::size_t start = NameStart(path);
+    const std::size_t dot = path.rfind('.');
+    return dot == std::string_view::npos || dot < start ? path.size() : dot;
+}
+
+// The name part of a path without its last extension.
 std::string Stem(std::string_view path) {
-    const std::string_view name = path.substr(NameStart(path));
-    return std::string(name.substr(0, name.find('.')));
+    return std::string(path.substr(NameStart(path), ExtensionStart(path) - NameStart(path)));
 }
 
 Date Today() {
@@ -120,6 +135,14 @@ std::vector<unsigned char> ReadExactly(TableFile& file, std::uint64_t offset, st
 
 }  // namespace
 
+void FailTableCreate(const std::string& path, int os_error) {
+    FailCreate(path, os_error);
+}
+
+void FailTableWrite(const std::string& path, int os_error) {
+    FailWrite(path, os_error);
+}
+
 std::string TableFileName(std::string_view name) {
     std::string path(name);
     const std::size_t start = NameStart(path);
@@ -136,19 +159,9 @@ std::string TableFileName(std::string_view name) {
 }
 
 std::string MemoFileName(std::string_view table_file) {
-    const std::size_t start = NameStart(table_file);
-    const std::size_t dot = table_file.find('.', start);
-    return std::string(table_file.substr(0, dot)) + Library().tables.memo_extension;
+    return std::string(table_file.substr(0, ExtensionStart(table_file))) +
+           Library().tables.memo_extension;
 }
-
-// The open files of a table.
-struct DbfTable::Files {
-    TablePause pause;  // between tries of the memo allocation lock
-    std::unique_ptr<TableFile> table;
-    std::unique_ptr<TableFile> memo;  // none when the table has no memo fields
-    std::string memo_path;
-    MemoHeader memo_header;
-};
 
 DbfTable::~DbfTable() {
     // A table closed on the way out of a failure must not fail again: what cannot
@@ -351,11 +364,22 @@ bool DbfTable::Put(std::string_view name, const FieldValue& value) {
         dirty_ = true;
         return true;
     }
-    const std::optional<std::string> bytes = EncodeField(*field, value);
-    if (!bytes) {
-        return false;
+    const EncodedField encoded = EncodeField(*field, value);
+    switch (encoded.fit) {
+        case FieldFit::kFits:
+            break;
+        case FieldFit::kWrongType:
+            return false;
+        case FieldFit::kTooWide:
+            Fail(TableError(errors::kGenDataWidth, kSubTooWide, 0, path_,
+                            "Numero troppo ampio per il campo " + field->name + " (N " +
+                                std::to_string(field->length) + "," +
+                                std::to_string(field->decimals) + ")"));
+        case FieldFit::kImpossibleDate:
+            Fail(TableError(errors::kGenDataType, kSubImpossibleDate, 0, path_,
+                            "Data impossibile per il campo " + field->name));
     }
-    record_.replace(field->offset, field->length, *bytes);
+    record_.replace(field->offset, field->length, encoded.bytes);
     dirty_ = true;
     return true;
 }
@@ -448,7 +472,7 @@ std::optional<NewFiles> CreateFiles(const std::string& path, const DbfHeader& he
         if (!replace && table.os_error == errors::kOsFileExists) {
             return std::nullopt;
         }
-        Fail(TableError(kGenCreate, kSubCreate, table.os_error, path, "Errore di creazione"));
+        FailCreate(path, table.os_error);
     }
     std::vector<unsigned char> bytes = EncodeHeader(header);
     bytes.push_back(kFileEnd);
@@ -458,8 +482,7 @@ std::optional<NewFiles> CreateFiles(const std::string& path, const DbfHeader& he
         const std::string memo_path = MemoFileName(path);
         OpenedFile memo = CreateTableFile(memo_path, true);
         if (!memo.file) {
-            Fail(TableError(kGenCreate, kSubCreate, memo.os_error, memo_path,
-                            "Errore di creazione"));
+            FailCreate(memo_path, memo.os_error);
         }
         WriteAll(*memo.file, 0, EncodeMemoHeader(MemoHeader{}), memo_path);
         files.memo = std::move(memo.file);
@@ -576,57 +599,96 @@ bool DbfTable::Append() {
     return true;
 }
 
-void DbfTable::CopyTo(const std::string& name) {
+namespace {
+
+// A new file at `path` for a copy, replacing one of that name.
+std::unique_ptr<TableFile> CreateCopyFile(const std::string& path) {
+    OpenedFile created = CreateTableFile(path, true);
+    if (!created.file) {
+        FailTableCreate(path, created.os_error);
+    }
+    return std::move(created.file);
+}
+
+// The bytes of an M field of `width` naming `block`: four binary bytes, little-endian,
+// in a four-byte field (Visual FoxPro's), else the block number as text.
+std::string MemoFieldOfWidth(std::uint32_t block, std::size_t width) {
+    constexpr std::size_t kBinaryWidth = 4;
+    if (width == kBinaryWidth) {
+        std::string bytes(kBinaryWidth, '\0');
+        for (std::size_t i = 0; i < kBinaryWidth; ++i) {
+            bytes[i] = static_cast<char>((block >> (8 * i)) & 0xFFu);
+        }
+        return bytes;
+    }
+    std::string bytes = MemoFieldFor(block);
+    if (bytes.size() > width) {
+        return bytes.substr(bytes.size() - width);
+    }
+    return std::string(width - bytes.size(), ' ') + bytes;
+}
+
+}  // namespace
+
+void DbfTable::CopyTo(const std::string& table_path, const std::string& memo_path) {
     WriteRecord();
-    const std::string path = TableFileName(name);
-    std::vector<FieldSpec> structure;
-    for (const DbfField& field : header_.fields) {
-        structure.push_back(
-            {field.name, field.type, static_cast<int>(field.length), field.decimals});
-    }
-    const std::optional<DbfHeader> target = HeaderFor(structure, Today());
-    if (!target) {
-        FailCorrupt(path_);
-    }
-    NewFiles files = *CreateFiles(path, *target, true);
+    // The copy starts from this table's own header bytes (version, flags, code-page
+    // mark, field descriptors and whatever else its maker kept there), with the
+    // count and the date made new.
+    std::vector<unsigned char> header = ReadExactly(*files_->table, 0, header_.header_size, path_);
+    std::unique_ptr<TableFile> table = CreateCopyFile(table_path);
+    std::unique_ptr<TableFile> memo;
     MemoHeader memo_header;
+    if (files_->memo) {
+        // The memo file keeps its block size and its header's other bytes.
+        memo_header.block_size = files_->memo_header.block_size;
+        memo_header.next_free = static_cast<std::uint32_t>(
+            (kMemoHeaderSize + memo_header.block_size - 1) / memo_header.block_size);
+        memo = CreateCopyFile(memo_path);
+    }
     std::uint32_t copied = 0;
     const std::uint32_t count = RecCount();
     for (std::uint32_t n = 1; n <= count; ++n) {
-        const std::string source = ReadRecordBytes(*files_->table, header_, n, path_);
-        if (source[0] == kRecordDeleted) {
+        std::string record = ReadRecordBytes(*files_->table, header_, n, path_);
+        if (record[0] == kRecordDeleted) {
             continue;
         }
-        std::string record = BlankRecord(*target);
-        for (std::size_t i = 0; i < header_.fields.size(); ++i) {
-            const DbfField& from = header_.fields[i];
-            const DbfField& to = target->fields[i];
-            std::string bytes = source.substr(from.offset, from.length);
-            if (from.type == 'M') {
-                const std::string text = MemoText(bytes);
-                bytes = MemoFieldFor(text.empty() ? 0 : memo_header.next_free);
-                if (!text.empty()) {
-                    const std::vector<unsigned char> stored =
-                        EncodeMemo(text, memo_header.block_size);
-                    const std::uint64_t at =
-                        static_cast<std::uint64_t>(memo_header.next_free) * memo_header.block_size;
-                    WriteAll(*files.memo, at, stored, MemoFileName(path));
-                    memo_header.next_free += MemoBlocks(text.size(), memo_header.block_size);
-                }
+        for (const DbfField& field : header_.fields) {
+            if (field.type != 'M') {
+                continue;
             }
-            record.replace(to.offset, to.length, bytes);
+            const std::string text = MemoText(record.substr(field.offset, field.length));
+            const std::uint32_t block = text.empty() || !memo ? 0 : memo_header.next_free;
+            record.replace(field.offset, field.length, MemoFieldOfWidth(block, field.length));
+            if (block != 0) {
+                const std::uint64_t at = static_cast<std::uint64_t>(block) * memo_header.block_size;
+                WriteAll(*memo, at, EncodeMemo(text, memo_header.block_size), memo_path);
+                memo_header.next_free += MemoBlocks(text.size(), memo_header.block_size);
+            }
         }
         ++copied;
-        WriteAll(*files.table, target->RecordOffset(copied), Bytes(record), path);
+        WriteAll(*table, header_.RecordOffset(copied), Bytes(record), table_path);
     }
     const std::string end(1, static_cast<char>(kFileEnd));
-    WriteAll(*files.table, target->RecordOffset(copied + 1), Bytes(end), path);
-    WriteAll(*files.table, kRecordCountOffset, EncodeCount(copied), path);
-    if (files.memo) {
-        WriteAll(*files.memo, 0, EncodeMemoHeader(memo_header), MemoFileName(path));
-        files.memo->Flush();
+    WriteAll(*table, header_.RecordOffset(copied + 1), Bytes(end), table_path);
+    const std::vector<unsigned char> count_bytes = EncodeCount(copied);
+    const std::vector<unsigned char> date_bytes = EncodeUpdateDate(Today());
+    std::copy(count_bytes.begin(), count_bytes.end(), header.begin() + kRecordCountOffset);
+    std::copy(date_bytes.begin(), date_bytes.end(), header.begin() + kUpdateDateOffset);
+    WriteAll(*table, 0, header, table_path);
+    if (memo) {
+        std::vector<unsigned char> memo_bytes =
+            ReadExactly(*files_->memo, 0, kMemoHeaderSize, files_->memo_path);
+        const std::vector<unsigned char> next = EncodeMemoHeader(memo_header);
+        std::copy(next.begin(), next.begin() + 4, memo_bytes.begin());  // the next free block
+        WriteAll(*memo, 0, memo_bytes, memo_path);
+        if (const int os = memo->Flush(); os != 0) {
+            FailWrite(memo_path, os);
+        }
     }
-    files.table->Flush();
+    if (const int os = table->Flush(); os != 0) {
+        FailWrite(table_path, os);
+    }
 }
 
 std::string DbfTable::Info(int item) const {
@@ -673,11 +735,40 @@ bool WorkAreas::Create(std::string_view name, const std::vector<FieldSpec>& stru
     return CreateFiles(path, *header, replace).has_value();
 }
 
-WorkAreas::WorkAreas()
-    : pause_([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }) {}
+WorkAreas::WorkAreas(TableFileOpener opener)
+    : pause_([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }),
+      open_(std::move(opener)) {}
 WorkAreas::~WorkAreas() = default;
 
 namespace {
+
+// Opens a table file once no pack of it is under way or left over: a leftover is
+// settled first (table_pack.h), and a pack under way elsewhere answers a sharing
+// violation, as an exclusive holder would. The marker is looked for after the
+// table is open, so an open that succeeds cannot have slipped in between a pack's
+// last use of the table and its replace.
+OpenedFile OpenUnpackedTable(const TableFileOpener& open, const std::string& path,
+                             FileAccess access, FileShare share) {
+    for (;;) {
+        OpenedFile opened = open(path, access, share);
+        if (!opened.file || !TableFileExists(PackFilesFor(path).marker)) {
+            return opened;
+        }
+        opened.file.reset();  // settling needs the table free
+        int os_error = 0;
+        switch (SettlePackLeftover(path, os_error)) {
+            case PackLeftover::kUnderWay:
+                return {nullptr, errors::kOsSharingViolation};
+            case PackLeftover::kNone:
+                if (os_error != 0) {
+                    return {nullptr, os_error};
+                }
+                break;
+            case PackLeftover::kSettled:
+                break;
+        }
+    }
+}
 
 int LowestFreeArea(const std::map<int, std::unique_ptr<DbfTable>>& areas) {
     for (int area = 1; area <= kLastArea; ++area) {
@@ -706,7 +797,7 @@ bool WorkAreas::Use(bool new_area, std::string_view driver, std::string_view nam
     }
     const FileAccess access = read_only ? FileAccess::kReadOnly : FileAccess::kReadWrite;
     const FileShare share = shared ? FileShare::kShared : FileShare::kExclusive;
-    OpenedFile table_file = OpenTableFile(path, access, share);
+    OpenedFile table_file = OpenUnpackedTable(open_, path, access, share);
     if (!table_file.file) {
         FailSoftly(TableError(errors::kGenOpen, kSubOpen, table_file.os_error, path,
                               "Errore di apertura"));
@@ -724,7 +815,7 @@ bool WorkAreas::Use(bool new_area, std::string_view driver, std::string_view nam
     table->files_->table = std::move(table_file.file);
     if (table->header_.HasMemo()) {
         const std::string memo_path = MemoFileName(path);
-        OpenedFile memo = OpenTableFile(memo_path, access, share);
+        OpenedFile memo = open_(memo_path, access, share);
         if (!memo.file) {
             FailSoftly(TableError(errors::kGenOpen, kSubOpen, memo.os_error, memo_path,
                                   "Errore di apertura"));

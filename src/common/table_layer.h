@@ -26,13 +26,17 @@ namespace kestrel::common {
 // waiting routines (shared_tables.h) retry.
 //
 // The lock layout, the same in every process that uses the layer: exclusive
-// byte-range locks on the table file at kLockBase and above, far beyond any real
-// table size, so they never stop a read or write of the data:
+// byte-range locks on the table file from kLockBase (2^62) up, far beyond the last
+// byte that data of any table or memo file can reach (kDataReach, 2^49), so a lock
+// never stops a read or write of data, even of a file of many gigabytes (a Win32
+// range lock also refuses other processes' reads and writes of the bytes it covers):
 //   kLockBase              the append lock, held only while a record is appended
-//   kLockBase + n          the lock of record n (n from 1)
+//   kLockBase + n          the lock of record n (n from 1 to 2^32 - 1)
 //   kLockBase + 1 ...      the table lock: kTableLockLength bytes, over every record
 //                          lock, so it excludes them all and they exclude it
-// and one on the memo file, at kLockBase, held while memo blocks are allocated.
+// and one on the memo file, at kLockBase, held while memo blocks are allocated. The
+// offsets are 64-bit on every platform (LockFileEx's Offset and OffsetHigh, fcntl's
+// 64-bit off_t).
 // A process holds either the table lock or record locks; a record lock replaces the
 // table lock and every other record lock it held.
 //
@@ -47,8 +51,25 @@ namespace kestrel::common {
 // a table that is no table of this family (32, corruption), an append lock that
 // another process holds (40, CANDEFAULT). The soft ones answer false; the others
 // leave through the error handler (Abandon).
-inline constexpr std::uint64_t kLockBase = 1'000'000'000;
-inline constexpr std::uint64_t kTableLockLength = 1'000'000'000;
+inline constexpr std::uint64_t kLockBase = std::uint64_t{1} << 62;
+inline constexpr std::uint64_t kTableLockLength = 0xFFFF'FFFF;  // records 1 to 2^32 - 1
+// No data lies at or beyond this offset: a table's header is at most 65535 bytes and
+// is followed by at most 2^32 - 1 records of at most 65535 bytes; a memo file names
+// at most 2^32 blocks of at most 65535 bytes, and a memo from the last of them runs
+// for at most 2^32 bytes.
+inline constexpr std::uint64_t kDataReach = std::uint64_t{1} << 49;
+static_assert(0xFFFF + std::uint64_t{0xFFFF'FFFF} * 0xFFFF + 1 <= kDataReach,
+              "the records and end marker of a table reach the locks");
+static_assert(std::uint64_t{0xFFFF'FFFF} * 0xFFFF + kMemoBlockHeaderSize + 0xFFFF'FFFF <=
+                  kDataReach,
+              "the memos of a memo file reach the locks");
+static_assert(kDataReach < kLockBase, "data and locks overlap");
+static_assert(kLockBase + 1 + kTableLockLength <= std::uint64_t{1} << 63,
+              "the locks do not fit a signed 64-bit file offset");
+
+// The driver's name: the layer's SUBSYSTEM in its error records (and so in every
+// report), and the default driver of the library's table settings.
+inline constexpr std::string_view kTableDriver = "DBFMEMO";
 
 // How the layer waits, the one time it waits: between tries of a memo file's
 // allocation lock, which another process holds only while it writes one memo.
@@ -65,7 +86,8 @@ inline constexpr int kSemaphoreArea = 65534;
 // settings ask for it, ".DBF" added when it has no extension, a trailing "." meaning
 // none ("NET." is the file NET).
 std::string TableFileName(std::string_view name);
-// The table's memo file: its folder and name without extension, and ".DBT".
+// The table's memo file: its folder and name without its last extension, and the
+// memo extension (CLI.OLD.DBF -> CLI.OLD.DBT).
 std::string MemoFileName(std::string_view table_file);
 
 // One table open in a work area.
@@ -98,7 +120,8 @@ class DbfTable {
 
     // Fields by name (case does not matter). Get answers nothing for an unknown
     // name; Put answers false for an unknown name or a value of the wrong type, and
-    // does nothing at the end of the table.
+    // does nothing at the end of the table. A number too wide for its field (GENCODE
+    // 34) or an impossible date (33) is raised as an error and never stored.
     std::optional<FieldValue> Get(std::string_view field);
     bool Put(std::string_view field, const FieldValue& value);
 
@@ -124,12 +147,15 @@ class DbfTable {
     std::string Info(int item) const;
     void SetInfo(int item, std::string value);
 
-    // Writes the records that are not deleted, memos included, to a new table of
-    // the same structure (replacing any file of that name). The position is kept.
-    void CopyTo(const std::string& name);
+    // Writes the records that are not deleted, memos included, to a new table file
+    // and memo file of those names (replacing files of those names), with this
+    // table's header bytes (version, flags, code-page mark, fields) and memo block
+    // size, and puts both on the disk. The position is kept.
+    void CopyTo(const std::string& table_path, const std::string& memo_path);
 
   private:
     friend class WorkAreas;
+    friend struct PackAccess;  // the pack copies into the table's own open files
     DbfTable() = default;
     // Writes the current record back when it was changed, its memos first.
     void WriteRecord();
@@ -142,7 +168,14 @@ class DbfTable {
     // The text of the memo an M field's bytes name.
     std::string MemoText(std::string_view raw);
 
-    struct Files;  // the open table and memo files
+    // The open files of the table.
+    struct Files {
+        TablePause pause;  // between tries of the memo allocation lock
+        std::unique_ptr<TableFile> table;
+        std::unique_ptr<TableFile> memo;  // none when the table has no memo fields
+        std::string memo_path;
+        MemoHeader memo_header;
+    };
     std::unique_ptr<Files> files_;
     DbfHeader header_;
     std::string path_;
@@ -165,16 +198,17 @@ class DbfTable {
 // The work areas of the process; one is current.
 class WorkAreas {
   public:
-    WorkAreas();
+    // Tables are opened through `opener`: the platform's files unless told otherwise.
+    explicit WorkAreas(TableFileOpener opener = OpenTableFile);
     ~WorkAreas();
     WorkAreas(const WorkAreas&) = delete;
     WorkAreas& operator=(const WorkAreas&) = delete;
 
     // DBUSEAREA: opens a table in the current work area (closing what it held), or in
     // the lowest free area when `new_area`, and makes that area current. The alias
-    // defaults to the file name without extension. True when the table is open;
-    // false when the open failed softly (the error handler set the network-error
-    // flag). The flag is cleared first.
+    // defaults to the file name without its last extension (CLI.OLD.DBF: CLI.OLD).
+    // True when the table is open; false when the open failed softly (the error
+    // handler set the network-error flag). The flag is cleared first.
     bool Use(bool new_area, std::string_view driver, std::string_view name,
              std::optional<std::string_view> alias, bool shared, bool read_only);
 
@@ -210,9 +244,15 @@ class WorkAreas {
     std::map<int, std::unique_ptr<DbfTable>> areas_;
     TablePause pause_;
     int current_ = 1;
+    TableFileOpener open_;
 };
 
 // The process's work areas (the library's state).
 WorkAreas& Areas();
+
+// The layer's errors for a file the platform would not create (GENCODE 20) or write
+// (24); both leave through the error handler.
+[[noreturn]] void FailTableCreate(const std::string& path, int os_error);
+[[noreturn]] void FailTableWrite(const std::string& path, int os_error);
 
 }  // namespace kestrel::common

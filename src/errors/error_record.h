@@ -24,6 +24,8 @@ struct ErrorRecord {
 inline constexpr int kGenZeroDivide = 5;
 inline constexpr int kGenOpen = 21;
 inline constexpr int kGenCorruption = 32;
+inline constexpr int kGenDataType = 33;   // a value the field cannot hold (an impossible date)
+inline constexpr int kGenDataWidth = 34;  // a number too wide for its field
 inline constexpr int kGenAppendLock = 40;
 inline constexpr int kGenReportAndAbandon = 1001;
 

@@ -21,24 +21,28 @@ constexpr int kDrainAtOnceBytes = 64;
 
 }  // namespace
 
-int LineWriter::Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) {
+app::WriteOutcome LineWriter::Write(serial::PortHandle port, std::string_view bytes,
+                                    const Waiting& waiting) {
     // The caller hears of the write whenever something came and at least every
     // kWaitingEveryMs; its "stop" gives the write up only once it has lasted
     // kStalledWrite, so an entry on a line that still reads is never cut short.
     Clock::time_point heard_at = Clock::now();
-    PortWriter::Waiting keep_writing = app::GiveUpWhenStalled(waiting);
+    app::StalledWriteRule rule(waiting);
     const auto go_on = [&](bool something_came) {
         const Clock::time_point now = Clock::now();
         if (!something_came && now - heard_at < std::chrono::milliseconds(kWaitingEveryMs)) {
             return true;
         }
         heard_at = now;
-        return keep_writing();
+        return rule.GoOn();
     };
     const auto until_heard = [&] {
         const auto left = std::chrono::milliseconds(kWaitingEveryMs) - (Clock::now() - heard_at);
         return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
             std::chrono::ceil<std::chrono::milliseconds>(left).count(), 1, kWaitingEveryMs));
+    };
+    const auto outcome = [&rule](std::size_t count) {
+        return app::WriteOutcome{static_cast<int>(count), rule.GaveUp()};
     };
 
     std::size_t written = 0;
@@ -56,17 +60,18 @@ int LineWriter::Write(serial::PortHandle port, std::string_view bytes, const Wai
             }
         }
         if (written < bytes.size() && !go_on(woken.came)) {
-            return static_cast<int>(written);
+            return outcome(written);
         }
     }
     if (written < bytes.size()) {
-        return static_cast<int>(written);
+        return outcome(written);
     }
     int queued = 0;
     if (!Drain(port, go_on, queued)) {
-        return static_cast<int>(written) - queued;
+        const auto left = static_cast<std::size_t>(std::max(queued, 0));
+        return outcome(written > left ? written - left : 0);
     }
-    return static_cast<int>(written);
+    return outcome(written);
 }
 
 bool LineWriter::Drain(int fd, const std::function<bool(bool)>& go_on, int& queued) {

@@ -25,7 +25,8 @@ class LineWriter : public app::PortWriter {
   public:
     LineWriter(SessionEvents& events, WriteProgress& progress)
         : events_(events), progress_(progress) {}
-    int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override;
+    app::WriteOutcome Write(serial::PortHandle port, std::string_view bytes,
+                            const Waiting& waiting) override;
 
   private:
     // Waits until the line's output queue has gone out, asking `go_on` (given whether

@@ -110,8 +110,44 @@ EventResult TControl::Colors(HDC dc) {
     return EventResult::Number(reinterpret_cast<LRESULT>(pane_brush_.get()));
 }
 
+namespace {
+
+// The platform's message for an F1 key that reached a window procedure, which the
+// platform's default handling turns into WM_HELP.
+constexpr UINT kWmKeyF1 = 0x004D;
+
+// True for a check box or radio button window, of either kind (auto or not).
+bool IsCheckOrRadio(HWND window) {
+    char class_name[16] = {};
+    GetClassNameA(window, class_name, sizeof class_name);
+    if (lstrcmpiA(class_name, "Button") != 0) {
+        return false;
+    }
+    switch (GetWindowLongPtrA(window, GWL_STYLE) & BS_TYPEMASK) {
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_3STATE:
+        case BS_AUTO3STATE:
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
 EventResult TControl::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
+        case WM_HELP:
+            return HelpTopic();
+        case kWmKeyF1:
+            // The F1 key-down has run the key table's handler already (KeyDown): the
+            // help that this message would ask for again is not asked twice.
+            return EventResult::Number(0);
+        case WM_UPDATEUISTATE:
+            return UpdateUiState(wparam, lparam);
         case kFwClick:
             return Click(HIWORD(wparam));
         case kFwChange:
@@ -199,6 +235,22 @@ EventResult TControl::KillFocus(HWND next) {
         PostMessageA(hWnd, kFwValid, reinterpret_cast<WPARAM>(next), 0);
     }
     return LostFocus(next);
+}
+
+EventResult TControl::HelpTopic() {
+    // Claimed when the handler ran; otherwise the platform hands the request on to
+    // the owner.
+    return RunKeyHandler(VK_F1) ? EventResult::Number(TRUE) : EventResult::None();
+}
+
+EventResult TControl::UpdateUiState(WPARAM wparam, LPARAM lparam) {
+    const LRESULT answer = nOldProc != nullptr
+                               ? CallWindowProcA(nOldProc, hWnd, WM_UPDATEUISTATE, wparam, lparam)
+                               : DefWindowProcA(hWnd, WM_UPDATEUISTATE, wparam, lparam);
+    if (hWnd != nullptr && oWnd != nullptr && oWnd->hWnd != nullptr && IsCheckOrRadio(hWnd)) {
+        InvalidateRect(oWnd->hWnd, nullptr, TRUE);
+    }
+    return EventResult::Number(answer);
 }
 
 EventResult TControl::Change(int key, LPARAM flags) {

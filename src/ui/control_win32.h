@@ -141,6 +141,14 @@ class TControl : public TWindow {
     virtual EventResult Change(int key, LPARAM flags);
     // The posted validation of a control that lost the focus to `next`.
     virtual EventResult Validate(HWND next);
+    // The platform asks for help on the control (WM_HELP, as after a click in the
+    // context-help mode): the key table's F1 handler runs with the control, whose
+    // nHelpId names the topic.
+    virtual EventResult HelpTopic();
+    // The keyboard cues (focus rectangles, underlined hot keys) are shown or hidden:
+    // the control's own window updates its state, and a check box or radio button
+    // has its owner repainted, since it draws on the owner's background.
+    virtual EventResult UpdateUiState(WPARAM wparam, LPARAM lparam);
 
   protected:
     // Places a newly built control: attached to the owner's template when the owner

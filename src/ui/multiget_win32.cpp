@@ -198,11 +198,19 @@ EventResult TMultiGet::GotFocus(HWND) {
 }
 
 EventResult TMultiGet::LostFocus(HWND) {
-    // An editable control hands its text back to the bound variable. A read-only one
-    // cannot have been changed by the user, and its window may show less than the
-    // bound text holds, so the variable is left alone.
-    if (!lReadOnly && hWnd != nullptr) {
-        VarPut(GetText());
+    // The window's text goes back to the bound variable, read-only or not, when it is
+    // no longer what the program put there: the user typed, or another program set
+    // it. Text the program put there unchanged is not written back, because the
+    // bound text may hold more than the window shows: lines appended and not shown
+    // yet, and the zero bytes that show as blanks.
+    if (hWnd == nullptr) {
+        return EventResult::None();
+    }
+    std::string text = GetText();
+    if (text != shown_) {
+        shown_ = text;
+        pending_.clear();
+        VarPut(std::move(text));
     }
     return EventResult::None();
 }

@@ -81,7 +81,8 @@ class TMultiGet : public TControl {
     void Show(std::string text);                 // replaces the whole text of the window
     void AddToWindow(const std::string& added);  // adds to the end of the window's text
 
-    std::string shown_;    // what the window shows, as last set by the program
+    std::string shown_;    // what the window shows, as last set by the program (or
+                           // taken back from the window when the focus left it)
     std::string pending_;  // appended to the bound text, not yet to the window
 };
 

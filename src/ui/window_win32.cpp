@@ -147,6 +147,8 @@ EventResult TWindow::HandleEvent(UINT message, WPARAM wparam, LPARAM lparam) {
             return CtlColor(reinterpret_cast<HWND>(lparam), reinterpret_cast<HDC>(wparam));
         case WM_LBUTTONDOWN:
             return LButtonDown(GET_Y_LPARAM(lparam), GET_X_LPARAM(lparam), wparam);
+        case WM_LBUTTONUP:
+            return LButtonUp(GET_Y_LPARAM(lparam), GET_X_LPARAM(lparam), wparam);
         case WM_RBUTTONDOWN:
             return RButtonDown(GET_Y_LPARAM(lparam), GET_X_LPARAM(lparam), wparam);
         case WM_MOVE:
@@ -241,6 +243,13 @@ EventResult TWindow::LButtonDown(int row, int column, WPARAM flags) {
         bLClicked(row, column, flags);
     }
     return EventResult::None();
+}
+
+EventResult TWindow::LButtonUp(int row, int column, WPARAM flags) {
+    if (bLButtonUp) {
+        bLButtonUp(row, column, flags);
+    }
+    return EventResult::None();  // a control's own window still ends its drag or press
 }
 
 EventResult TWindow::RButtonDown(int row, int column, WPARAM flags) {

@@ -58,11 +58,12 @@ class TWindow {
     HCURSOR oCursor = nullptr;   // the pointer over the window; none: the class's
     // Called on the port layer's receive notification with its wParam and lParam.
     std::function<EventResult(WPARAM, LPARAM)> bCommNotify;
-    ClickCallback bLClicked;  // left button pressed over the window
-    ClickCallback bRClicked;  // right button pressed over the window
-    MoveCallback bMoved;      // the window was moved
-    PaintCallback bPainted;   // the window paints, with the paint context
-    KeyCallback bKeyDown;     // a key went down that the window does not handle itself
+    ClickCallback bLClicked;   // left button pressed over the window
+    ClickCallback bLButtonUp;  // left button released over the window
+    ClickCallback bRClicked;   // right button pressed over the window
+    MoveCallback bMoved;       // the window was moved
+    PaintCallback bPainted;    // the window paints, with the paint context
+    KeyCallback bKeyDown;      // a key went down that the window does not handle itself
 
     virtual EventResult HandleEvent(UINT message, WPARAM wparam, LPARAM lparam);
     virtual std::string ClassName() const { return "TWINDOW"; }
@@ -83,6 +84,7 @@ class TWindow {
     virtual EventResult QueryEndSession();
     virtual EventResult CtlColor(HWND child, HDC dc);
     virtual EventResult LButtonDown(int row, int column, WPARAM flags);
+    virtual EventResult LButtonUp(int row, int column, WPARAM flags);
     virtual EventResult RButtonDown(int row, int column, WPARAM flags);
     virtual EventResult Moved(int row, int column);
     // Over the client area, the window's own pointer when it has one.

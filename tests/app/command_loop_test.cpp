@@ -314,6 +314,117 @@ TEST(CommandLoopEsc, AWriteOnALineThatStoppedReadingIsGivenUpAndNothingMoreIsWri
     EXPECT_EQ(s.fake.EndRequests(), 0);
 }
 
+TEST(CommandLoopEsc, AfterAWriteGivenUpWhileEscWasHeldAReleasedEscLetsLaterEntriesOut) {
+    // F4 held (the end request is refused) and Esc held while an entry's data stalls;
+    // Esc is released before the loop's own test, so the session goes on.
+    EntryFields big{.name = "BIG", .data = std::string(40000, 'q')};
+    EntryFields next{.name = "NEXT", .data = "n"};
+    Session s(TapEntry(big) + TapEntry(next));
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.StallWritesFrom(7, 1);     // the first piece of data
+    s.fake.HoldEscFromRefresh(3, 4);  // seen by the stalled write: it is given up
+    s.fake.ArriveAtRefresh(6, "B");
+    s.fake.ArriveAtRefresh(8, "B");
+    s.Run();
+    // The rest of the stalled entry is dropped while Esc is down; the next entry and
+    // the end byte go out once it is up.
+    EXPECT_EQ(s.Wire(), Answer(big).substr(0, 1 + 17) + Answer(next) + kEnd);
+    EXPECT_EQ(s.fake.EndRequests(), 1);
+}
+
+TEST(SendStr, OnlyAWriteGivenUpStallsTheLineAndACompletedWriteClearsIt) {
+    Session s;
+    s.fake.RefuseWrite(1);  // refused at once while Esc is held: not a stalled line
+    s.fake.EscAnswers({true});
+    s.loop.SENDSTR(kPort, "a");
+    s.loop.SENDSTR(kPort, "b");
+    EXPECT_EQ(s.Wire(), "b");
+
+    s.fake.StallWritesFrom(3, 1);
+    s.fake.HoldEscFromRefresh(1, 2);
+    s.loop.SENDSTR(kPort, "c");  // given up when the stalled write sees Esc held
+    s.loop.SENDSTR(kPort, "d");  // Esc still held: not tried
+    s.fake.SysRefresh();         // Esc released
+    s.loop.SENDSTR(kPort, "e");
+    s.fake.EscAnswers({true, true});
+    s.loop.SENDSTR(kPort, "f");  // the line took "e": tried although Esc is held
+    EXPECT_EQ(s.Wire(), "bef");
+}
+
+TEST(StalledWrite, GoesOnForTheStallTimeAfterTheCallerFirstSaysStopThenGivesUp) {
+    using Clock = StalledWriteRule::Clock;
+    Clock::time_point now{};
+    bool caller_goes_on = true;
+    const PortWriter::Waiting waiting = [&] { return caller_goes_on; };
+    StalledWriteRule rule(waiting, [&] { return now; });
+    EXPECT_TRUE(rule.GoOn());
+    caller_goes_on = false;
+    EXPECT_TRUE(rule.GoOn());
+    now += kStalledWrite - std::chrono::milliseconds(1);
+    EXPECT_TRUE(rule.GoOn());
+    caller_goes_on = true;  // a yes in between starts over
+    EXPECT_TRUE(rule.GoOn());
+    caller_goes_on = false;
+    now += std::chrono::milliseconds(2);
+    EXPECT_TRUE(rule.GoOn());
+    EXPECT_FALSE(rule.GaveUp());
+    now += kStalledWrite;
+    EXPECT_FALSE(rule.GoOn());
+    EXPECT_TRUE(rule.GaveUp());
+}
+
+TEST(CommandLoopLog, ABurstServedWithF4HeldShowsEveryLineInTheWindowThatStaysOpen) {
+    // "BBB" in one go on a two-entry tape: two entries, the end byte and a refused end
+    // request, with no quiet moment in between: the log still shows both lines.
+    Session s(TapEntry({.name = "ONE"}) + TapEntry({.name = "TWO"}));
+    s.fake.RecordShows();
+    s.fake.ArriveAtRefresh(1, "BBB");
+    s.Run();
+    EXPECT_EQ(s.Wire(), Answer({.name = "ONE"}) + Answer({.name = "TWO"}) + kEnd);
+    EXPECT_EQ(s.fake.Timeline().back(), "show");
+    EXPECT_EQ(s.fake.ShownLog(),
+              "Waiting command (ESC to exit)...\r\nSending file ONE...\r\nSending file TWO...\r\n");
+}
+
+TEST(CommandLoopLog, ARequestThatFollowsAnAnswerAtOnceIsServedBeforeTheLogCatchesUp) {
+    Session s(TapEntry({.name = "ONE", .data = "1"}) + TapEntry({.name = "TWO", .data = "2"}));
+    s.fake.RecordShows();
+    s.fake.ArriveAtRefresh(1, "B");
+    s.fake.ArriveAtRefresh(3, "B");  // comes during the short look after the first answer
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    const Timeline& t = s.fake.Timeline();
+    const auto second = std::find(t.begin(), t.end(), "log Sending file TWO...");
+    ASSERT_NE(second, t.end());
+    EXPECT_EQ(std::find(t.begin(), second, "show"), second);  // no redraw before it
+    // Once the line is quiet, the log catches up before the wait sleeps.
+    const auto shown = std::find(second, t.end(), "show");
+    ASSERT_NE(shown, t.end());
+    EXPECT_EQ(*(shown - 1), "write " + Hex("2"));
+}
+
+TEST(CommandLoopLog, UnderASteadyStreamTheLogCatchesUpEveryFiftyPasses) {
+    Session s(TapEntry({.name = "ONE"}) + TapEntry({.name = "TWO"}) + TapEntry({.name = "END"}));
+    s.fake.RecordShows();
+    constexpr int kEvery = kLogCatchUpPasses + 10;
+    for (int refresh = 1; refresh <= 3 * kEvery; ++refresh) {
+        // The line is never quiet: noise at every pass, a request now and then.
+        s.fake.ArriveAtRefresh(refresh, refresh % kEvery == 1 ? "B" : "x");
+    }
+    s.fake.HoldEscWhenIdle();
+    s.Run();
+    // Each entry's line shows before the next request comes.
+    const Timeline& t = s.fake.Timeline();
+    for (const char* name : {"ONE", "TWO"}) {
+        const auto line =
+            std::find(t.begin(), t.end(), std::string("log Sending file ") + name + "...");
+        ASSERT_NE(line, t.end()) << name;
+        const auto next_line = std::find_if(
+            line + 1, t.end(), [](const std::string& event) { return event.starts_with("log "); });
+        EXPECT_NE(std::find(line, next_line, "show"), next_line) << name;
+    }
+}
+
 TEST(CommandLoopWindowEnded, EndedFromOutsideTheLoopStopsItWithTheEndByte) {
     // A quick Esc tap (or a close request) ends the window while the loop never saw
     // Esc held: the loop must not live on without its window.
@@ -363,9 +474,13 @@ TEST(CommandLoopWaiting, AFrontEndWhoseKeysAreMessagesLetsTheWaitSleepUntilOne) 
     CommandLoop loop(services, tape, received);
     fake.HoldEscFromRefresh(5);
     loop.KESTREL(kPort, fake);
+    // Every wait was given kWaitForMessageOnly (-1), no time limit, but for the short
+    // looks before the log caught up with the waiting line.
     EXPECT_GE(fake.Waits(), 3);
-    // Every wait was given kWaitForMessageOnly (-1): none had a time limit.
-    EXPECT_EQ(fake.LongestWaitMs(), 0);
+    for (int timeout : fake.WaitTimeouts()) {
+        EXPECT_TRUE(timeout == kWaitForMessageOnly || timeout == kLogQuietLookMs) << timeout;
+    }
+    EXPECT_EQ(fake.WaitTimeouts().back(), kWaitForMessageOnly);
     EXPECT_EQ(fake.Wire(), kEnd);
 }
 
@@ -458,7 +573,8 @@ std::string CallChain() {
 class ChainNotingSession : public FakeSession {
   public:
     using FakeSession::FakeSession;
-    int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override {
+    WriteOutcome Write(serial::PortHandle port, std::string_view bytes,
+                       const Waiting& waiting) override {
         chains.insert(CallChain());
         return FakeSession::Write(port, bytes, waiting);
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,19 @@ std::string Encoded(char type, int length, int decimals, const FieldValue& value
     field.type = type;
     field.length = static_cast<std::size_t>(length);
     field.decimals = decimals;
-    return EncodeField(field, value).value_or("<nothing>");
+    const EncodedField encoded = EncodeField(field, value);
+    switch (encoded.fit) {
+        case FieldFit::kFits:
+            EXPECT_EQ(encoded.bytes.size(), field.length);
+            return encoded.bytes;
+        case FieldFit::kWrongType:
+            return "<wrong type>";
+        case FieldFit::kTooWide:
+            return "<too wide>";
+        case FieldFit::kImpossibleDate:
+            return "<impossible date>";
+    }
+    return "<nothing>";
 }
 
 FieldValue Decoded(char type, std::string_view raw) {
@@ -101,9 +114,9 @@ TEST(DbfHeader, ARecordWithEveryFieldTypeReadsBackItsValues) {
     const std::vector<FieldValue> values = {std::string("Rossi"), -1234.5, MakeDate(29, 2, 2024),
                                             true};
     for (std::size_t i = 0; i < values.size(); ++i) {
-        const auto bytes = EncodeField(header.fields[i], values[i]);
-        ASSERT_TRUE(bytes.has_value()) << i;
-        record.replace(header.fields[i].offset, bytes->size(), *bytes);
+        const EncodedField encoded = EncodeField(header.fields[i], values[i]);
+        ASSERT_EQ(encoded.fit, FieldFit::kFits) << i;
+        record.replace(header.fields[i].offset, encoded.bytes.size(), encoded.bytes);
     }
     record.replace(header.Field("NOTES")->offset, 10, MemoFieldFor(3));
     EXPECT_EQ(record, " Rossi               -1234.5020240229T         3");
@@ -192,17 +205,43 @@ TEST(DbfHeader, StructuresOutsideTheFieldRulesGetNoHeader) {
     EXPECT_EQ(HeaderFor({{"A", 'C', 1, 0}}, today)->version, kVersionPlain);
 }
 
-TEST(DbfFields, NumbersAreRightAlignedRoundedAndStarredWhenTheyDoNotFit) {
+TEST(DbfFields, NumbersAreRightAlignedRoundedAndRefusedWhenTheyDoNotFit) {
     EXPECT_EQ(Encoded('N', 8, 2, 3.14159), "    3.14");
     EXPECT_EQ(Encoded('N', 8, 2, -12.5), "  -12.50");
     EXPECT_EQ(Encoded('N', 8, 2, 99999.99), "99999.99");
-    EXPECT_EQ(Encoded('N', 8, 2, 123456.7), "********");
+    EXPECT_EQ(Encoded('N', 8, 2, 123456.7), "<too wide>");
+    EXPECT_EQ(Encoded('N', 8, 2, 99999.995), "<too wide>") << "rounds up to nine places";
     EXPECT_EQ(Encoded('N', 5, 2, -0.001), " 0.00");
     EXPECT_EQ(Encoded('N', 3, 0, -99.0), "-99");
-    EXPECT_EQ(Encoded('N', 3, 0, -100.0), "***");
-    EXPECT_EQ(Encoded('N', 3, 0, std::string("7")), "<nothing>");
-    EXPECT_EQ(Encoded('M', 10, 0, std::string("text")), "<nothing>");
+    EXPECT_EQ(Encoded('N', 3, 0, -100.0), "<too wide>");
+    EXPECT_EQ(Encoded('N', 3, 2, 0.0), "<too wide>") << "no room for 0.00";
+    EXPECT_EQ(Encoded('N', 10, 0, std::numeric_limits<double>::infinity()), "<too wide>");
+    EXPECT_EQ(Encoded('N', 10, 0, std::numeric_limits<double>::quiet_NaN()), "<too wide>");
+    EXPECT_EQ(Encoded('N', 3, 0, std::string("7")), "<wrong type>");
+    EXPECT_EQ(Encoded('M', 10, 0, std::string("text")), "<wrong type>");
     EXPECT_EQ(Encoded('C', 3, 0, std::string("abcd")), "abc");
+}
+
+TEST(DbfFields, NumbersRoundHalfAwayFromZeroAsTheirDecimalTextReads) {
+    EXPECT_EQ(Encoded('N', 5, 2, 0.125), " 0.13") << "the nearest double is below 0.125";
+    EXPECT_EQ(Encoded('N', 5, 2, -0.125), "-0.13");
+    EXPECT_EQ(Encoded('N', 5, 2, 1.005), " 1.01");
+    EXPECT_EQ(Encoded('N', 3, 0, 2.5), "  3");
+    EXPECT_EQ(Encoded('N', 3, 0, -2.5), " -3");
+    EXPECT_EQ(Encoded('N', 3, 0, 0.5), "  1");
+    EXPECT_EQ(Encoded('N', 3, 0, 0.49999), "  0");
+    EXPECT_EQ(Encoded('N', 5, 1, 9.95), " 10.0");
+    EXPECT_EQ(Encoded('N', 20, 0, 1e19), "10000000000000000000");
+    EXPECT_EQ(Encoded('N', 10, 3, 1e-9), "     0.000");
+}
+
+TEST(DbfFields, DatesAreStoredWhenRealBlankWhenEmptyAndOtherwiseRefused) {
+    EXPECT_EQ(Encoded('D', 8, 0, Date{2024, 2, 29}), "20240229");
+    EXPECT_EQ(Encoded('D', 8, 0, Date{}), "        ");
+    EXPECT_EQ(Encoded('D', 8, 0, Date{2023, 2, 29}), "<impossible date>");
+    EXPECT_EQ(Encoded('D', 8, 0, Date{2026, 13, 1}), "<impossible date>");
+    EXPECT_EQ(Encoded('D', 8, 0, Date{10000, 1, 1}), "<impossible date>");
+    EXPECT_EQ(Encoded('D', 8, 0, Date{2026, 0, 0}), "<impossible date>");
 }
 
 TEST(DbfFields, BytesThatAreNoValueReadAsTheEmptyValue) {

@@ -76,7 +76,7 @@ class LibraryProcedures : public ::testing::Test {
 TEST_F(LibraryProcedures, InitFixesTheTableAndDateSettings) {
     INIT(files);
     const TableSettings& tables = Library().tables;
-    EXPECT_EQ(tables.driver, "DBFCDX");
+    EXPECT_EQ(tables.driver, "DBFMEMO");
     EXPECT_EQ(tables.lock_scheme, 2);
     EXPECT_EQ(tables.memo_type, 2);
     EXPECT_EQ(tables.memo_extension, ".DBT");

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 
 #ifndef _WIN32
@@ -13,6 +14,9 @@
 
 #include <csignal>
 #endif
+
+#include "common/memory_table_file.h"
+#include "common/table_listing.h"
 
 #include "support/table_fixture.h"
 
@@ -55,6 +59,15 @@ TEST_F(TableLayer, NamesAreUpperCasedAndGetTheirExtension) {
     EXPECT_EQ(MemoFileName("C:\\DATI\\CLIENTI.DBF"), "C:\\DATI\\CLIENTI.DBT");
 }
 
+TEST_F(TableLayer, TheMemoFileAndTheAliasLoseOnlyTheLastExtension) {
+    EXPECT_EQ(MemoFileName("C:\\DATI\\CLI.OLD.DBF"), "C:\\DATI\\CLI.OLD.DBT");
+    EXPECT_EQ(MemoFileName("C:\\DATI.2026\\NET"), "C:\\DATI.2026\\NET.DBT");
+    ASSERT_TRUE(Areas().Create(File("cli.old.dbf"), People()));
+    EXPECT_TRUE(TableFileExists(File("cli.old.DBT")));
+    ASSERT_TRUE(Areas().Use(true, "", File("cli.old.dbf"), std::nullopt, true, false));
+    EXPECT_EQ(Areas().Table()->Alias(), "CLI.OLD");
+}
+
 TEST_F(TableLayer, EveryFieldTypeAndLongMemosSurviveClosingAndOpeningAgain) {
     MakePeople();
     DbfTable& table = OpenPeople("P", false);
@@ -85,6 +98,28 @@ TEST_F(TableLayer, EveryFieldTypeAndLongMemosSurviveClosingAndOpeningAgain) {
     EXPECT_TRUE(again.Eof());
 }
 
+TEST_F(TableLayer, AValueThatDoesNotFitIsReportedByTheDriverAndNeverStored) {
+    MakePeople();
+    DbfTable& table = OpenPeople("P", false);
+    ASSERT_TRUE(table.Append());
+    ASSERT_TRUE(table.Put("ETA", 123.4));
+    EXPECT_THROW(table.Put("ETA", 1234.5), errors::EndProgram);
+    ASSERT_EQ(handler.asked.size(), 1u);
+    EXPECT_EQ(handler.asked[0].rfind("Error DBFMEMO/1029  Numero troppo ampio per il campo ETA "
+                                     "(N 5,1): " +
+                                         File("people.DBF"),
+                                     0),
+              0u)
+        << handler.asked[0];
+    EXPECT_THROW(table.Put("DATA", Date{2026, 2, 30}), errors::EndProgram);
+    ASSERT_EQ(handler.asked.size(), 2u);
+    EXPECT_EQ(handler.asked[1].rfind("Error DBFMEMO/1030  Data impossibile per il campo DATA", 0),
+              0u)
+        << handler.asked[1];
+    EXPECT_DOUBLE_EQ(std::get<double>(*table.Get("ETA")), 123.4);
+    EXPECT_EQ(std::get<Date>(*table.Get("DATA")), Date{});
+}
+
 TEST_F(TableLayer, LocksOfOneWorkstationExcludeTheOther) {
     MakePeople();
     DbfTable& first = OpenPeople("A");
@@ -108,6 +143,49 @@ TEST_F(TableLayer, LocksOfOneWorkstationExcludeTheOther) {
     Areas().Select("A");
     Areas().Close();
     EXPECT_TRUE(second.LockRecord(2));
+}
+
+// Writes `value` big- or little-endian into the 4 bytes at `offset` of a file.
+void PatchFile(const std::string& path, std::uint64_t offset, std::uint32_t value, bool big) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(offset));
+    for (int i = 0; i < 4; ++i) {
+        const int shift = big ? 24 - 8 * i : 8 * i;
+        file.put(static_cast<char>((value >> shift) & 0xFF));
+    }
+}
+
+TEST_F(TableLayer, FilesPastAGigabyteAreReadAndWrittenWhileOthersHoldLocks) {
+    MakePeople();
+    // Records and memo blocks past 1 GiB, in sparse files.
+    const std::uint64_t gigabyte = std::uint64_t{1} << 30;
+    const DbfHeader header = *HeaderFor(People(), Date{2026, 12, 9});
+    const auto count = static_cast<std::uint32_t>(gigabyte / header.record_size + 2);
+    std::filesystem::resize_file(File("people.DBF"), header.RecordOffset(count + 1));
+    PatchFile(File("people.DBF"), kRecordCountOffset, count, false);
+    PatchFile(File("people.DBT"), 0, static_cast<std::uint32_t>(gigabyte / kMemoBlockSize + 1),
+              true);
+    DbfTable& first = OpenPeople("A");
+    DbfTable& second = OpenPeople("B");
+
+    // The table lock excludes every record lock, up to the last record number.
+    ASSERT_TRUE(first.LockTable());
+    EXPECT_FALSE(second.LockRecord(count));
+    EXPECT_FALSE(second.LockRecord(0xFFFF'FFFFu));
+    first.UnlockAll();
+    ASSERT_TRUE(second.LockRecord(count));
+    EXPECT_FALSE(first.LockTable());
+
+    first.GoTo(count - 1);
+    ASSERT_GT(header.RecordOffset(count - 1), gigabyte);
+    ASSERT_TRUE(first.LockRecord(0));
+    EXPECT_TRUE(first.Put("CODICE", std::string("far")));
+    EXPECT_TRUE(first.Put("NOTE", std::string("past a gigabyte")));
+    first.Commit();
+    second.GoTo(count - 1);
+    EXPECT_EQ(std::get<std::string>(*second.Get("CODICE")), "far" + std::string(7, ' '));
+    EXPECT_EQ(std::get<std::string>(*second.Get("NOTE")), "past a gigabyte");
+    EXPECT_GT(std::filesystem::file_size(File("people.DBT")), gigabyte);
 }
 
 TEST_F(TableLayer, AppendsOfTwoWorkstationsNeverShareARecordAndEachSeesTheOthers) {
@@ -158,13 +236,52 @@ TEST_F(TableLayer, DeletedRecordsAreHiddenAndCopiesLeaveThemOut) {
     EXPECT_EQ(table.RecNo(), 3u);
     table.GoTo(2);
     EXPECT_TRUE(table.Deleted());
-    table.CopyTo(File("copy"));
+    table.CopyTo(File("copy.DBF"), File("copy.DBT"));
     Areas().CloseAll();
 
     DbfTable& copy = *(Areas().Use(true, "", File("copy"), "C", false, true), Areas().Table());
     EXPECT_EQ(copy.RecCount(), 2u);
     copy.GoBottom();
     EXPECT_EQ(std::get<std::string>(*copy.Get("NOTE")), "note 3");
+}
+
+std::vector<unsigned char> FileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string Listed(DbfTable& table, const std::vector<std::string>& fields) {
+    std::string text;
+    ListRecords(table, fields, [&text](std::string_view line) { text += line; });
+    return text;
+}
+
+TEST_F(TableLayer, AListingShowsTheVisibleRecordsAlikeFromFilesAndFromMemory) {
+    MakePeople();
+    DbfTable& table = OpenPeople("A", false);
+    AddPerson(table, "7", "prima\triga");
+    table.Put("NOME", std::string("Niccol\xF2 "));
+    table.Put("DATA", Date{2026, 12, 9});
+    table.Put("ETA", 41.5);
+    table.Put("ATTIVO", true);
+    AddPerson(table, "8", "");
+    table.Delete();
+    AddPerson(table, "9", "");
+    Areas().CloseAll();
+    const std::string expected =
+        "7\tNiccol\xF2\t20261209\t41.5\tT\tprima\triga\t\n"
+        "9\t\t\t0\tF\t\t\n";
+    const std::vector<std::string> fields = {"CODICE", "NOME", "DATA",   "ETA",
+                                             "ATTIVO", "NOTE", "MISSING"};
+    EXPECT_EQ(Listed(OpenPeople("A", true), fields), expected);
+    Areas().CloseAll();
+
+    WorkAreas memory(MemoryFileOpener(
+        {{"T.DBF", FileBytes(File("people.DBF"))}, {"T.DBT", FileBytes(File("people.DBT"))}}));
+    ASSERT_TRUE(memory.Use(false, "", "T", std::nullopt, true, true));
+    EXPECT_EQ(Listed(*memory.Table(), fields), expected);
+    EXPECT_EQ(FieldNames(*memory.Table()).front(), "CODICE");
+    EXPECT_THROW(memory.Use(false, "", "U", std::nullopt, true, true), errors::Abandon);
 }
 
 TEST_F(TableLayer, ATableWithAProductionIndexOpensOnlyForReading) {

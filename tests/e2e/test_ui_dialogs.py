@@ -133,9 +133,10 @@ class DialogsUnderWine(ProbeTestCase):
         wait_until(lambda: len(self.report.values(name)) >= count, 30,
                    what=f"{count} {name!r} lines in the report")
 
-    def click(self, button):
-        """Clicks a mouse button on the dialog where no control covers it."""
-        x, y = (int(n) for n in self.report.value("free_point").split(","))
+    def click(self, button, point="free_point"):
+        """Clicks a mouse button at a point the probe reported (by default where no
+        control covers the dialog)."""
+        x, y = (int(n) for n in self.report.value(point).split(","))
         self.desk.click(x, y, button)
 
     def test_keys_reach_the_key_table_the_key_callbacks_and_a_buttons_hot_key(self):
@@ -200,6 +201,40 @@ class DialogsUnderWine(ProbeTestCase):
         self.assertEqual(self.report.value("lclicked"), self.report.value("free_client"))
         self.assertEqual(self.report.value("rclicked"), self.report.value("free_client"))
         self.assertEqual(self.report.value("help"), "TDIALOG,77")
+
+    def test_help_a_released_button_the_focus_cues_and_the_focus_leaving_reach_the_controls(self):
+        with self.desk.scene("events-control-routing"):
+            program = self.start_events()
+            self.desk.key("F1")  # in the entry field, which has no help topic
+            self.report.wait_for("help")
+            self.desk.key("F5")  # the platform's help request for the first field
+            self.wait_for_count("help", 2)
+            self.desk.key("F6")
+            self.report.wait_for("check_repaints_owner")
+            # Into the log and out again, its text as the program put it.
+            self.click("1", "log_point")
+            self.click("1", "entry_point")
+            self.report.wait_for("lbuttonup")
+            self.desk.key("F2")
+            self.report.wait_for("capture")
+            # Into the log, its window text replaced from outside, and out again.
+            self.click("1", "log_point")
+            self.desk.key("F7")
+            self.click("1", "entry_point")
+            self.wait_for_count("log_put", 1)
+            self.desk.key("Escape")
+            self.finish(program)
+        # F1 runs the help once, not again for the platform's own F1 message.
+        self.assertEqual(self.report.values("help"), ["TMULTIGET,none", "TMULTIGET,79"])
+        # A check box draws on its owner's background: the owner is repainted for it.
+        self.assertEqual(self.report.value("button_repaints_owner"), "0")
+        self.assertEqual(self.report.value("check_repaints_owner"), "1")
+        self.assertEqual(self.report.values("lbuttonup")[0], self.report.value("entry_client"))
+        self.assertEqual(self.report.value("capture"), "0", "the field's own release ran")
+        # The unchanged log kept its line not shown yet; the replaced text came back.
+        replaced = b"scritto da fuori\r\n"
+        self.assertEqual([bytes.fromhex(v) for v in self.report.values("log_put")], [replaced])
+        self.assertEqual(self.report.bytes("log_value"), replaced)
 
 
 if __name__ == "__main__":

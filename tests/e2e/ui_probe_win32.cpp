@@ -21,6 +21,18 @@
 //       for. Also a point of the dialog that no control covers, on the desktop
 //       ("free_point=x,y") and in the client area ("free_client=row,column"); at
 //       the end the fields' texts and the dialog's result.
+//       Below them, a check box and a read-only log showing one line, with a second
+//       appended and not shown yet: "entry_point" and "log_point" are the desktop
+//       points of the entry field and the log, "entry_client" the first in the
+//       field's client area. The entry field reports a released left button
+//       ("lbuttonup=row,column"); F2 also reports whether a window holds the mouse
+//       ("capture"); the log reports each text written back to its bound text
+//       ("log_put") and at the end the bound text ("log_value"). F5 asks the
+//       platform's help for the first field (help topic 79) as a context-help click
+//       does; F6 shows the focus cues to the push button and to the check box, as the
+//       platform does when the dialog's cues change, and reports after each whether
+//       the dialog awaits a repaint ("button_repaints_owner", "check_repaints_owner");
+//       F7 replaces the log's window text, as another program could.
 // Every report ends with the line "done".
 #include <windows.h>
 
@@ -142,8 +154,26 @@ class EventsDialog {
                                      (topic ? std::to_string(*topic) : std::string("none")));
         });
         kestrel::ui::SETKEY(VK_F2, [this](int, kestrel::ui::TWindow& window) {
+            report_.Line("capture", GetCapture() != nullptr ? "1" : "0");
             report_.Line("key_table", window.ClassName());
         });
+        kestrel::ui::SETKEY(VK_F5, [this](int, kestrel::ui::TWindow&) {
+            HELPINFO help{};
+            help.cbSize = sizeof help;
+            help.iContextType = HELPINFO_WINDOW;
+            help.iCtrlId = other_.nId;
+            help.hItemHandle = other_.hWnd;
+            SendMessageA(other_.hWnd, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
+        });
+        kestrel::ui::SETKEY(VK_F6, [this](int, kestrel::ui::TWindow&) { SwitchFocusCues(); });
+        kestrel::ui::SETKEY(VK_F7, [this](int, kestrel::ui::TWindow&) {
+            SetWindowTextA(log_.hWnd, "scritto da fuori\r\n");
+        });
+        entry_.bLButtonUp = [this](int row, int column, WPARAM) {
+            report_.Line("lbuttonup", Pair(row, column));
+        };
+        other_.nHelpId = 79;
+        check_.nStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
         kestrel::ui::SETKEY(VK_F3, [this](int, kestrel::ui::TWindow&) {
             constexpr WPARAM kContextHelp = 61824;
             dialog_.SendMsg(WM_SYSCOMMAND, kContextHelp);
@@ -154,7 +184,7 @@ class EventsDialog {
     EventsDialog(const EventsDialog&) = delete;
     EventsDialog& operator=(const EventsDialog&) = delete;
     ~EventsDialog() {
-        for (int key : {VK_F1, VK_F2, VK_F3}) {
+        for (int key : {VK_F1, VK_F2, VK_F3, VK_F5, VK_F6, VK_F7}) {
             kestrel::ui::SETKEY(key, nullptr);
         }
     }
@@ -170,6 +200,9 @@ class EventsDialog {
         };
         run.init = [this](kestrel::ui::TDialog&) {
             ReportFreePoint();
+            ReportPoint("entry", entry_);
+            ReportPoint("log", log_);
+            log_.Append("riga 2\r\n", false);  // bound, not shown yet
             return true;
         };
         run.valid = [this](kestrel::ui::TDialog&) {
@@ -180,6 +213,7 @@ class EventsDialog {
         dialog_.bStart = [this] { report_.Line("dialog", "shown"); };
         dialog_.Activate(run);
         report_.Line("result", dialog_.nResult ? std::to_string(*dialog_.nResult) : "none");
+        report_.Bytes("log_value", log_value_);
         return 0;
     }
 
@@ -219,6 +253,36 @@ class EventsDialog {
         return options;
     }
 
+    kestrel::ui::MultiGetOptions LogField() {
+        kestrel::ui::MultiGetOptions options = Field(110, log_value_);
+        options.height = 20;
+        options.read_only = true;
+        options.binding.set = [this](std::string text) {
+            report_.Bytes("log_put", text);
+            log_value_ = std::move(text);
+        };
+        return options;
+    }
+
+    // A point inside the control, on the desktop and in the control's client area.
+    void ReportPoint(const std::string& name, const kestrel::ui::TControl& control) {
+        POINT point{8, 6};
+        report_.Line(name + "_client", Pair(point.y, point.x));
+        ClientToScreen(control.hWnd, &point);
+        report_.Line(name + "_point", Pair(point.x, point.y));
+    }
+
+    // What the platform sends each control when the dialog's focus cues change.
+    void SwitchFocusCues() {
+        for (const kestrel::ui::TButton* control : {&button_, &check_}) {
+            ValidateRect(dialog_.hWnd, nullptr);
+            SendMessageA(control->hWnd, WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+            const bool repaint = GetUpdateRect(dialog_.hWnd, nullptr, FALSE) != FALSE;
+            report_.Line(control == &check_ ? "check_repaints_owner" : "button_repaints_owner",
+                         repaint ? "1" : "0");
+        }
+    }
+
     void ReportFreePoint() {
         RECT client{};
         GetClientRect(dialog_.hWnd, &client);
@@ -233,6 +297,7 @@ class EventsDialog {
     Report& report_;
     std::string other_value_;
     std::string entry_value_;
+    std::string log_value_ = "riga 1\r\n";
     kestrel::ui::TDialog dialog_{Options()};
     // The dialog's own Tab at initialisation moves the focus from the first tab stop
     // to the second: the entry field.
@@ -240,6 +305,9 @@ class EventsDialog {
     kestrel::ui::TMultiGet entry_{EntryField()};
     kestrel::ui::TButton button_{kestrel::ui::Placement::Box(&dialog_, 90, 10, 50, 14), "&Prova",
                                  [this] { report_.Line("button", "pressed"); }};
+    kestrel::ui::TButton check_{kestrel::ui::Placement::Box(&dialog_, 90, 100, 60, 14), "Opzione",
+                                nullptr};
+    kestrel::ui::TMultiGet log_{LogField()};
 };
 
 }  // namespace

@@ -15,7 +15,7 @@ using testing::FakeErrorServices;
 
 ErrorRecord FileError(int os_code, std::string file = "c:\\dati\\clienti.dbf") {
     ErrorRecord record;
-    record.SUBSYSTEM = "DBFCDX";
+    record.SUBSYSTEM = "DBFMEMO";
     record.SUBCODE = 1001;
     record.GENCODE = kGenOpen;
     record.OSCODE = os_code;

@@ -32,9 +32,17 @@ std::string FakeSession::Wire() const {
     return wire;
 }
 
-int FakeSession::Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) {
+app::WriteOutcome FakeSession::Write(serial::PortHandle port, std::string_view bytes,
+                                     const Waiting& waiting) {
     seen_port = port;
-    if (stall_from_write_ > 0 && static_cast<int>(writes_.size()) + 1 >= stall_from_write_) {
+    const int number = static_cast<int>(writes_.size()) + 1;
+    if (number == refused_write_) {
+        timeline_.push_back("refused " + Hex(bytes));
+        writes_.emplace_back();
+        return {};
+    }
+    if (stall_from_write_ > 0 && number >= stall_from_write_ &&
+        number - stall_from_write_ < stalled_writes_) {
         for (int pass = 0; waiting(); ++pass) {
             if (pass > kIdlePassesBeforeFailure) {
                 throw std::logic_error("a write on a stalled line was never given up");
@@ -42,7 +50,7 @@ int FakeSession::Write(serial::PortHandle port, std::string_view bytes, const Wa
         }
         timeline_.push_back("given up " + Hex(bytes));
         writes_.emplace_back();
-        return 0;
+        return {0, true};
     }
     for (int pass = 0; pass < passes_per_write_; ++pass) {
         waiting();
@@ -50,7 +58,7 @@ int FakeSession::Write(serial::PortHandle port, std::string_view bytes, const Wa
     timeline_.push_back("write " + Hex(bytes));
     writes_.emplace_back(bytes);
     write_sizes_.push_back(bytes.size());
-    return static_cast<int>(bytes.size());
+    return {static_cast<int>(bytes.size()), false};
 }
 
 bool FakeSession::IsHeld(int virtual_key) {
@@ -62,7 +70,8 @@ bool FakeSession::IsHeld(int virtual_key) {
         esc_answers_.pop_front();
         return held;
     }
-    if (esc_from_refresh_ >= 0 && refreshes_ >= esc_from_refresh_) {
+    if (esc_from_refresh_ >= 0 && refreshes_ >= esc_from_refresh_ &&
+        refreshes_ < esc_until_refresh_) {
         return true;
     }
     // Idle means the wait has pumped twice in a row with nothing left to deliver: a
@@ -92,6 +101,7 @@ void FakeSession::SysRefresh() {
 bool FakeSession::WaitForMessages(int timeout_ms) {
     ++waits_;
     longest_wait_ms_ = std::max(longest_wait_ms_, timeout_ms);
+    wait_timeouts_.push_back(timeout_ms);
     // A message is on its way while the script still has something to deliver at a
     // later pump pass; otherwise the wait runs out with nothing.
     const bool scripted =
@@ -113,6 +123,14 @@ void FakeSession::Append(std::string_view text) {
         text.remove_suffix(2);
     }
     timeline_.push_back("log " + std::string(text));
+}
+
+void FakeSession::ShowAppended() {
+    ++shows_;
+    shown_log_ = log_text_;
+    if (record_shows_) {
+        timeline_.push_back("show");
+    }
 }
 
 void FakeSession::EndWindow() {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ namespace kestrel::testing {
 // timeline, in order:
 //   "write 00"               a completed port write, bytes in hex
 //   "given up 00"            a write given up on a stalled line
+//   "refused 00"             a write the platform refused at once
 //   "sleep 10"               a pause
 //   "log Sending file X..."  a line appended to the log
 //   "end"                    a request to end the window
@@ -43,7 +45,11 @@ class FakeSession : public app::PortWriter,
     void EscAnswers(std::vector<bool> answers) {
         esc_answers_.assign(answers.begin(), answers.end());
     }
-    void HoldEscFromRefresh(int refresh) { esc_from_refresh_ = refresh; }
+    // Esc is held from the n-th SysRefresh on, and released again at the `until`-th.
+    void HoldEscFromRefresh(int refresh, int until = std::numeric_limits<int>::max()) {
+        esc_from_refresh_ = refresh;
+        esc_until_refresh_ = until;
+    }
     // The operator gives up once the remote has sent everything it was scripted to.
     void HoldEscWhenIdle() { esc_when_idle_ = true; }
 
@@ -58,19 +64,31 @@ class FakeSession : public app::PortWriter,
     // Each write handles messages this many times while it is under way (the window
     // kept alive by the write's wait), before it completes.
     void PumpWhileWriting(int passes) { passes_per_write_ = passes; }
-    // Writes from the n-th on never complete (the line stopped reading): each waits,
-    // handling messages, until the loop asks to stop, and is then given up.
-    void StallWritesFrom(int write) { stall_from_write_ = write; }
+    // Writes from the n-th on, `count` of them, never complete (the line stopped
+    // reading): each waits, handling messages, until the loop asks to stop, and is
+    // then given up. The writes after them complete again.
+    void StallWritesFrom(int write, int count = std::numeric_limits<int>::max()) {
+        stall_from_write_ = write;
+        stalled_writes_ = count;
+    }
+    // The n-th write is refused by the platform at once: nothing goes out, and the
+    // write is not given up.
+    void RefuseWrite(int write) { refused_write_ = write; }
 
-    int Write(serial::PortHandle port, std::string_view bytes, const Waiting& waiting) override;
+    app::WriteOutcome Write(serial::PortHandle port, std::string_view bytes,
+                            const Waiting& waiting) override;
     bool IsHeld(int virtual_key) override;
     void SysRefresh() override;
     bool WaitForMessages(int timeout_ms) override;
     void Sleep(int milliseconds) override;
     void Append(std::string_view text) override;
-    void ShowAppended() override { ++shows_; }
-    // How often the loop let the log catch up.
+    void ShowAppended() override;
+    // How often the loop let the log catch up, and the log as the control showed it
+    // then.
     int Shows() const { return shows_; }
+    const std::string& ShownLog() const { return shown_log_; }
+    // Each catch-up of the log is noted on the timeline as "show".
+    void RecordShows() { record_shows_ = true; }
     void GoBottom() override {}
     void EndWindow() override;
     bool WindowEnded() override { return window_ended_; }
@@ -85,6 +103,8 @@ class FakeSession : public app::PortWriter,
     // the given bound.
     int Waits() const { return waits_; }
     int LongestWaitMs() const { return longest_wait_ms_; }
+    // The time limit given to each wait, in order.
+    const std::vector<int>& WaitTimeouts() const { return wait_timeouts_; }
 
     serial::PortHandle seen_port = serial::kNoPort;
 
@@ -95,6 +115,7 @@ class FakeSession : public app::PortWriter,
     std::map<int, std::string> arrivals_;
     std::deque<bool> esc_answers_;
     int esc_from_refresh_ = -1;
+    int esc_until_refresh_ = std::numeric_limits<int>::max();
     bool esc_when_idle_ = false;
     int refreshes_ = 0;
     int idle_refreshes_ = 0;
@@ -108,9 +129,14 @@ class FakeSession : public app::PortWriter,
     int end_at_refresh_ = -1;
     int waits_ = 0;
     int longest_wait_ms_ = 0;
+    std::vector<int> wait_timeouts_;
     int passes_per_write_ = 0;
     int shows_ = 0;
+    std::string shown_log_;
+    bool record_shows_ = false;
     int stall_from_write_ = 0;
+    int stalled_writes_ = 0;
+    int refused_write_ = 0;
 };
 
 std::string Hex(std::string_view bytes);

@@ -97,6 +97,17 @@ class Splitting(unittest.TestCase):
         self.assertAlmostEqual(entry.pause_before_header(), 0.001)
         self.assertAlmostEqual(entry.pause_before_data(), 0.001)
 
+    def test_bytes_of_one_chunk_can_each_carry_their_own_time(self):
+        splitter = remote_sim.StreamSplitter()
+        splitter.request(0.0)
+        stream = answer_bytes(self.ENTRY)
+        splitter.feed(0.001, stream[:1])
+        splitter.feed(0.011, stream[1:], 0.0001)  # header and data back to back
+        (entry,) = splitter.answers
+        self.assertAlmostEqual(entry.header_last_time, 0.011 + 16 * 0.0001)
+        self.assertAlmostEqual(entry.pause_before_data(), 0.0001)
+        self.assertAlmostEqual(entry.data_last_time, 0.011 + (len(stream) - 2) * 0.0001)
+
     def test_an_empty_entry_is_complete_after_its_header(self):
         empty = tapfile.TapEntry.make(3, "empty", b"")
         splitter = self.split([answer_bytes(empty)])
@@ -278,6 +289,34 @@ class ServingWell(PtyCase):
         self.assertEqual(sent, ["42", "42", "42"])
 
 
+class LinePace(unittest.TestCase):
+    """The wire at line speed, on the caller's clock: 1,000 bytes a second here."""
+
+    def test_each_byte_arrives_a_byte_time_after_it_was_written_or_after_the_one_before(self):
+        line = remote_sim.LineModel(1000.0, depth=8)
+        line.take(0.0, b"\x00")
+        self.assertEqual(line.release(0.0009), [])
+        self.assertEqual(line.release(0.001), [(0.001, b"\x00")])
+        line.take(0.0101, b"abc")  # after a pause: a new run
+        line.take(0.0115, b"de")  # while "abc" is on the wire: right behind it
+        self.assertAlmostEqual(line.next_arrival(), 0.0111)
+        ((first, run),) = line.release(0.1)
+        self.assertAlmostEqual(first, 0.0111)
+        self.assertEqual(run, b"abcde")
+        self.assertEqual(line.release(0.2), [])
+
+    def test_the_wire_holds_at_most_its_depth_and_hands_over_what_has_arrived(self):
+        line = remote_sim.LineModel(1000.0, depth=8)
+        line.take(0.0, b"12345678")
+        self.assertEqual(line.room(0.0), 0)
+        self.assertEqual(line.on_wire(0.004), 4)
+        self.assertAlmostEqual(line.drained_to(4), 0.004)
+        ((first, part),) = line.release(0.0045)
+        self.assertEqual((round(first, 6), part), (0.001, b"1234"))
+        self.assertEqual(line.unreleased(), 4)
+        self.assertEqual(line.room(0.0045), 4)
+
+
 class LineConditions(PtyCase):
     """Noise, floods, line speed and a deaf remote: what goes out, and the pace of it."""
 
@@ -314,6 +353,24 @@ class LineConditions(PtyCase):
         self.assertLessEqual(max(len(chunk) for _, chunk in chunks), self.sim.read_burst)
         self.assertLessEqual(report.splitter.received,
                              self.sim.read_burst + rate * (chunks[-1][0] - chunks[0][0]))
+
+    def test_at_line_speed_latency_and_pauses_are_timed_from_arrival_not_from_reading(self):
+        tape = tapfile.build_tape([tapfile.TapEntry.make(3, f"E{n}", bytes(300))
+                                   for n in range(6)])
+        self.serve(tape, pause=SLOW_PAUSE)
+        report = self.run_script("B*", tape, read_rate=remote_sim.LINE_BYTES_PER_SECOND)
+        self.assertEqual(report.exit_status, remote_sim.EXIT_OK, report.text())
+        byte_time = 1 / remote_sim.LINE_BYTES_PER_SECOND
+        for answer in report.entries:
+            self.assertGreaterEqual(answer.latency(), byte_time)
+            data_time = answer.data_last_time - answer.data_first_time
+            self.assertGreaterEqual(data_time, 299 * byte_time * 0.999)
+        # Reading is paced in steps of a few milliseconds; arrival is not. One entry
+        # the machine's scheduling left alone is enough.
+        self.assertGreaterEqual(max(a.pause_before_header() for a in report.entries),
+                                SLOW_PAUSE - 0.002)
+        self.assertLess(min(a.latency() for a in report.entries), 0.0025)
+        self.assertIn("times are those of arrival", report.text())
 
     def test_a_deaf_remote_leaves_the_answer_in_the_line_until_it_hears_again(self):
         self.serve(TWO)

@@ -304,6 +304,25 @@ TEST(LogControl, TheUserCannotChangeTheReadOnlyLogButTheTextSurvivesFocusChanges
     EXPECT_EQ(s.log_text, std::string("Sending file AB") + '\0' + "...\r\n");
 }
 
+TEST(LogControl, LosingTheFocusKeepsLinesNotShownYetAndTakesBackATextSetFromOutside) {
+    LogDialog s;
+    s.log_text = "riga 1\r\n";
+    std::string after_first_focus;
+    s.dialog.bStart = [&] {
+        SetFocus(s.log.hWnd);
+        s.log.Append("riga 2\r\n", false);
+        SetFocus(nullptr);
+        after_first_focus = s.log_text;
+        SetFocus(s.log.hWnd);
+        SetWindowTextA(s.log.hWnd, "altro\r\n");  // as another program could
+        SetFocus(nullptr);
+        s.dialog.End();
+    };
+    s.Run();
+    EXPECT_EQ(after_first_focus, "riga 1\r\nriga 2\r\n");
+    EXPECT_EQ(s.log_text, "altro\r\n");
+}
+
 TEST(LogControl, IsDrawnInTheWindowColoursNotTheDialogGrey) {
     LogDialog s;
     LRESULT brush = 0;
