@@ -139,7 +139,6 @@ class SharedTablesUnderWine(DesktopTestCase):
         self.addCleanup(shutil.rmtree, self.folder, True)
 
     def packs_killed_at_each_step_leave_complete_tables(self):
-        self.keep_wine_up()
         self.run_demo("create", "T")
         self.run_demo("add", "T", "12", "ANNA")  # makes the semaphore NET here
         for code in ("1", "7", "12"):
@@ -225,12 +224,11 @@ class SharedTablesUnderWine(DesktopTestCase):
         self.assertEqual([name for name in os.listdir(self.folder) if name.startswith("\x7f")], [])
 
     def test_a_pack_killed_at_any_step_leaves_the_table_complete_old_or_new(self):
+        self.keep_wine_up()
         self.assertFalse(os.path.exists(os.path.join(self.desk.prefix, "drive_c", "MARLIN")))
-        self.packs_killed_at_each_step_leave_complete_tables()
-
-    def test_a_pack_on_the_shared_disk_killed_at_any_step_leaves_the_table_complete(self):
+        self.packs_killed_at_each_step_leave_complete_tables()  # the local disk: renames
         self.on_the_shared_disk()
-        self.packs_killed_at_each_step_leave_complete_tables()
+        self.packs_killed_at_each_step_leave_complete_tables()  # the shared disk: copies
         self.assertTrue(os.path.exists(self.file("NET")))
 
     def test_a_workstation_killed_while_adding_costs_the_others_nothing(self):
