@@ -1,7 +1,9 @@
 """Shared tables between workstations, under Wine.
 
 Several tables_demo.exe processes of one Wine prefix play workstations that share a
-folder: they add records at once, hold records and tables, and pack. The library's
+folder: they add records at once, hold records and tables, and pack; some are
+ended mid-way (SIGKILL, or a pack ending itself at one of its steps) as a crash
+would end them. The library's
 wait windows appear on a private Xvfb; kestrel_window_reader.exe reads their texts.
 The tables are then read back by an independent DBF reader (Debian's
 python3-dbfread, run by /usr/bin/python3), and a table that another DBF writer
