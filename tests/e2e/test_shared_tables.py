@@ -74,6 +74,7 @@ class SharedTablesUnderWine(DesktopTestCase):
     def setUp(self):
         super().setUp()
         self.addCleanup(self.desk.end_wine)
+        self.keep_wine_up()
 
     # -- workstations ---------------------------------------------------------
 
@@ -118,9 +119,9 @@ class SharedTablesUnderWine(DesktopTestCase):
         return os.path.join(self.folder, name)
 
     def keep_wine_up(self):
-        """Keeps one workstation of the prefix running, holding a table of its own
-        elsewhere, so that each of many short runs in a row starts in well under a
-        second instead of bringing Wine's desktop up again."""
+        """Keeps one workstation of the prefix running for the test, holding a table
+        of its own elsewhere, so that each of the test's short runs in a row starts
+        in well under a second instead of bringing Wine's desktop up again."""
         folder = temporary_folder()
         self.addCleanup(shutil.rmtree, folder, True)
         self.assertEqual(self.desk.start_console(DEMO, "create", "KEEP", cwd=folder)
@@ -226,7 +227,6 @@ class SharedTablesUnderWine(DesktopTestCase):
         self.assertEqual([name for name in os.listdir(self.folder) if name.startswith("\x7f")], [])
 
     def test_a_pack_killed_at_any_step_leaves_the_table_complete_old_or_new(self):
-        self.keep_wine_up()
         self.assertFalse(os.path.exists(os.path.join(self.desk.prefix, "drive_c", "MARLIN")))
         self.packs_killed_at_each_step_leave_complete_tables()  # the local disk: renames
         self.on_the_shared_disk()
@@ -234,7 +234,6 @@ class SharedTablesUnderWine(DesktopTestCase):
         self.assertTrue(os.path.exists(self.file("NET")))
 
     def test_a_workstation_killed_while_adding_costs_the_others_nothing(self):
-        self.keep_wine_up()
         self.run_demo("create", "T")
         anna, bruno = (self.start("add", "T", "150", user) for user in ("ANNA", "BRUNO"))
         wait_until(lambda: record_count(self.file("T.DBF")) >= 60, RUN_TIMEOUT,
