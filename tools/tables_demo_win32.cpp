@@ -18,6 +18,10 @@
 //
 // TABLE is a file name (".DBF" added when it has none). Exit status 0 on success, 1
 // with a one-line message on failure.
+//
+// With KESTREL_DEMO_PACK_STOP=N in the environment, a pack ends the process at its
+// step N (1 to 6, table_pack.h) at once, with exit status 9, the way a crash or a
+// power cut would end it there: no clean-up, no file closed by the program.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -110,6 +114,25 @@ int Number(const std::string& text, const char* what) {
     return static_cast<int>(value);
 }
 
+constexpr UINT kStoppedStatus = 9;
+
+// The platform's services, and the pack's stop for the tests of a crash.
+class DemoServices final : public common::PlatformSharedTableServices {
+  public:
+    DemoServices() {
+        const char* stop = std::getenv("KESTREL_DEMO_PACK_STOP");
+        stop_at_ = stop != nullptr ? std::atoi(stop) : 0;
+    }
+    void PackStepReached(common::PackStep step) override {
+        if (static_cast<int>(step) == stop_at_) {
+            TerminateProcess(GetCurrentProcess(), kStoppedStatus);
+        }
+    }
+
+  private:
+    int stop_at_ = 0;  // set at construction, then read-only
+};
+
 void OpenShared(common::SharedTableServices& services, const std::string& table,
                 bool read_only = false) {
     if (!common::DBOPEN(services, true, "", table, std::nullopt, true, read_only)) {
@@ -199,7 +222,7 @@ void List(common::SharedTableServices& services, const std::string& table) {
 }
 
 void Run(const std::vector<std::string>& args) {
-    common::PlatformSharedTableServices services;
+    DemoServices services;
     const auto arg = [&args](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
     const std::string& command = arg(0);
     const bool cue = command == "hold" && args.size() == 5 && args[4] == "cue";

@@ -241,12 +241,14 @@ class WineDesktop:
         self._programs.append(process)
         return process
 
-    def start_console(self, program, *args, cwd=None, stdin=subprocess.DEVNULL):
+    def start_console(self, program, *args, cwd=None, env=None, stdin=subprocess.DEVNULL):
         """Starts a Windows console program on this display, outside the virtual
         desktop (its windows are then the display's own), with its standard output
-        and error piped to the test (and its input too, given subprocess.PIPE)."""
+        and error piped to the test (and its input too, given subprocess.PIPE);
+        `env` adds variables to its environment."""
         process = subprocess.Popen([self.wine_run, windows_path(program), *args],
-                                   env=self.environment(), cwd=cwd, stdin=stdin,
+                                   env={**self.environment(), **(env or {})}, cwd=cwd,
+                                   stdin=stdin,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                    start_new_session=True, preexec_fn=_die_with_parent)
         self._programs.append(process)

@@ -7,10 +7,12 @@
 namespace kestrel::common {
 
 // The shared-table routines' services over the platform: the local clock, pauses
-// with and without the message pump (SYSREFRESH), the please-wait window (POPMSG and CURMSG), the
-// active window, the information box, the current directory and drive, the free disk space,
-// GETNEWFNAME and the quit message. Used on the user-interface thread.
-class PlatformSharedTableServices final : public SharedTableServices {
+// with and without the message pump (SYSREFRESH), the please-wait window (POPMSG
+// and CURMSG), the active window, the information box, the current directory and
+// drive, the free disk space, GETNEWFNAME and the quit message. Used on the
+// user-interface thread. A test program may derive from it to watch the pack's
+// steps.
+class PlatformSharedTableServices : public SharedTableServices {
   public:
     PlatformSharedTableServices() = default;
     PlatformSharedTableServices(const PlatformSharedTableServices&) = delete;

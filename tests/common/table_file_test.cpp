@@ -2,6 +2,11 @@
 // sharing rules must hold on both.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <string>
 #include <vector>
 
@@ -110,6 +115,41 @@ TEST_F(TableFileTest, WholeFileOperationsAnswerWindowsErrorCodes) {
     EXPECT_EQ(RemoveTableFile(path), 0);
     EXPECT_EQ(RemoveTableFile(path), errors::kOsFileNotFound);
 }
+
+TEST_F(TableFileTest, ARenameReplacesTheTargetWholeAndACutShortensAFile) {
+    const std::string target = MakeFile("t.dbf", Bytes{'o', 'l', 'd', '!'});
+    const std::string staged = MakeFile("t.dbf.new", Bytes{'n', 'e', 'w'});
+    ASSERT_EQ(RenameTableFile(staged, target), 0);
+    EXPECT_FALSE(TableFileExists(staged));
+    OpenedFile opened = OpenTableFile(target, FileAccess::kReadWrite, FileShare::kExclusive);
+    ASSERT_TRUE(opened.file);
+    Bytes read(8);
+    std::size_t count = 0;
+    ASSERT_EQ(opened.file->Read(0, read, count), 0);
+    EXPECT_EQ(Bytes(read.begin(), read.begin() + static_cast<std::ptrdiff_t>(count)),
+              (Bytes{'n', 'e', 'w'}));
+    ASSERT_EQ(opened.file->Truncate(1), 0);
+    std::uint64_t size = 0;
+    ASSERT_EQ(opened.file->Size(size), 0);
+    EXPECT_EQ(size, 1u);
+}
+
+#ifndef _WIN32
+TEST_F(TableFileTest, ARenameToAnotherVolumeIsRefusedAndCopiesNothing) {
+    const std::string other_volume = "/dev/shm/kestrel-rename-" + std::to_string(::getpid());
+    struct stat here {};
+    struct stat there {};
+    if (::stat(folder_.path().c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 ||
+        here.st_dev == there.st_dev) {
+        GTEST_SKIP() << "no second volume at /dev/shm";
+    }
+    const std::string path = MakeFile("a.dbf", Bytes{'a'});
+    EXPECT_EQ(RenameTableFile(path, other_volume), 17);  // ERROR_NOT_SAME_DEVICE
+    EXPECT_TRUE(TableFileExists(path));
+    EXPECT_FALSE(TableFileExists(other_volume));
+    RemoveTableFile(other_volume);
+}
+#endif
 
 }  // namespace
 }  // namespace kestrel::common

@@ -1,7 +1,9 @@
 """Shared tables between workstations, under Wine.
 
 Several tables_demo.exe processes of one Wine prefix play workstations that share a
-folder: they add records at once, hold records and tables, and pack. The library's
+folder: they add records at once, hold records and tables, and pack; some are
+ended mid-way (SIGKILL, or a pack ending itself at one of its steps) as a crash
+would end them. The library's
 wait windows appear on a private Xvfb; kestrel_window_reader.exe reads their texts.
 The tables are then read back by an independent DBF reader (Debian's
 python3-dbfread, run by /usr/bin/python3), and a table that another DBF writer
@@ -15,6 +17,7 @@ made (python3-dbf) is listed by the demo.
 
 import os
 import shutil
+import struct
 import subprocess
 import unittest
 
@@ -29,11 +32,23 @@ BUSY = "Il sistema \xe8 momentaneamente occupato...".encode("cp1252")
 SYSTEM_OPERATION = b"E' in corso un'operazione di sistema..."
 SWITCH_OFF = b"Spegnere tutti i terminali..."
 RUN_TIMEOUT = 240
+PACK_STEPS = range(1, 7)  # the pack's steps, from its marker to its clearing
+STOPPED = 9  # the exit status of a pack ended at its step (KESTREL_DEMO_PACK_STOP)
 
 
 def note_for(user, i):
     piece = f"{user}-{i}"
     return " ".join([piece] * (i % 40 + 1))
+
+
+def record_count(table):
+    """The record count in a table's header, or 0 while it cannot be read."""
+    try:
+        with open(table, "rb") as dbf:
+            header = dbf.read(8)
+    except OSError:
+        return 0
+    return struct.unpack("<I", header[4:8])[0] if len(header) == 8 else 0
 
 
 def independent_read(table, memo):
@@ -59,17 +74,18 @@ class SharedTablesUnderWine(DesktopTestCase):
     def setUp(self):
         super().setUp()
         self.addCleanup(self.desk.end_wine)
+        self.keep_wine_up()
 
     # -- workstations ---------------------------------------------------------
 
-    def start(self, *args, stdin=subprocess.DEVNULL):
-        return self.desk.start_console(DEMO, *args, cwd=self.folder, stdin=stdin)
+    def start(self, *args, env=None, stdin=subprocess.DEVNULL):
+        return self.desk.start_console(DEMO, *args, cwd=self.folder, env=env, stdin=stdin)
 
-    def run_demo(self, *args):
+    def run_demo(self, *args, env=None, status=0):
         """Runs one command to its end; answers its standard output."""
-        process = self.start(*args)
+        process = self.start(*args, env=env)
         out, err = process.communicate(timeout=RUN_TIMEOUT)
-        self.assertEqual(process.returncode, 0, (args, err))
+        self.assertEqual(process.returncode, status, (args, err))
         return out
 
     def holding(self, *args):
@@ -109,6 +125,53 @@ class SharedTablesUnderWine(DesktopTestCase):
 
     def file(self, name):
         return os.path.join(self.folder, name)
+
+    def keep_wine_up(self):
+        """Keeps one workstation of the prefix running for the test, holding a table
+        of its own elsewhere, so that each of the test's short runs in a row starts
+        in well under a second instead of bringing Wine's desktop up again."""
+        folder = temporary_folder()
+        self.addCleanup(shutil.rmtree, folder, True)
+        self.assertEqual(self.desk.start_console(DEMO, "create", "KEEP", cwd=folder)
+                         .wait(timeout=RUN_TIMEOUT), 0)
+        keeper = self.desk.start_console(DEMO, "hold", "KEEP", str(RUN_TIMEOUT * 2), "exclusive",
+                                         cwd=folder)
+        self.assertEqual(read_line(keeper, 60), "holding")
+
+    def pack_files(self):
+        return sorted(name for name in os.listdir(self.folder) if name.endswith((".NEW", ".PAK")))
+
+    def on_the_shared_disk(self):
+        """The test's folder becomes C:\\MARLIN of the prefix, which makes the tables
+        shared-disk tables once the semaphore C:\\MARLIN\\NET is made there."""
+        self.folder = os.path.join(self.desk.prefix, "drive_c", "MARLIN")
+        shutil.rmtree(self.folder, True)
+        os.mkdir(self.folder)
+        self.addCleanup(shutil.rmtree, self.folder, True)
+
+    def packs_killed_at_each_step_leave_complete_tables(self):
+        self.run_demo("create", "T")
+        self.run_demo("add", "T", "12", "ANNA")  # makes the semaphore NET here
+        for code in ("1", "7", "12"):
+            self.run_demo("delete", "T", code)
+        kept = self.listing()
+        original = {}
+        for name in ("T.DBF", "T.DBT"):
+            with open(self.file(name), "rb") as table:
+                original[name] = table.read()
+        for step in PACK_STEPS:
+            with self.subTest(step=step):
+                for name, data in original.items():
+                    with open(self.file(name), "wb") as restored:
+                        restored.write(data)
+                for name in self.pack_files():
+                    os.remove(self.file(name))
+                self.run_demo("pack", "T", "ANNA", env={"KESTREL_DEMO_PACK_STOP": str(step)},
+                              status=STOPPED)
+                self.assertEqual(self.listing(), kept)  # the open settles what the pack left
+                self.assertEqual(record_count(self.file("T.DBF")), 12 if step < 3 else 9)
+                self.assertEqual(self.pack_files(), [])
+                self.assertEqual(independent_read(self.file("T.DBF"), self.file("T.DBT")), kept)
 
     # -- scenarios --------------------------------------------------------------
 
@@ -175,6 +238,43 @@ class SharedTablesUnderWine(DesktopTestCase):
         self.assertEqual(self.listing(), kept)
         self.assertEqual(len(independent_read(self.file("T.DBF"), self.file("T.DBT"))), 42)
         self.assertEqual([name for name in os.listdir(self.folder) if name.startswith("\x7f")], [])
+
+    def test_a_pack_killed_at_any_step_leaves_the_table_complete_old_or_new(self):
+        self.assertFalse(os.path.exists(os.path.join(self.desk.prefix, "drive_c", "MARLIN")))
+        self.packs_killed_at_each_step_leave_complete_tables()  # the local disk: renames
+        self.on_the_shared_disk()
+        self.packs_killed_at_each_step_leave_complete_tables()  # the shared disk: copies
+        self.assertTrue(os.path.exists(self.file("NET")))
+
+    def test_a_workstation_killed_while_adding_costs_the_others_nothing(self):
+        self.run_demo("create", "T")
+        anna, bruno = (self.start("add", "T", "150", user) for user in ("ANNA", "BRUNO"))
+        def both_adding():
+            with open(self.file("T.DBF"), "rb") as table:
+                data = table.read()
+            return record_count(self.file("T.DBF")) >= 40 and b"ANNA " in data and b"BRUNO " in data
+
+        wait_until(both_adding, RUN_TIMEOUT, what="40 records added, some by each")
+        bruno.kill()  # SIGKILL: mid-way, whatever it holds
+        bruno.wait(timeout=60)
+        self.finished(anna)
+        self.run_demo("add", "T", "5", "CARLA")
+        rows = [line.split("\t") for line in
+                independent_read(self.file("T.DBF"), self.file("T.DBT"))]
+        completed = [row for row in rows if row[0]]
+        self.assertLessEqual(len(rows) - len(completed), 1)  # at most the one cut short
+        codes = [int(row[0]) for row in completed]
+        self.assertEqual(len(codes), len(set(codes)))
+        for code, name, date, note in completed:
+            user, i = name.split(" ")
+            self.assertEqual(note, note_for(user, int(i)))
+            self.assertEqual(len(date), 8)
+        names = {row[1] for row in completed}
+        for user, count in (("ANNA", 150), ("CARLA", 5)):
+            self.assertTrue({f"{user} {i}" for i in range(1, count + 1)} <= names, user)
+        bruno_done = sorted(int(name.split(" ")[1]) for name in names if name.startswith("BRUNO"))
+        self.assertEqual(bruno_done, list(range(1, len(bruno_done) + 1)))
+        self.assertGreater(len(bruno_done), 0)
 
     def test_a_table_another_program_wrote_lists_exactly(self):
         script = ("import dbf, datetime, sys\n"
