@@ -28,8 +28,6 @@ class MemoryTableFile final : public TableFile {
     bool TryLock(std::uint64_t offset, std::uint64_t length) override;
     void Unlock(std::uint64_t offset, std::uint64_t length) override;
 
-    const std::vector<unsigned char>& Bytes() const { return bytes_; }
-
   private:
     struct Range {
         std::uint64_t offset;

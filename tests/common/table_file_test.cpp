@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/memory_table_file.h"
 #include "common/table_file.h"
 #include "support/temp_dir.h"
 
@@ -150,6 +151,31 @@ TEST_F(TableFileTest, ARenameToAnotherVolumeIsRefusedAndCopiesNothing) {
     RemoveTableFile(other_volume);
 }
 #endif
+
+TEST(MemoryTableFile, ReadsWritesAndLocksAsAFileDoesWithinItsLimit) {
+    MemoryTableFile file(Bytes{'a', 'b'});
+    ASSERT_EQ(file.Write(4, Bytes{'c'}), 0);
+    Bytes read(8, '?');
+    std::size_t count = 0;
+    ASSERT_EQ(file.Read(1, read, count), 0);
+    EXPECT_EQ(Bytes(read.begin(), read.begin() + static_cast<std::ptrdiff_t>(count)),
+              (Bytes{'b', 0, 0, 'c'}));
+    EXPECT_EQ(file.Write(MemoryTableFile::kLimit, Bytes{'x'}), errors::kOsDiskFull);
+    ASSERT_TRUE(file.TryLock(100, 10));
+    EXPECT_FALSE(file.TryLock(109, 1));
+    EXPECT_TRUE(file.TryLock(110, 1));
+    file.Unlock(100, 10);
+    EXPECT_TRUE(file.TryLock(109, 1));
+
+    const TableFileOpener open = MemoryFileOpener({{"T.DBF", Bytes{'t'}}});
+    EXPECT_EQ(open("U.DBF", FileAccess::kReadOnly, FileShare::kShared).os_error,
+              errors::kOsFileNotFound);
+    OpenedFile opened = open("T.DBF", FileAccess::kReadOnly, FileShare::kShared);
+    ASSERT_TRUE(opened.file);
+    std::uint64_t size = 0;
+    EXPECT_EQ(opened.file->Size(size), 0);
+    EXPECT_EQ(size, 1u);
+}
 
 }  // namespace
 }  // namespace kestrel::common
