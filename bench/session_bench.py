@@ -31,7 +31,11 @@ Xvfb, the tape given on the command line:
    ended by asking for the tape to its end.
 
 With --before-exe, each measurement is taken with that kestrel.exe too (first), and
-the figures are printed side by side. Every session's rebuilt tape is checked
+the figures are printed side by side. The latency session is also served by
+naive_server.exe (bench/naive_server_win32.cpp: one thread, no window, the port
+polled every millisecond, the header in one write), the yardstick of what the
+platform itself costs; its B to start byte and block time beyond the pauses are
+printed beside the tool's (--no-naive leaves it out). Every session's rebuilt tape is checked
 against the original; a session that did not serve its tape exactly makes the bench
 fail (exit status 1). Every wait has a limit. The figures are not a test: they
 depend on the machine and its load.
@@ -39,6 +43,7 @@ depend on the machine and its load.
     python3 bench/session_bench.py [--exe build/windows/kestrel.exe] [--before-exe PATH]
         [--reader build/windows/tests/kestrel_window_reader.exe] [--requests 3000]
         [--idle 10] [--only noise|responsiveness|throughput|latency|idle] [--json FILE]
+        [--naive build/windows/bench/naive_server.exe | --no-naive]
 
 Needs the windows build of kestrel.exe and of kestrel_window_reader.exe (for the
 responsiveness), Wine, Xvfb and xdotool (tools/install-deps.sh).
@@ -192,10 +197,12 @@ def large_entries_tape(total, entry_size):
 # --- One session -----------------------------------------------------------------
 
 class Session:
-    """kestrel.exe serving one tape on a private desktop, COM1 a pty."""
+    """kestrel.exe serving one tape on a private desktop, COM1 a pty; with `naive`,
+    naive_server.exe serving it instead, a console program with no window."""
 
-    def __init__(self, exe, tape_bytes, label):
+    def __init__(self, exe, tape_bytes, label, naive=False):
         self.exe = exe
+        self.naive = naive
         self.label = label
         self.tape_bytes = tape_bytes
         self.folder = os.path.join(WORKDIR, label)
@@ -215,8 +222,16 @@ class Session:
         try:
             self.desk = WineDesktop(wine_run=WINE_RUN, prefix=PREFIX, name=DESKTOP)
             self.desk.__enter__()
-            self.program = self.desk.start(self.exe, windows_path(self.tape), cwd=self.folder)
-            self.desk.find_window(CAPTION, timeout=60)
+            if self.naive:
+                self.program = self.desk.start_console(self.exe, windows_path(self.tape),
+                                                       cwd=self.folder)
+                ready = read_line(self.program, 60)
+                if ready != "ready":
+                    raise BenchError(f"naive_server did not start: {ready!r}")
+            else:
+                self.program = self.desk.start(self.exe, windows_path(self.tape),
+                                               cwd=self.folder)
+                self.desk.find_window(CAPTION, timeout=60)
         except BaseException:
             self.__exit__(None, None, None)
             raise
@@ -299,8 +314,8 @@ def measure_responsiveness(exe, reader):
     }
 
 
-def measure_latency(exe, requests):
-    with Session(exe, small_entries_tape(requests), "latency") as session:
+def measure_latency(exe, requests, naive=False):
+    with Session(exe, small_entries_tape(requests), "latency", naive) as session:
         time.sleep(1.0)  # let the first display settle
         load = os.getloadavg()[0]
         report = session.serve()
@@ -475,7 +490,13 @@ KEY_FIGURES = (
      lambda r: r["block_beyond_pauses_ms"]["median"]),
     ("  block beyond its pauses, p99 ms", "throughput",
      lambda r: r["block_beyond_pauses_ms"]["p99"]),
-    (f"4 small entries: B to start byte, first {EDGE_ENTRIES}, median ms", "latency",
+    ("4 small entries: B to start byte, median ms", "latency",
+     lambda r: r["b_to_start_byte_ms"]["median"]),
+    ("  block beyond its pauses, median ms", "latency",
+     lambda r: r["block_beyond_pauses_ms"]["median"]),
+    ("  block beyond its pauses, p99 ms", "latency",
+     lambda r: r["block_beyond_pauses_ms"]["p99"]),
+    (f"  B to start byte, first {EDGE_ENTRIES}, median ms", "latency",
      lambda r: r["b_to_start_byte_first_median_ms"]),
     (f"  last {EDGE_ENTRIES}, median ms", "latency",
      lambda r: r["b_to_start_byte_last_median_ms"]),
@@ -524,6 +545,11 @@ def main():
     parser.add_argument("--only", choices=tuple(MEASUREMENTS), action="append",
                         help="run only this measurement (may be repeated)")
     parser.add_argument("--json", metavar="FILE", help="also write the figures here")
+    parser.add_argument("--naive", default=os.path.join(ROOT, "build", "windows", "bench",
+                                                        "naive_server.exe"),
+                        help="naive_server.exe, measured beside the tool in the latency session")
+    parser.add_argument("--no-naive", action="store_true",
+                        help="leave the naive program out")
     args = parser.parse_args()
     wanted = args.only or list(MEASUREMENTS)
     programs = {"before": args.before_exe, "current": args.exe} if args.before_exe \
@@ -531,6 +557,9 @@ def main():
     needed = list(programs.values())
     if "responsiveness" in wanted:
         needed.append(args.reader)
+    naive_wanted = "latency" in wanted and not args.no_naive
+    if naive_wanted:
+        needed.append(args.naive)
     for path in needed:
         if not os.path.exists(path):
             print(f"session_bench: {path} is not built", file=sys.stderr)
@@ -541,6 +570,7 @@ def main():
     staged = {label: staged_copy(path, os.path.join(WORKDIR, label))
               for label, path in programs.items()}
     reader = staged_copy(args.reader, WORKDIR) if "responsiveness" in wanted else None
+    naive = staged_copy(args.naive, os.path.join(WORKDIR, "naive")) if naive_wanted else None
     env = dict(os.environ, WINEPREFIX=PREFIX)
     subprocess.run([WINE_RUN, "--prepare"], check=True, env=env)
     os.makedirs(wine_ports.link_folder(PREFIX), exist_ok=True)
@@ -556,10 +586,15 @@ def main():
             if name in wanted:
                 for label, exe in staged.items():
                     runs[label][name] = MEASUREMENTS[name](exe, argument[name])
+                if name == "latency" and naive is not None:
+                    runs.setdefault("naive", {"build": {"exe": naive}})
+                    runs["naive"][name] = measure_latency(naive, argument[name], naive=True)
     except (BenchError, DesktopError) as error:
         print(f"session_bench: {error}", file=sys.stderr)
         return 1
     for label, results in runs.items():
+        if label == "naive":
+            continue  # its figures are in the table below
         print(f"--- {label}")
         print_summary(results)
     print()

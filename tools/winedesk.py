@@ -279,6 +279,16 @@ class WineDesktop:
         if int(pinged.get("pings", 0)) < 1 or pinged.get("timeouts") != "0" or "gone" in pinged:
             raise DesktopError(f"the window {caption_prefix!r} did not answer: {pinged}")
 
+    def log_text(self, reader, caption_prefix):
+        """The text the log control of the window whose caption starts with
+        `caption_prefix` shows now, read by the window reader; fails when there is no
+        such window or control."""
+        result = self.run_console(reader, "--log", caption_prefix, self.name)
+        shown = [line[4:] for line in result.stdout.decode().split() if line.startswith("log=")]
+        if result.returncode != 0 or not shown:
+            raise DesktopError(f"no log in {caption_prefix!r} to read: {result.stderr!r}")
+        return bytes.fromhex(shown[0])
+
     def wait_exit(self, process, timeout=30):
         """Waits for a program started here to end; fails the test when it does not."""
         try:

@@ -131,16 +131,16 @@ void CommandLoop::BLK(serial::PortHandle port, LogView& log) {
     KESTREL_AT_LINE(SENDSTR(port, std::string_view(&kStartByte, 1)));
     io_.pause.Sleep(kBlockPauseMs);
 
-    auto send_word = [&](std::uint16_t word) {
-        const char bytes[2] = {static_cast<char>(word & 0xFF), static_cast<char>(word >> 8)};
-        SENDSTR(port, std::string_view(bytes, 2));
-    };
-    const char type = static_cast<char>(entry.type);
-    KESTREL_AT_LINE(SENDSTR(port, std::string_view(&type, 1)));
-    KESTREL_AT_LINE(SENDSTR(port, entry.name));
-    KESTREL_AT_LINE(send_word(entry.length));
-    KESTREL_AT_LINE(send_word(entry.param1));
-    KESTREL_AT_LINE(send_word(entry.param2));
+    // The header in one write: type, name, length and the two parameters, each word
+    // low byte first. Five writes would give the same bytes on the wire, each costing
+    // the platform a completed write of its own.
+    std::string header(1, static_cast<char>(entry.type));
+    header += entry.name;
+    for (const std::uint16_t word : {entry.length, entry.param1, entry.param2}) {
+        header.push_back(static_cast<char>(word & 0xFF));
+        header.push_back(static_cast<char>(word >> 8));
+    }
+    KESTREL_AT_LINE(SENDSTR(port, header));
     io_.pause.Sleep(kBlockPauseMs);
 
     KESTREL_AT_LINE(SENDSTR(port, entry.data));

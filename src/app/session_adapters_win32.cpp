@@ -36,10 +36,7 @@ void FrameworkPump::SysRefresh() {
 }
 
 bool FrameworkPump::WaitForMessages(int timeout_ms) {
-    // Wakes for anything that arrives for this thread: a posted message, input, or
-    // a message sent by the port's receive thread.
-    return MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(timeout_ms), QS_ALLINPUT,
-                                       MWMO_INPUTAVAILABLE) != WAIT_TIMEOUT;
+    return ui::WaitForMessage(timeout_ms);
 }
 
 void PopupMessages::PopMsg(std::string_view text) {

@@ -146,16 +146,15 @@ class LogView {
 };
 
 // The key state with Esc counted only while the session window is in front: Esc
-// pressed in another program must not stop a transfer.
+// pressed in another program must not stop a transfer. The key is tested first: it
+// is almost never held, and then the question of the window in front (a round trip
+// to the window system, between a request and its answer) is not asked.
 class ForegroundEsc : public KeyState {
   public:
     ForegroundEsc(KeyState& keys, std::function<bool()> in_foreground)
         : keys_(keys), in_foreground_(std::move(in_foreground)) {}
     bool IsHeld(int virtual_key) override {
-        if (virtual_key == kVkEscape && !in_foreground_()) {
-            return false;
-        }
-        return keys_.IsHeld(virtual_key);
+        return keys_.IsHeld(virtual_key) && (virtual_key != kVkEscape || in_foreground_());
     }
 
   private:

@@ -20,13 +20,15 @@ std::optional<std::string> StartSession(std::span<const char* const> arguments,
     if (ui::EMPTY(chosen_file)) {
         return std::nullopt;
     }
-    if (std::optional<std::string> refused = services.load_tape(chosen_file)) {
-        services.messages.PopMsg(*refused);
-        return std::nullopt;
-    }
+    const std::optional<std::string> refused = services.load_tape(chosen_file);
+    // A file was chosen: the default port is written back whatever the tape held.
     if (ui::EMPTY(port_name)) {
         port_name = std::string(kDefaultPort);
         services.port_setting.Write(port_name);
+    }
+    if (refused) {
+        services.messages.PopMsg(*refused);
+        return std::nullopt;
     }
     return port_name;
 }

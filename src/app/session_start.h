@@ -52,8 +52,9 @@ std::string ChosenTape(std::span<const char* const> arguments,
 // Decides what the session starts with: the tape is chosen, the port setting read
 // (even when the choice was cancelled), the tape loaded, and the port named: the
 // setting, or COM1 when none is set, which is then written back so the operator
-// finds it in the settings file. The port to open; nothing when there is nothing to
-// serve (the choice cancelled, or a tape refused, which the operator is told).
+// finds it in the settings file, also when the tape is refused. The port to open;
+// nothing when there is nothing to serve (the choice cancelled, or a tape refused,
+// which the operator is then told).
 std::optional<std::string> StartSession(std::span<const char* const> arguments,
                                         const SessionStartServices& services);
 

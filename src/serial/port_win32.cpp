@@ -58,24 +58,36 @@ class PendingWrite {
     bool finished_ = false;
 };
 
-// Waits for the write; one that has not completed within kWriteWaitTickMs goes on
-// waiting with `waiting` run whenever a message arrives for the thread and at least
-// every kWriteWaitTickMs. A short write (a header, a block on a fast line) thus
-// handles no message in the middle of a block. Gives the write up (true) when
-// `waiting` says so.
+// True when a quit message waits in the thread's queue: what runs while a write
+// waits leaves it there (the pump puts it back for a modal run). Dispatches nothing.
+bool QuitLeftInQueue() {
+    MSG msg{};
+    return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT,
+                        PM_NOREMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE) != FALSE;
+}
+
+// Waits for the write; one that has not completed within kWriteFirstWaitMs hears from
+// `waiting` then, and from then on whenever a message arrives for the thread and at
+// least every kWriteWaitTickMs. A short write (a header, a block on a fast line) thus
+// handles no message in the middle of a block. While a quit message stays in the
+// queue after `waiting` has run, the next wait is for the write alone: a message that
+// is never taken would otherwise end every wait at once. Gives the write up (true)
+// when `waiting` says so.
 bool WaitForWrite(PendingWrite& write, HANDLE completed, const WriteWaiting& waiting) {
-    if (WaitForSingleObject(completed, kWriteWaitTickMs) != WAIT_TIMEOUT) {
+    if (WaitForSingleObject(completed, kWriteFirstWaitMs) != WAIT_TIMEOUT) {
         return false;
     }
     for (;;) {
-        const DWORD woke = MsgWaitForMultipleObjectsEx(1, &completed, kWriteWaitTickMs, QS_ALLINPUT,
-                                                       MWMO_INPUTAVAILABLE);
-        if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) {
-            return false;
-        }
         if (!waiting()) {
             write.Cancel();
             return true;
+        }
+        const DWORD woke = QuitLeftInQueue()
+                               ? WaitForSingleObject(completed, kWriteWaitTickMs)
+                               : MsgWaitForMultipleObjectsEx(1, &completed, kWriteWaitTickMs,
+                                                             QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) {
+            return false;
         }
     }
 }

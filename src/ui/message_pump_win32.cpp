@@ -14,6 +14,9 @@ namespace kestrel::ui {
 
 namespace {
 
+// How long a wait without a time limit pauses while a quit message is left.
+constexpr DWORD kQuitLeftPauseMs = 50;
+
 bool OfferToModelessDialogs(MSG& msg) {
     return Framework().modeless.Offer([&msg](ModelessList::Handle dialog) {
         return IsDialogMessageA(reinterpret_cast<HWND>(dialog), &msg) != FALSE;
@@ -53,6 +56,22 @@ bool SYSREFRESH() {
         PostQuitMessage(0);  // the running modal loop must end as well
     }
     return !quit;
+}
+
+bool WaitForMessage(int timeout_ms) {
+    // With a quit message left for a modal run, SYSREFRESH stops at it and leaves
+    // what comes after (a paint, mouse moves) in the queue: every wait on messages
+    // would end at once. The wait is then a plain pause: the caller tries again at
+    // its own pace. Looking for the quit message dispatches nothing.
+    MSG quit{};
+    if (PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT,
+                     PM_NOREMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE)) {
+        Sleep(timeout_ms < 0 ? kQuitLeftPauseMs : static_cast<DWORD>(timeout_ms));
+        return false;
+    }
+    const DWORD timeout = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
+    return MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE) !=
+           WAIT_TIMEOUT;
 }
 
 bool LWRUNNING() {

@@ -74,10 +74,18 @@ TEST(SessionStart, ACancelledChoiceStillReadsTheSettingButStartsNothing) {
 
 TEST(SessionStart, ARefusedTapeIsToldAndStartsNothing) {
     StartRecorder start;
+    start.stored_port = "COM3";
     start.refusal = "nastro rifiutato";
     EXPECT_EQ(start.Start({"kestrel.exe", "X.TZX"}), std::nullopt);
     EXPECT_EQ(start.timeline,
               (std::vector<std::string>{"read", "load X.TZX", "box nastro rifiutato"}));
+
+    // Without a port setting, COM1 is written back before the box: a file was chosen.
+    StartRecorder unset;
+    unset.refusal = "nastro rifiutato";
+    EXPECT_EQ(unset.Start({"kestrel.exe", "X.TZX"}), std::nullopt);
+    EXPECT_EQ(unset.timeline, (std::vector<std::string>{"read", "load X.TZX", "write COM1",
+                                                        "box nastro rifiutato"}));
 }
 
 TEST(SessionStart, ATzxTapeLoadsAsItsTapTwinAndAnUnsupportedBlockIsRefused) {

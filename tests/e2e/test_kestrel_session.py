@@ -218,9 +218,11 @@ class KestrelSession(DesktopTestCase):
             self.ended()
         turbo = tapfile.tzx_blocks(tap, turbo=2)
         offset = tapfile.tzx_offsets(turbo)[1]
+        os.remove(self.settings)  # no port set: COM1 is written back before the box
         with self.desk.scene("tzx-turbo"):
             self.start(tape_argument=self.write_tape("turbo.tzx", tapfile.build_tzx(turbo)))
             box = self.desk.find_window(BOX, timeout=30)
+            self.assertEqual(self.settings_text(), b"[Impostazioni]\r\nPorta=COM1\r\n")
             if READER:
                 shown = self.desk.run_console(READER, "Attenzione", "30",
                                              self.desk.name).stdout.decode().split()
@@ -298,6 +300,31 @@ class KestrelSession(DesktopTestCase):
             self.desk.focus(window)
             with self.desk.holding("Escape"):
                 self.ended(timeout=60)
+
+    @unittest.skipUnless(READER, "KESTREL_WINDOW_READER names the window reader")
+    def test_a_burst_served_with_f4_held_shows_both_entries_in_the_open_window(self):
+        tape = os.path.join(self.folder, "two.tap")
+        with open(tape, "wb") as f:
+            f.write(tapfile.TapEntry.make(3, "ONE", b"\x01").to_bytes() +
+                    tapfile.TapEntry.make(3, "TWO", b"\x02").to_bytes())
+        with self.desk.scene("f4-burst"):
+            self.start()
+            self.choose(tape)
+            window = self.session_window()
+            self.desk.focus(window)
+            with self.desk.holding("F4"):
+                self.desk.handled_messages(READER, SESSION_CAPTION)  # F4 is down for it
+                self.remote.send(b"BBB")
+                self.assertEqual(self.remote.receive(2 * (1 + 17 + 1) + 1, SILENCE)[-1:],
+                                 END_BYTE)
+                self.desk.handled_messages(READER, SESSION_CAPTION)  # the loop has returned
+                self.assertEqual(self.desk.windows(SESSION), [window])
+                self.assertEqual(self.desk.log_text(READER, SESSION_CAPTION),
+                                 b"Waiting command (ESC to exit)...\r\n"
+                                 b"Sending file ONE...\r\nSending file TWO...\r\n")
+            self.desk.focus(window)
+            self.desk.key("Escape")
+            self.ended()
 
     @unittest.skipUnless(READER, "KESTREL_WINDOW_READER names the window reader")
     def test_f4_held_at_the_end_of_the_tape_keeps_the_window_open(self):

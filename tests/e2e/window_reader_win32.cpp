@@ -19,6 +19,13 @@
 // responding". Prints "pings=N", "longest_ms=X", "median_ms=Y" and "timeouts=K" (an
 // unanswered ping counts as 5000 ms), and "gone=1" when the window disappeared,
 // which ends the pings early. Exit status 0 when the window was found, 1 when not.
+//
+//   kestrel_window_reader --log CAPTION_PREFIX [DESKTOP]
+//
+// Prints the text that the first multi-line EDIT control of the top-level window
+// whose caption starts with CAPTION_PREFIX shows (a session's log), as one
+// "log=HEX" line. Exit status 0 when it was read, 1 when no such window or control
+// exists now.
 #include <windows.h>
 
 #include <algorithm>
@@ -150,16 +157,56 @@ int Ping(const char* prefix, const char* seconds, const char* desktop_name) {
     return 0;
 }
 
+HWND FirstMultiLineEdit(HWND window) {
+    HWND found = nullptr;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM context) -> BOOL {
+            if (kestrel::testing::ClassOf(child) == "Edit" &&
+                (GetWindowLongA(child, GWL_STYLE) & ES_MULTILINE) != 0) {
+                *reinterpret_cast<HWND*>(context) = child;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+int ReadLog(const char* prefix, const char* desktop_name) {
+    HWND control = FirstMultiLineEdit(FindIn(desktop_name, VisitTopLevel, prefix));
+    DWORD_PTR length = 0;
+    // The control belongs to another process: its text comes through WM_GETTEXT, which
+    // the platform carries across, not through GetWindowTextA.
+    if (control == nullptr || SendMessageTimeoutA(control, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL,
+                                                  kPingLimitMs, &length) == 0) {
+        return 1;
+    }
+    std::string text(length + 1, '\0');
+    DWORD_PTR copied = 0;
+    if (SendMessageTimeoutA(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                            SMTO_NORMAL, kPingLimitMs, &copied) == 0) {
+        return 1;
+    }
+    text.resize(std::min<std::size_t>(copied, length));
+    std::printf("log=%s\n", kestrel::testing::ProbeReport::Hex(text).c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 4 && argc <= 5 && std::strcmp(argv[1], "--ping") == 0) {
         return Ping(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     }
+    if (argc >= 3 && argc <= 4 && std::strcmp(argv[1], "--log") == 0) {
+        return ReadLog(argv[2], argc == 4 ? argv[3] : nullptr);
+    }
     if (argc != 3 && argc != 4) {
         std::fputs(
             "usage: kestrel_window_reader CAPTION SECONDS [DESKTOP]\n"
-            "       kestrel_window_reader --ping CAPTION_PREFIX SECONDS [DESKTOP]\n",
+            "       kestrel_window_reader --ping CAPTION_PREFIX SECONDS [DESKTOP]\n"
+            "       kestrel_window_reader --log CAPTION_PREFIX [DESKTOP]\n",
             stderr);
         return 2;
     }

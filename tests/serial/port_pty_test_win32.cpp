@@ -156,6 +156,29 @@ TEST(WriteComm, WritesTheWholeLengthEvenBeyond32767Bytes) {
     }
 }
 
+TEST(WriteComm, AQuitMessageLeftInTheQueueDoesNotMakeAStalledWriteSpin) {
+    OpenPort port("COM1");
+    ASSERT_TRUE(IsOpen(port.get()));
+    Tell(port.get(), "DEAF 3000");
+    ASSERT_EQ(ReadFor(port.get(), 5), "DEAF\n");
+    PostQuitMessage(0);                       // never taken by what runs while the write waits
+    const std::string lines(1u << 20, '\n');  // more than the line holds; empty commands
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    int asked = 0;
+    const int written = WRITECOMM(port.get(), lines, [&] {
+        ++asked;
+        return Clock::now() - start < 500ms;
+    });
+    const auto lasted = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    MSG quit{};
+    EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_LT(written, static_cast<int>(lines.size()));
+    // Asked about once a tick, not at every one of thousands of wake-ups.
+    EXPECT_GE(asked, 2);
+    EXPECT_LE(asked, lasted.count() / kWriteWaitTickMs + 3) << lasted.count() << " ms";
+}
+
 TEST(Notification, AnArmedPortCallsTheWindowOnItsPumpingThreadWithHandleAndOne) {
     OpenPort port("COM1");
     ASSERT_TRUE(IsOpen(port.get()));

@@ -11,6 +11,7 @@ commands the program writes on each line, one command a line:
   SEND n seed [ms]     after ms milliseconds, send n bytes of the pattern for seed
   SINK n               take the next n bytes as data; answer "GOT n crc32\\n"
   HANGUP               close the master (the device fails), then offer a fresh pair
+  DEAF ms              answer "DEAF\\n", then read nothing for ms milliseconds
 
 The pattern byte i for a seed is (seed * 131 + i * 7 + i // 251) mod 256, the same
 rule the program uses to check what it received.
@@ -120,6 +121,9 @@ class Line:
         elif verb == "SINK":
             total = int(words[1])
             return [total, 0, total]
+        elif verb == "DEAF":
+            self.write(b"DEAF\n")
+            self.stopping.wait(int(words[1]) / 1000.0)
         elif verb == "HANGUP":
             self.scheduled.clear()
             old, self.pty = self.pty, LinkedPty(self.link)  # the link moves in one step

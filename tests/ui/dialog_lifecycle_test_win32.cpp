@@ -262,6 +262,23 @@ TEST(MessagePump, AQuitMessageStopsThePumpAndEndsTheRunningModalLoop) {
     EXPECT_FALSE(LWRUNNING());
 }
 
+TEST(MessagePump, AQuitMessageLeftForTheModalLoopDoesNotEndEveryWaitAtOnce) {
+    LogDialog s;
+    std::vector<bool> woken;
+    s.dialog.bStart = [&] {
+        PostQuitMessage(0);
+        SYSREFRESH();  // takes the quit message and puts it back for the modal loop
+        // The quit message now comes first: the window's paint stays in the queue too.
+        for (int wait = 0; wait < 3; ++wait) {
+            woken.push_back(WaitForMessage(20));
+            SYSREFRESH();
+        }
+    };
+    s.Run();  // the quit message ends the modal loop
+    DrainQuitMessages();
+    EXPECT_EQ(woken, (std::vector<bool>{false, false, false}));
+}
+
 TEST(LogControl, ShowsTheBoundTextAndScrollsToItsEnd) {
     LogDialog s;
     std::string shown(4096, '\0');
