@@ -136,6 +136,7 @@ class SharedTablesUnderWine(DesktopTestCase):
                          .wait(timeout=RUN_TIMEOUT), 0)
         keeper = self.desk.start_console(DEMO, "hold", "KEEP", str(RUN_TIMEOUT * 2), "exclusive",
                                          cwd=folder)
+        self.assertEqual(read_line(keeper, 60), "trying")
         self.assertEqual(read_line(keeper, 60), "holding")
 
     def pack_files(self):
