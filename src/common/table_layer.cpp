@@ -8,6 +8,7 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <ctime>
 #include <thread>
 #include <utility>
@@ -395,6 +396,19 @@ void TakeShortLock(TableFile& file, std::uint64_t offset, const TablePause& paus
     }
 }
 
+// The free-block pointer after a memo of `length` bytes stored at `next_free`. A
+// memo file counts its blocks in 32 bits: one that would pass the last block is
+// full, as a full disk is, and the pointer never wraps onto the file's first
+// blocks.
+std::uint32_t PastMemo(std::uint32_t next_free, std::size_t length, std::uint32_t block_size,
+                       std::string_view path) {
+    const std::uint64_t past = std::uint64_t{next_free} + MemoBlocks(length, block_size);
+    if (past > std::numeric_limits<std::uint32_t>::max()) {
+        FailWrite(path, errors::kOsDiskFull);
+    }
+    return static_cast<std::uint32_t>(past);
+}
+
 // Stores a memo at the end of the memo file and answers its first block (0 for an
 // empty text, which is no memo). Blocks are given out under the memo file's lock,
 // the free-block pointer read and written under it, so two processes never write
@@ -415,10 +429,10 @@ std::uint32_t StoreMemo(TableFile& memo, const std::string& path, std::string_vi
         FailCorrupt(path);
     }
     MemoHeader next = *header;
+    next.next_free = PastMemo(header->next_free, text.size(), header->block_size, path);
     const std::vector<unsigned char> stored = EncodeMemo(text, header->block_size);
     WriteAll(memo, static_cast<std::uint64_t>(header->next_free) * header->block_size, stored,
              path);
-    next.next_free += MemoBlocks(text.size(), header->block_size);
     WriteAll(memo, 0, EncodeMemoHeader(next), path);
     return header->next_free;
 }
@@ -585,7 +599,12 @@ bool DbfTable::Append() {
     } release{file, shared_};
     // The count is read under the append lock, and the record and the end marker are
     // on the disk before the header counts them: a reader never sees a counted record
-    // that is not there, and two appenders never take the same number.
+    // that is not there, and two appenders never take the same number. A table
+    // counts its records in 32 bits: one more than the last would count none, so a
+    // full table is refused as a full disk is.
+    if (RecCount() == std::numeric_limits<std::uint32_t>::max()) {
+        FailWrite(path_, errors::kOsDiskFull);
+    }
     const std::uint32_t number = RecCount() + 1;
     std::string record = BlankRecord(header_);
     std::string bytes = record + static_cast<char>(kFileEnd);
@@ -663,7 +682,8 @@ void DbfTable::CopyTo(const std::string& table_path, const std::string& memo_pat
             if (block != 0) {
                 const std::uint64_t at = static_cast<std::uint64_t>(block) * memo_header.block_size;
                 WriteAll(*memo, at, EncodeMemo(text, memo_header.block_size), memo_path);
-                memo_header.next_free += MemoBlocks(text.size(), memo_header.block_size);
+                memo_header.next_free =
+                    PastMemo(memo_header.next_free, text.size(), memo_header.block_size, memo_path);
             }
         }
         ++copied;

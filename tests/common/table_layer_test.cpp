@@ -188,6 +188,42 @@ TEST_F(TableLayer, FilesPastAGigabyteAreReadAndWrittenWhileOthersHoldLocks) {
     EXPECT_GT(std::filesystem::file_size(File("people.DBT")), gigabyte);
 }
 
+TEST_F(TableLayer, AMemoFileOrTableAtItsLastNumberIsFullAndNeverWraps) {
+    const auto header_bytes = [this](const std::string& name) {
+        std::ifstream file(File(name), std::ios::binary);
+        std::string bytes(12, '\0');
+        file.read(bytes.data(), 12);
+        return bytes;
+    };
+    MakePeople();
+    PatchFile(File("people.DBT"), 0, 0xFFFF'FFFFu, true);
+    const std::string memo_before = header_bytes("people.DBT");
+    DbfTable& people = OpenPeople("P", false);
+    ASSERT_TRUE(people.Append());
+    EXPECT_THROW(
+        {
+            people.Put("NOTE", std::string("no block left"));
+            people.Commit();
+        },
+        errors::Abandon);
+    Areas().CloseAll();  // the platform may keep others from reading an exclusive open
+    EXPECT_EQ(header_bytes("people.DBT"), memo_before);
+
+    // A table of 2^32 - 1 two-byte records, sparse.
+    ASSERT_TRUE(Areas().Create(File("full"), {{"A", 'C', 1}}));
+    const DbfHeader header = *HeaderFor({{"A", 'C', 1}}, Date{2026, 12, 9});
+    std::filesystem::resize_file(File("full.DBF"), header.RecordOffset(0xFFFF'FFFFu) + 2);
+    PatchFile(File("full.DBF"), kRecordCountOffset, 0xFFFF'FFFFu, false);
+    const std::string table_before = header_bytes("full.DBF");
+    ASSERT_TRUE(Areas().Use(true, "", File("full"), "F", false, false));
+    EXPECT_THROW(Areas().Table()->Append(), errors::Abandon);
+    Areas().CloseAll();
+    EXPECT_EQ(header_bytes("full.DBF"), table_before);
+    ASSERT_EQ(handler.informed.size(), 2u);
+    EXPECT_NE(handler.informed[0].find("insufficiente"), std::string::npos) << handler.informed[0];
+    EXPECT_NE(handler.informed[1].find("insufficiente"), std::string::npos) << handler.informed[1];
+}
+
 TEST_F(TableLayer, AppendsOfTwoWorkstationsNeverShareARecordAndEachSeesTheOthers) {
     MakePeople();
     DbfTable& first = OpenPeople("A");
