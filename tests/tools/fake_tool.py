@@ -1,8 +1,9 @@
 """A stand-in for KESTREL on the slave side of a pty, for testing the simulator.
 
-It answers "B" the way the tool does (start byte, pause, header in five writes,
-pause, data; the end byte on an exhausted tape, then it closes the line) and can be
-told to misbehave. It polls with a short timeout and checks a stop flag, so a test
+It answers "B" the way the tool does (start byte, pause, header, pause, data; the
+end byte on an exhausted tape, then it closes the line) and can be told to
+misbehave. It writes the header in five pieces, one per field group, where the tool
+writes it at once: the simulator must take a header however the line cuts it. It polls with a short timeout and checks a stop flag, so a test
 that fails never leaves it hanging."""
 
 from __future__ import annotations
