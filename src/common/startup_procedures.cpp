@@ -1,6 +1,8 @@
 #include "common/startup_procedures.h"
 
 #include <cctype>
+#include <chrono>
+#include <thread>
 
 #include "common/ascii_case.h"
 #include "common/calendar_date.h"
@@ -174,7 +176,10 @@ std::string TempName(const ClockReading& moment) {
 
 std::string GETNEWFNAME(const Clock& now) {
     const std::string name = TempName(now());
+    // The clock moves on within a hundredth of a second: look again each
+    // millisecond until it has, instead of reading it without pause.
     while (TempName(now()) == name) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return name;
 }

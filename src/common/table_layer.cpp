@@ -387,6 +387,24 @@ bool DbfTable::Put(std::string_view name, const FieldValue& value) {
 
 namespace {
 
+// A one-byte lock taken (or none, given no file), released when this goes out of
+// scope, a failure included.
+class HeldByte {
+  public:
+    HeldByte(TableFile* file, std::uint64_t offset) : file_(file), offset_(offset) {}
+    HeldByte(const HeldByte&) = delete;
+    HeldByte& operator=(const HeldByte&) = delete;
+    ~HeldByte() {
+        if (file_ != nullptr) {
+            file_->Unlock(offset_, 1);
+        }
+    }
+
+  private:
+    TableFile* file_;
+    std::uint64_t offset_;
+};
+
 // Takes a lock that another process holds only while it writes one memo: tried
 // again, paced, for as long as that takes (a process that ends lets go of it).
 void TakeShortLock(TableFile& file, std::uint64_t offset, const TablePause& pause) {
@@ -419,10 +437,7 @@ std::uint32_t StoreMemo(TableFile& memo, const std::string& path, std::string_vi
         return 0;
     }
     TakeShortLock(memo, kLockBase, pause);
-    struct Release {
-        TableFile& file;
-        ~Release() { file.Unlock(kLockBase, 1); }
-    } release{memo};
+    const HeldByte allocation(&memo, kLockBase);
     const std::optional<MemoHeader> header =
         ParseMemoHeader(ReadExactly(memo, 0, kMemoHeaderSize, path));
     if (!header) {
@@ -588,15 +603,7 @@ bool DbfTable::Append() {
                               path_, "Blocco per aggiunta non ottenuto"));
         return false;
     }
-    struct Release {
-        TableFile& file;
-        bool shared;
-        ~Release() {
-            if (shared) {
-                file.Unlock(kLockBase, 1);
-            }
-        }
-    } release{file, shared_};
+    const HeldByte append_lock(shared_ ? &file : nullptr, kLockBase);
     // The count is read under the append lock, and the record and the end marker are
     // on the disk before the header counts them: a reader never sees a counted record
     // that is not there, and two appenders never take the same number. A table

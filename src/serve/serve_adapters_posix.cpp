@@ -129,6 +129,8 @@ void MonotonicPause::Sleep(int milliseconds) {
         deadline.tv_nsec -= 1000000000L;
     }
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+        // A signal woke the sleep early: sleep on towards the same deadline.
+        continue;
     }
 #else
     // macOS has no clock_nanosleep: relative sleeps towards a monotonic deadline.
