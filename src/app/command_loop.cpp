@@ -11,6 +11,8 @@ void CommandLoop::KESTREL(serial::PortHandle port, LogView& log) {
         LogView*& log;
         ~Forget() { log = nullptr; }
     } forget{log_};
+    // The loop's every way out reaches the catch-up below; a lambda keeps the loop's
+    // lines in KESTREL's own frame of the error report.
     const auto serve = [&] {
         while (!EscHeld()) {
             KESTREL_AT_LINE(Log(log, kWaitingLine));
