@@ -1,5 +1,8 @@
 #include "common/shared_tables_win32.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "common/popmsg.h"
 #include "common/startup_procedures_win32.h"
 #include "common/wait_window.h"
@@ -29,9 +32,16 @@ void PlatformSharedTableServices::Pause(std::chrono::milliseconds pause) {
 // (SYSREFRESH does so itself while a modal run is in progress) and, since it would
 // wake every later wait at once, the rest of the pause is slept.
 void PlatformSharedTableServices::PauseHandlingMessages(std::chrono::milliseconds pause) {
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(pause.count());
-    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
-        const DWORD left = static_cast<DWORD>(deadline - now);
+    // The steady clock, not the tick count: Wine's tick count moves in steps of
+    // about 16 ms, which would cut a 40 ms pause to 25.
+    using SteadyClock = std::chrono::steady_clock;
+    const SteadyClock::time_point deadline = SteadyClock::now() + pause;
+    const auto left_of = [deadline] {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        return static_cast<DWORD>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+    };
+    for (DWORD left = left_of(); left > 0; left = left_of()) {
         const DWORD woken =
             MsgWaitForMultipleObjectsEx(0, nullptr, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woken == WAIT_TIMEOUT) {
@@ -45,10 +55,7 @@ void PlatformSharedTableServices::PauseHandlingMessages(std::chrono::millisecond
             if (!ui::LWRUNNING()) {
                 PostQuitMessage(0);
             }
-            const ULONGLONG after = GetTickCount64();
-            if (after < deadline) {
-                Sleep(static_cast<DWORD>(deadline - after));
-            }
+            Sleep(left_of());
             return;
         }
     }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace kestrel::common {
 namespace {
 
@@ -54,9 +56,9 @@ TEST(SharedTablePauses, APauseHandlesWhatArrivesAndKeepsAQuitForTheProgramsLoop)
     EXPECT_EQ(window.count, 2);
     // The quit is posted again, and waking every wait at once it would make the
     // pause return at once: the rest of it is slept.
-    const ULONGLONG before = GetTickCount64();
+    const auto before = std::chrono::steady_clock::now();
     services.PauseHandlingMessages(milliseconds(40));
-    EXPECT_GE(GetTickCount64() - before, 30u);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, milliseconds(35));
     MSG message{};
     EXPECT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
