@@ -7,8 +7,8 @@ namespace kestrel::app {
 void TapeImage::Assign(std::string bytes) {
     bytes_ = std::move(bytes);
     front_ = 0;
-    // The image only ever loses bytes at its front, so what is left is blank exactly
-    // when the front has passed the last byte that is not blank. Finding that byte
+    // The bytes never change, only the front moves, so what is left is blank exactly
+    // when the front stands past the last byte that is not blank. Finding that byte
     // once keeps the end-of-tape test constant-time however often it is asked.
     content_end_ = bytes_.size();
     while (content_end_ > 0 &&

@@ -35,8 +35,9 @@ inline constexpr std::size_t kData = 24;
 inline constexpr std::size_t kEntryOverhead = 25;  // the next entry starts at 25 + N
 }  // namespace tap
 
-// What is left of the tape: loaded once from the whole file, then only ever shortened
-// from the front, one entry per request. The current entry is always the front.
+// What is left of the tape: loaded once from the whole file, then shortened from the
+// front, one entry per request (a front end may also move the front back, MoveTo). The current
+// entry is always the front.
 //
 // Reads at fixed offsets never fail: a byte beyond the end reads as 0, and a range
 // yields only the bytes that exist. Shortening keeps the bytes where they are and
@@ -59,6 +60,15 @@ class TapeImage {
     void DropFront();
 
     std::string_view Remaining() const;
+
+    // Where the front stands, counted from the first byte of the whole image.
+    std::size_t Position() const { return front_; }
+    // The front moves to `position` of the whole image (at most its end): a front
+    // end that lets its user choose the next entry moves it to where that entry
+    // starts. The bytes stay as they are.
+    void MoveTo(std::size_t position) {
+        front_ = position < bytes_.size() ? position : bytes_.size();
+    }
 
   private:
     std::uint8_t ByteAt(std::size_t offset) const;
