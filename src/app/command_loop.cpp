@@ -18,6 +18,12 @@ void CommandLoop::KESTREL(serial::PortHandle port, LogView& log) {
             KESTREL_AT_LINE(Log(log, kWaitingLine));
             for (;;) {
                 std::optional<char> command = KESTREL_AT_LINE(WAITCOMMAND());
+                if (command == kCommandNextEntry && io_.chooser != nullptr) {
+                    // The front end puts the entry this request gets at the front; it
+                    // may hold the request first. The stop tests below see what came
+                    // meanwhile.
+                    KESTREL_AT_LINE(io_.chooser->BeforeNextEntry(tape_));
+                }
                 if (EscHeld()) {
                     // Esc still down after the wait: say goodbye to the remote. If the key
                     // is released before the outer test, serving goes on from the same

@@ -115,6 +115,22 @@ inline constexpr int kIdleWaitMs = 50;
 // where every key and every request to end is itself a message.
 inline constexpr int kWaitForMessageOnly = -1;
 
+class TapeImage;
+
+// A front end that lets its user choose the entry each request gets (a tape deck's
+// position, pause and keys). The Windows tool has none: each request gets the next
+// entry in order.
+class EntryChooser {
+  public:
+    virtual ~EntryChooser() = default;
+    // A "B" has been taken: returns once the entry that it gets stands at the tape's
+    // front (or the tape's front stands at its end, for the end byte). It may wait
+    // meanwhile (the user has paused the deck); the bytes received after the "B"
+    // stay queued in order. A stop asked meanwhile ends the wait, and the loop then
+    // stops as after any wait.
+    virtual void BeforeNextEntry(TapeImage& tape) = 0;
+};
+
 struct SessionServices {
     PortWriter& port;
     KeyState& keys;
@@ -123,6 +139,8 @@ struct SessionServices {
     // The timeout the idle wait passes to WaitForMessages: kIdleWaitMs, or
     // kWaitForMessageOnly.
     int idle_wait_ms = kIdleWaitMs;
+    // Chooses the entry for each "B"; none: the entries go out in order.
+    EntryChooser* chooser = nullptr;
 };
 
 // The session's log control as the command loop sees it: the bound log text, the

@@ -193,6 +193,35 @@ TEST(CommandLoopServing, ARefusedWindowEndStillEndsTheLoop) {
     EXPECT_EQ(s.received.size(), 3u);  // the loop took nothing after the end
 }
 
+// A front end's choice, scripted: each request gets the entry at the next offset.
+struct ScriptedChooser : EntryChooser {
+    std::vector<std::size_t> fronts;
+    void BeforeNextEntry(TapeImage& tape) override {
+        tape.MoveTo(fronts.front());
+        fronts.erase(fronts.begin());
+    }
+};
+
+TEST(CommandLoopChooser, EachRequestGetsTheEntryTheFrontEndPutAtTheFront) {
+    EntryFields first{.name = "ONE", .data = "1"};
+    EntryFields second{.name = "TWO", .data = "22"};
+    const std::string image = TapEntry(first) + TapEntry(second);
+    ScriptedChooser chooser;
+    // The second entry, the first again, then the end of the tape: the end byte.
+    chooser.fronts = {TapEntry(first).size(), 0, image.size()};
+    TapeImage tape(image);
+    ReceiveBuffer received;
+    FakeSession fake{received};
+    SessionServices services = fake.Services();
+    services.chooser = &chooser;
+    CommandLoop loop{services, tape, received};
+    fake.ArriveAtRefresh(1, "BBB");
+    loop.KESTREL(kPort, fake);
+    EXPECT_EQ(fake.Wire(), Answer(second) + Answer(first) + kEnd);
+    EXPECT_EQ(fake.EndRequests(), 1);
+    EXPECT_TRUE(chooser.fronts.empty());
+}
+
 TEST(CommandLoopLogName, TrailingBlanksGoAndLeadingWhitespaceGoes) {
     EXPECT_EQ(LogName("HELLO     "), "HELLO");
     EXPECT_EQ(LogName("  \t\r\nHI  "), "HI");
