@@ -1,8 +1,22 @@
 #include "serve/serve_options.h"
 
+#include <charconv>
 #include <optional>
 
 namespace kestrel::serve {
+namespace {
+
+// An entry number: digits only, 1 or more.
+std::optional<std::size_t> EntryNumber(std::string_view word) {
+    std::size_t number = 0;
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), number);
+    if (error != std::errc{} || end != word.data() + word.size() || number == 0) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+}  // namespace
 
 std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* const> arguments) {
     ServeOptions options;
@@ -24,6 +38,22 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
             device = arguments[++i];
         } else if (word.starts_with("--port=")) {
             device = std::string(word.substr(7));
+        } else if (word == "--from" || word.starts_with("--from=")) {
+            std::string_view value = word.substr(6);
+            if (word == "--from") {
+                if (i + 1 == arguments.size()) {
+                    return UsageError{"--from needs an entry number"};
+                }
+                value = arguments[++i];
+            } else {
+                value.remove_prefix(1);
+            }
+            const auto number = EntryNumber(value);
+            if (!number) {
+                return UsageError{"--from needs an entry number (1 or more), not " +
+                                  std::string(value)};
+            }
+            options.from = *number;
         } else if (word.starts_with("-") && word.size() > 1) {
             return UsageError{"unknown option " + std::string(word)};
         } else if (tape) {
@@ -40,6 +70,9 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
     }
     if (device && device->empty()) {
         return UsageError{"--port needs a device"};
+    }
+    if (list && options.from != 0) {
+        return UsageError{"--from goes with --port"};
     }
     if (!tape) {
         return UsageError{"no tape given"};

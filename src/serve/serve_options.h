@@ -10,9 +10,12 @@ namespace kestrel::serve {
 inline constexpr std::string_view kServeUsage =
     "usage: kestrel-serve --port DEVICE TAPE   serve TAPE (.tap or .tzx) over the serial line "
     "DEVICE\n"
+    "       kestrel-serve --port DEVICE --from N TAPE   the same, from entry N\n"
     "       kestrel-serve --list TAPE          list the entries of TAPE\n"
     "       kestrel-serve --help\n"
-    "While serving, Esc or q (or Ctrl-C) sends the end byte and stops.\n"
+    "While serving, Esc or q (or Ctrl-C) sends the end byte and stops. On a terminal:\n"
+    "n/Right next entry, p/Left back one, Home first, digits then Enter go to that\n"
+    "entry, r the entry last sent again, Space pause (requests wait until Space).\n"
     "Exit status: 0 the tape was served to its end, 1 stopped, 2 the port cannot be\n"
     "opened, 3 the line was lost, 64 usage, 65 the tape is refused, 66 unreadable.\n";
 
@@ -21,6 +24,7 @@ struct ServeOptions {
     Mode mode = Mode::kServe;
     std::string device;  // kServe only
     std::string tape;
+    std::size_t from = 0;  // kServe: the entry (1-based) the mark starts on; 0 the first
 };
 
 struct UsageError {
@@ -28,7 +32,8 @@ struct UsageError {
 };
 
 // The command line, the program's name first: "--port DEVICE TAPE" (or
-// "--port=DEVICE"), "--list TAPE", "--help"/"-h". Anything else is a usage error.
+// "--port=DEVICE", and "--from N" or "--from=N"), "--list TAPE", "--help"/"-h". Anything else is a
+// usage error.
 std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* const> arguments);
 
 }  // namespace kestrel::serve

@@ -24,7 +24,8 @@ import tapfile
 
 SERVE = os.environ.get("KESTREL_SERVE") or os.path.join(ROOT, "build", "native", "kestrel-serve")
 PATIENT = 15.0  # seconds: the limit of any awaited event; passing runs take far less
-WAITING = "Waiting command (ESC to exit)..."
+WAITING = "Waiting command (ESC or q to exit)..."
+TAPE_OVER = "tape over: end byte sent"
 DEMO = tapfile.build_tape(tapfile.demo_entries())
 EXIT_SERVED, EXIT_STOPPED, EXIT_PORT, EXIT_LOST = 0, 1, 2, 3
 
@@ -154,7 +155,9 @@ class Serving(ServeCase):
         self.assertEqual(wire.hex(" "), "00 03 48 45 4c 4c 4f 20 20 20 20 20 03 00 00 80 00 80 "
                                         "01 02 03 09")
         self.assertEqual(self.wait_exit(), EXIT_SERVED)
-        self.assertEqual(self.out.text(), f"{WAITING}\nSending file HELLO...")
+        self.assertEqual(self.out.text().split("\n"),
+                         [f"serving {self.folder}/tape.tap (1 entry) on {self.link} at 115200 baud,"
+                          " 8N2", WAITING, "Sending file HELLO...", TAPE_OVER])
 
     def test_a_tape_of_several_entries_is_rebuilt_identical_and_the_program_ends(self):
         self.start(DEMO)
@@ -166,8 +169,8 @@ class Serving(ServeCase):
         self.assertGreaterEqual(max(a.pause_before_data() for a in report.entries), 0.005)
         self.assertEqual(self.wait_exit(), EXIT_SERVED)
         names = [entry.display_name() for entry in tapfile.parse_tape(DEMO)]
-        self.assertEqual(self.out.text().split("\n"),
-                         [WAITING] + [f"Sending file {name}..." for name in names])
+        self.assertEqual(self.out.text().split("\n")[1:],
+                         [WAITING] + [f"Sending file {name}..." for name in names] + [TAPE_OVER])
 
     def test_a_tzx_tape_is_served_as_its_tap_twin(self):
         self.start(tapfile.build_tzx(tapfile.tzx_blocks(DEMO, with_extras=True)), name="demo.tzx")
