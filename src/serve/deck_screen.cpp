@@ -7,9 +7,9 @@ namespace kestrel::serve {
 namespace {
 
 constexpr std::size_t kBarWidth = 30;
+// n and p have Right and Left beside them, Home has ESC too, Esc stops like q.
 constexpr std::string_view kKeyHelp =
-    "keys: n/Right next  p/Left back  Home first  digits Enter go to  r again  Space pause  "
-    "q/Esc quit";
+    "n next  p back  Home first  12 Enter: go to 12  r again  Space pause  q quit";
 
 std::string TypeWord(std::uint8_t type) {
     switch (type) {
