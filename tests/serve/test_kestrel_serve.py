@@ -7,6 +7,7 @@ program's exit) and has a generous hard limit, so a fault fails instead of hangi
 
 import fcntl
 import os
+import re
 import select
 import signal
 import subprocess
@@ -70,6 +71,55 @@ class Lines(threading.Thread):
         return "\n".join(self.lines)
 
 
+class Screen(threading.Thread):
+    """The program's screen, read from the master of the pty that is its terminal:
+    the frames it draws (each from ESC [ H to ESC [ J), as plain lines."""
+
+    FRAME = re.compile(rb"\x1b\[H(.*?)\x1b\[J", re.S)
+    SEQUENCE = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
+
+    def __init__(self, master):
+        super().__init__(daemon=True)
+        self.master = master
+        self.output = b""
+        self.changed = threading.Condition()
+        self.start()
+
+    def run(self):
+        while True:
+            try:
+                chunk = os.read(self.master, 65536)
+            except OSError:
+                break  # the program has closed the terminal
+            if not chunk:
+                break
+            with self.changed:
+                self.output += chunk
+                self.changed.notify_all()
+
+    def frame(self):
+        frames = self.FRAME.findall(self.output)
+        if not frames:
+            return []
+        text = self.SEQUENCE.sub(b"", frames[-1]).decode("latin-1").replace("\r", "")
+        return text.split("\n")
+
+    def wait_for(self, found, what, timeout=PATIENT):
+        """Until the last frame drawn has a line for which `found` is true."""
+        with self.changed:
+            if not self.changed.wait_for(lambda: any(found(line) for line in self.frame()),
+                                         timeout):
+                raise AssertionError(f"no {what} on the screen within {timeout} s: "
+                                     f"{self.frame()}")
+
+    def wait_mark(self, number):
+        mark = re.compile(rf">\s+{number}(\s|$)")
+        self.wait_for(lambda line: mark.match(line) is not None, f"mark on entry {number}")
+
+    def wait_text(self, text):
+        self.wait_for(lambda line: text in line, repr(text))
+
+
 class ServeCase(unittest.TestCase):
     def setUp(self):
         folder = tempfile.TemporaryDirectory()
@@ -93,9 +143,11 @@ class ServeCase(unittest.TestCase):
             f.write(image)
         return path
 
-    def start(self, image, keyboard=False, name="tape.tap"):
+    def start(self, image, keyboard=False, name="tape.tap", screen=False, args=()):
         """kestrel-serve on the pty; with `keyboard`, its standard input (and controlling
-        terminal) is a pty of the test's, typed on through self.keyboard."""
+        terminal) is a pty of the test's, typed on through self.keyboard; with `screen`,
+        that pty is its standard output too, read through self.screen."""
+        keyboard = keyboard or screen
         stdin = subprocess.DEVNULL
         if keyboard:
             self.keyboard, self.keyboard_slave = os.openpty()
@@ -103,11 +155,15 @@ class ServeCase(unittest.TestCase):
             self.addCleanup(os.close, self.keyboard_slave)
             stdin = self.keyboard_slave
         self.proc = subprocess.Popen(
-            [SERVE, "--port", self.link, self.tape_file(image, name)], stdin=stdin,
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=keyboard,
+            [SERVE, "--port", self.link, *args, self.tape_file(image, name)], stdin=stdin,
+            stdout=self.keyboard_slave if screen else subprocess.PIPE, stderr=subprocess.PIPE,
+            start_new_session=keyboard,
             preexec_fn=(lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0)) if keyboard else None)
         self.addCleanup(self.stop_program)
-        self.out = Lines(self.proc.stdout)
+        if screen:
+            self.screen = Screen(self.keyboard)
+        else:
+            self.out = Lines(self.proc.stdout)
         self.err = Lines(self.proc.stderr)
         return self.proc
 
@@ -115,7 +171,8 @@ class ServeCase(unittest.TestCase):
         if self.proc.poll() is None:
             self.proc.kill()
         self.proc.wait(PATIENT)
-        self.proc.stdout.close()
+        if self.proc.stdout:
+            self.proc.stdout.close()
         self.proc.stderr.close()
 
     def wait_exit(self):
@@ -322,6 +379,84 @@ class TheLine(ServeCase):
                 self.assertIn(words, run.stderr)
 
 
+class TheDeck(ServeCase):
+    """The keys move the mark that chooses the entry the next B gets, on the screen."""
+
+    TAPE = small_tape(4)
+    ENTRIES = tapfile.parse_tape(TAPE)
+
+    def serve_one(self, line, index):
+        os.write(self.line.master, b"B")
+        expected = answer(self.ENTRIES[index])
+        self.assertEqual(line.receive(len(expected), PATIENT), expected)
+
+    def press(self, keys):
+        os.write(self.keyboard, keys)
+
+    def test_back_one_after_entry_2_serves_entry_2_again_byte_for_byte(self):
+        self.start(self.TAPE, screen=True)
+        self.screen.wait_text("waiting for a B")
+        line = self.line_end()
+        self.serve_one(line, 0)
+        self.serve_one(line, 1)
+        self.screen.wait_mark(3)
+        self.press(b"p")
+        self.screen.wait_mark(2)
+        self.serve_one(line, 1)
+        self.screen.wait_mark(3)
+        self.press(b"\x1b[D\x1b[D")  # Left twice
+        self.screen.wait_mark(1)
+        self.press(b"q")
+        self.assertEqual(line.receive(1, PATIENT), b"\x09")
+        self.assertEqual(self.wait_exit(), EXIT_STOPPED)
+
+    def test_a_jump_by_number_then_past_the_last_entry_the_end_byte_ends_the_tape(self):
+        self.start(self.TAPE, screen=True)
+        self.screen.wait_text("waiting for a B")
+        line = self.line_end()
+        self.press(b"9\x7f4")  # 9, Backspace, 4
+        self.screen.wait_text("go to 4_")
+        self.press(b"\r")
+        self.screen.wait_mark(4)
+        self.serve_one(line, 3)
+        self.screen.wait_mark("end")
+        self.press(b"3\rn")  # to 3, then one on: 4
+        self.screen.wait_mark(4)
+        self.press(b"n")
+        self.screen.wait_mark("end")
+        os.write(self.line.master, b"B")
+        self.assertEqual(line.receive(1, PATIENT), b"\x09")
+        self.assertEqual(self.wait_exit(), EXIT_SERVED)
+        # The terminal shows its own screen again, then the end line.
+        self.screen.join(PATIENT)
+        after = self.screen.output.rsplit(b"\x1b[?1049l", 1)[1]
+        self.assertIn(TAPE_OVER.encode(), after)
+
+    def test_space_holds_a_b_until_space_again(self):
+        self.start(self.TAPE, screen=True)
+        self.screen.wait_text("waiting for a B")
+        line = self.line_end()
+        self.press(b" ")
+        self.screen.wait_text("paused (Space to go on)")
+        os.write(self.line.master, b"B")
+        self.screen.wait_text("paused: a B waits")
+        self.assertEqual(line.receive_some(0), b"", "the held B was answered")
+        self.press(b" ")
+        expected = answer(self.ENTRIES[0])
+        self.assertEqual(line.receive(len(expected), PATIENT), expected)
+        self.screen.wait_mark(2)
+
+    def test_from_starts_with_the_mark_on_that_entry(self):
+        self.start(self.TAPE, args=("--from", "3"))
+        line = self.line_end()
+        self.out.wait_for(WAITING)
+        self.serve_one(line, 2)
+        self.serve_one(line, 3)
+        os.write(self.line.master, b"B")
+        self.assertEqual(line.receive(1, PATIENT), b"\x09")
+        self.assertEqual(self.wait_exit(), EXIT_SERVED)
+
+
 class CommandLine(ServeCase):
     def run_serve(self, *args):
         return subprocess.run([SERVE, *args], stdin=subprocess.DEVNULL, capture_output=True,
@@ -348,10 +483,16 @@ class CommandLine(ServeCase):
                 self.assertIn(words, run.stderr)
                 self.assertEqual(run.stdout, b"")
 
+    def test_from_an_entry_the_tape_does_not_have_is_refused(self):
+        run = self.run_serve("--port", self.link, "--from", "9", self.tape_file(small_tape(5)))
+        self.assertEqual(run.returncode, 64)
+        self.assertIn(b"--from 9: the tape has 5 entries", run.stderr)
+
     def test_usage_errors(self):
         tape = self.tape_file(DEMO)
         for args in ([], [tape], ["--port"], ["--port", self.link], ["--list", tape, tape],
-                     ["--list", "--port", self.link, tape], ["--baud", "9600", tape]):
+                     ["--list", "--port", self.link, tape], ["--baud", "9600", tape],
+                     ["--port", self.link, "--from", "0", tape], ["--list", "--from", "1", tape]):
             with self.subTest(args=args):
                 run = self.run_serve(*args)
                 self.assertEqual(run.returncode, 64)
