@@ -310,6 +310,26 @@ class Stopping(ServeCase):
     def test_sigterm(self):
         self.stop_mid_session(lambda line: self.proc.send_signal(signal.SIGTERM), "SIGTERM")
 
+    def test_ctrl_z_gives_the_terminal_back_and_fg_takes_it_again(self):
+        def press(line):
+            stopped = threading.Thread(target=os.waitpid, args=(self.proc.pid, os.WUNTRACED))
+            stopped.start()
+            os.write(self.keyboard, b"\x1a")
+            stopped.join(PATIENT)
+            self.assertFalse(stopped.is_alive(), "Ctrl-Z did not stop the program")
+            modes = termios.tcgetattr(self.keyboard_slave)[3]
+            self.assertEqual(modes & (termios.ICANON | termios.ECHO),
+                             termios.ICANON | termios.ECHO, "the terminal was not given back")
+            self.proc.send_signal(signal.SIGCONT)
+            # Paced looks at the terminal until the program has taken its keys again.
+            end = time.monotonic() + PATIENT
+            while termios.tcgetattr(self.keyboard_slave)[3] & termios.ICANON:
+                self.assertLess(time.monotonic(), end, "the keys were not taken again")
+                select.select([], [], [], 0.02)
+            os.write(self.keyboard, b"q")
+
+        self.stop_mid_session(press, "q")
+
 
 class StoppingDuringAnEntry(ServeCase):
     def test_a_stop_lets_the_entry_finish_then_sends_the_end_byte(self):
@@ -325,6 +345,8 @@ class StoppingDuringAnEntry(ServeCase):
         self.assertEqual([a.kind for a in report.answers], ["entry", "end"], report.text())
         self.assertEqual(bytes(report.entries[0].data), entry.data)
         self.assertEqual(self.wait_exit(), EXIT_STOPPED)
+        self.assertEqual(self.out.text().split("\n")[-2:],
+                         ["Sending file BIG...", "stopping after this entry"])
 
     def test_a_stop_while_the_remote_reads_nothing_gives_the_write_up(self):
         self.start(big_entry(65280).to_bytes())
