@@ -468,11 +468,14 @@ class TheDeck(ServeCase):
         self.assertEqual(line.receive(len(expected), PATIENT), expected)
         self.screen.wait_mark(2)
 
-    def test_from_starts_with_the_mark_on_that_entry(self):
-        self.start(self.TAPE, args=("--from", "3"))
+    def test_from_starts_with_the_mark_on_that_entry_and_a_bad_entry_is_served_as_it_is(self):
+        image = bytearray(self.TAPE)
+        image[sum(len(e.to_bytes()) for e in self.ENTRIES[:3]) - 1] ^= 1  # entry 3's checksum
+        self.start(bytes(image), args=("--from", "3"))
         line = self.line_end()
         self.out.wait_for(WAITING)
         self.serve_one(line, 2)
+        self.out.wait_for("warning: entry 3 E2 has a bad checksum; served as it stands")
         self.serve_one(line, 3)
         os.write(self.line.master, b"B")
         self.assertEqual(line.receive(1, PATIENT), b"\x09")
