@@ -7,6 +7,16 @@
 
 namespace kestrel::serve {
 
+// What the session hears of besides the line, for the front end that shows the deck.
+// Called on the session's thread, from inside a wait.
+class SessionListener {
+  public:
+    virtual ~SessionListener() = default;
+    virtual void KeyPressed(const KeyPress& key) = 0;  // a deck key, not a stop key
+    virtual void StopAsked() = 0;                      // the first request to stop
+    virtual void Signalled(int signal_number) = 0;     // SIGWINCH, SIGTSTP, SIGCONT
+};
+
 // Everything the session waits for, in one poll(): bytes on the line, keys on the
 // terminal, signals on the self-pipe, and, while a write waits, room on the line.
 // The command loop's message pump, key state and port writer all wait here, so a
@@ -16,14 +26,6 @@ namespace kestrel::serve {
 // signals ask to stop, the deck's other keys and the terminal's signals go to the
 // listener, and a line that hangs up or fails is marked lost. Single thread: the
 // fields belong to the session's thread.
-class SessionListener {
-  public:
-    virtual ~SessionListener() = default;
-    virtual void KeyPressed(const KeyPress& key) = 0;  // a deck key, not a stop key
-    virtual void StopAsked() = 0;                      // the first request to stop
-    virtual void Signalled(int signal_number) = 0;     // SIGWINCH, SIGTSTP, SIGCONT
-};
-
 class SessionEvents {
   public:
     // `key_fd` -1 when no keys are taken; `signal_fd` the self-pipe's read end.
