@@ -7,6 +7,7 @@ program's exit) and has a generous hard limit, so a fault fails instead of hangi
 
 import fcntl
 import os
+import re
 import select
 import signal
 import subprocess
@@ -344,6 +345,12 @@ class CommandLine(ServeCase):
                 self.assertEqual(run.returncode, status, run.stderr)
                 self.assertIn(words, run.stderr)
                 self.assertEqual(run.stdout, b"")
+
+    def test_version_is_the_projects(self):
+        with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+            version = re.search(r"project\(kestrel VERSION (\S+)", f.read()).group(1)
+        run = self.run_serve("--version")
+        self.assertEqual((run.returncode, run.stdout), (0, f"kestrel-serve {version}\n".encode()))
 
     def test_usage_errors(self):
         tape = self.tape_file(DEMO)
