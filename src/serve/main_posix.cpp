@@ -27,6 +27,7 @@
 #include "serve/session_events_posix.h"
 #include "serve/signal_pipe_posix.h"
 #include "serve/terminal_posix.h"
+#include "serve/version.h"
 #include "serve/write_progress.h"
 
 namespace {
@@ -98,6 +99,10 @@ int main(int argc, char** argv) {
     const serve::ServeOptions& options = std::get<serve::ServeOptions>(parsed);
     if (options.mode == serve::ServeOptions::Mode::kHelp) {
         std::fputs(serve::kServeUsage.data(), stdout);
+        return 0;
+    }
+    if (options.mode == serve::ServeOptions::Mode::kVersion) {
+        std::printf("kestrel-serve %s\n", serve::kVersion);
         return 0;
     }
     serve::TapeFile file = serve::ReadTapeFile(options.tape);

@@ -15,6 +15,10 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
             options.mode = ServeOptions::Mode::kHelp;
             return options;
         }
+        if (word == "--version") {
+            options.mode = ServeOptions::Mode::kVersion;
+            return options;
+        }
         if (word == "--list") {
             list = true;
         } else if (word == "--port") {

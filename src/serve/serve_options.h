@@ -11,13 +11,13 @@ inline constexpr std::string_view kServeUsage =
     "usage: kestrel-serve --port DEVICE TAPE   serve TAPE (.tap or .tzx) over the serial line "
     "DEVICE\n"
     "       kestrel-serve --list TAPE          list the entries of TAPE\n"
-    "       kestrel-serve --help\n"
+    "       kestrel-serve --help | --version\n"
     "While serving, Esc or q (or Ctrl-C) sends the end byte and stops.\n"
     "Exit status: 0 the tape was served to its end, 1 stopped, 2 the port cannot be\n"
     "opened, 3 the line was lost, 64 usage, 65 the tape is refused, 66 unreadable.\n";
 
 struct ServeOptions {
-    enum class Mode { kServe, kList, kHelp };
+    enum class Mode { kServe, kList, kHelp, kVersion };
     Mode mode = Mode::kServe;
     std::string device;  // kServe only
     std::string tape;
@@ -28,7 +28,7 @@ struct UsageError {
 };
 
 // The command line, the program's name first: "--port DEVICE TAPE" (or
-// "--port=DEVICE"), "--list TAPE", "--help"/"-h". Anything else is a usage error.
+// "--port=DEVICE"), "--list TAPE", "--help"/"-h", "--version". Anything else is a usage error.
 std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* const> arguments);
 
 }  // namespace kestrel::serve
