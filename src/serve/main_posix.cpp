@@ -4,6 +4,8 @@
 // stop.
 //
 //   kestrel-serve --port DEVICE TAPE
+//   kestrel-serve --port tcp:HOST:PORT TAPE    (a serial-over-network bridge)
+//   kestrel-serve --listen [ADDR:]PORT TAPE    (a machine that calls in)
 //   kestrel-serve --list TAPE
 //
 // One thread. Every wait of the session (for a command, for room on the line, for
@@ -20,8 +22,8 @@
 #include "app/command_loop.h"
 #include "app/receive_buffer.h"
 #include "app/tape_image.h"
-#include "serial/serial_line_posix.h"
 #include "serve/serve_adapters_posix.h"
+#include "serve/serve_line_posix.h"
 #include "serve/serve_options.h"
 #include "serve/serve_tape.h"
 #include "serve/session_events_posix.h"
@@ -54,20 +56,24 @@ int Serve(const serve::ServeOptions& options, std::string image) {
         Complain("cannot set up the signal handlers");
         return kPortNotOpened;
     }
-    auto opened = serial::SerialLine::Open(options.device);
-    if (auto* error = std::get_if<serial::SerialLine::OpenError>(&opened)) {
+    serve::TerminalKeys keys;  // first: a wait for the network ends at a stop key too
+    auto opened = serve::ServeLine::Open(options, {keys.fd(), signals.read_fd()}, stdout);
+    if (auto* error = std::get_if<serve::ServeLine::OpenError>(&opened)) {
+        if (!error->stop_cause.empty()) {
+            Complain("stopped (" + error->stop_cause + ")");
+            return kStopped;
+        }
         Complain(error->message);
         return kPortNotOpened;
     }
-    serial::SerialLine& line = std::get<serial::SerialLine>(opened);
-    serve::TerminalKeys keys;
+    serve::ServeLine& line = std::get<serve::ServeLine>(opened);
 
     app::TapeImage tape(std::move(image));
     app::ReceiveBuffer received;
     serve::SessionEvents events(line.fd(), keys.fd(), signals.read_fd(), received);
     serve::WriteProgress progress(stdout, isatty(STDOUT_FILENO) != 0, tape);
     serve::TerminalLog log(stdout, progress, events);
-    serve::LineWriter writer(events, progress);
+    serve::LineWriter writer(events, progress, line.queue());
     serve::StopKey stop_key(events);
     serve::EventPump pump(events);
     serve::MonotonicPause pause;
@@ -80,7 +86,7 @@ int Serve(const serve::ServeOptions& options, std::string image) {
         return kTapeServed;
     }
     if (events.LineLost()) {
-        Complain("the line " + options.device + " was lost: " + events.LostCause());
+        Complain("the line " + line.name() + " was lost: " + events.LostCause());
         return kLineLost;
     }
     Complain("stopped (" + (events.StopCause().empty() ? "Esc" : events.StopCause()) + ")");

@@ -3,6 +3,14 @@
 #include <optional>
 
 namespace kestrel::serve {
+namespace {
+
+constexpr std::string_view kTcpPrefix = "tcp:";
+// Where --listen waits when no address is given: this machine alone. Any other
+// machine may connect only when asked for (0.0.0.0, or an address of the network).
+constexpr std::string_view kListenHost = "127.0.0.1";
+
+}  // namespace
 
 std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* const> arguments) {
     ServeOptions options;
@@ -28,6 +36,16 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
             device = arguments[++i];
         } else if (word.starts_with("--port=")) {
             device = std::string(word.substr(7));
+        } else if (word == "--listen" || word.starts_with("--listen=")) {
+            if (word == "--listen" && i + 1 == arguments.size()) {
+                return UsageError{"--listen needs a port ([ADDR:]PORT)"};
+            }
+            const std::string_view address = word == "--listen" ? arguments[++i] : word.substr(9);
+            auto parsed = ParseNetworkAddress(address, kListenHost);
+            if (auto* error = std::get_if<std::string>(&parsed)) {
+                return UsageError{"--listen " + std::string(address) + ": " + *error};
+            }
+            options.listen_on = std::get<NetworkAddress>(std::move(parsed));
         } else if (word.starts_with("-") && word.size() > 1) {
             return UsageError{"unknown option " + std::string(word)};
         } else if (tape) {
@@ -36,11 +54,22 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
             tape = std::string(word);
         }
     }
-    if (list && device) {
-        return UsageError{"--list and --port do not go together"};
+    if (list && (device || options.listen_on)) {
+        return UsageError{device ? "--list and --port do not go together"
+                                 : "--list and --listen do not go together"};
     }
-    if (!list && !device) {
-        return UsageError{"--port DEVICE or --list is needed"};
+    if (device && options.listen_on) {
+        return UsageError{"--port and --listen do not go together"};
+    }
+    if (!list && !device && !options.listen_on) {
+        return UsageError{"--port DEVICE, --listen PORT or --list is needed"};
+    }
+    if (device && device->starts_with(kTcpPrefix)) {
+        auto parsed = ParseNetworkAddress(std::string_view(*device).substr(kTcpPrefix.size()));
+        if (auto* error = std::get_if<std::string>(&parsed)) {
+            return UsageError{"--port " + *device + ": " + *error};
+        }
+        options.connect_to = std::get<NetworkAddress>(std::move(parsed));
     }
     if (device && device->empty()) {
         return UsageError{"--port needs a device"};

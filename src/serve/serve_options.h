@@ -1,15 +1,23 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
+
+#include "serve/network_address.h"
 
 namespace kestrel::serve {
 
 inline constexpr std::string_view kServeUsage =
     "usage: kestrel-serve --port DEVICE TAPE   serve TAPE (.tap or .tzx) over the serial line "
     "DEVICE\n"
+    "       kestrel-serve --port tcp:HOST:PORT TAPE\n"
+    "                                          the same over a serial-over-network bridge\n"
+    "       kestrel-serve --listen [ADDR:]PORT TAPE\n"
+    "                                          the same to the machine that connects to PORT\n"
+    "                                          (ADDR 127.0.0.1 unless given; 0.0.0.0: any)\n"
     "       kestrel-serve --list TAPE          list the entries of TAPE\n"
     "       kestrel-serve --help | --version\n"
     "While serving, Esc or q (or Ctrl-C) sends the end byte and stops.\n"
@@ -19,7 +27,9 @@ inline constexpr std::string_view kServeUsage =
 struct ServeOptions {
     enum class Mode { kServe, kList, kHelp, kVersion };
     Mode mode = Mode::kServe;
-    std::string device;  // kServe only
+    std::string device;                        // kServe only: as given, "tcp:HOST:PORT" included
+    std::optional<NetworkAddress> connect_to;  // --port tcp:HOST:PORT
+    std::optional<NetworkAddress> listen_on;   // --listen [ADDR:]PORT
     std::string tape;
 };
 
@@ -28,7 +38,8 @@ struct UsageError {
 };
 
 // The command line, the program's name first: "--port DEVICE TAPE" (or
-// "--port=DEVICE"), "--list TAPE", "--help"/"-h", "--version". Anything else is a usage error.
+// "--port=DEVICE"; DEVICE "tcp:HOST:PORT" for a network bridge), "--listen [ADDR:]PORT TAPE"
+// (or "--listen=..."), "--list TAPE", "--help"/"-h", "--version". Anything else is a usage error.
 std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* const> arguments);
 
 }  // namespace kestrel::serve
