@@ -5,6 +5,8 @@
 // Ctrl-C, SIGTERM) to stop.
 //
 //   kestrel-serve --port DEVICE [--from N] TAPE
+//   kestrel-serve --port tcp:HOST:PORT TAPE    (a serial-over-network bridge)
+//   kestrel-serve --listen [ADDR:]PORT TAPE    (a machine that calls in)
 //   kestrel-serve --list TAPE
 //
 // One thread. Every wait of the session (for a command, for room on the line, for
@@ -21,9 +23,9 @@
 #include "app/command_loop.h"
 #include "app/receive_buffer.h"
 #include "app/tape_image.h"
-#include "serial/serial_line_posix.h"
 #include "serve/deck_console_posix.h"
 #include "serve/serve_adapters_posix.h"
+#include "serve/serve_line_posix.h"
 #include "serve/serve_options.h"
 #include "serve/serve_tape.h"
 #include "serve/session_events_posix.h"
@@ -31,6 +33,7 @@
 #include "serve/tape_catalog.h"
 #include "serve/tape_deck.h"
 #include "serve/terminal_posix.h"
+#include "serve/version.h"
 #include "serve/write_progress.h"
 
 namespace {
@@ -51,11 +54,14 @@ void Complain(const std::string& text) {
     std::fprintf(stderr, "kestrel-serve: %s\n", text.c_str());
 }
 
-// "serving TAPE (5 entries) on DEVICE at 115200 baud, 8N2"
-std::string StartUpLine(const serve::ServeOptions& options, std::size_t entries) {
+// "serving TAPE (5 entries) on DEVICE at 115200 baud, 8N2"; a network line has no
+// line settings of its own.
+std::string StartUpLine(const serve::ServeOptions& options, const std::string& line,
+                        std::size_t entries) {
+    const bool serial = !options.connect_to && !options.listen_on;
     return "serving " + options.tape + " (" + std::to_string(entries) +
-           (entries == 1 ? " entry" : " entries") + ") on " + options.device +
-           " at 115200 baud, 8N2";
+           (entries == 1 ? " entry" : " entries") + ") on " + line +
+           (serial ? " at 115200 baud, 8N2" : "");
 }
 
 int Serve(const serve::ServeOptions& options, std::string image, serve::TapeCatalog catalog) {
@@ -64,16 +70,20 @@ int Serve(const serve::ServeOptions& options, std::string image, serve::TapeCata
         Complain("cannot set up the signal handlers");
         return kPortNotOpened;
     }
-    auto opened = serial::SerialLine::Open(options.device);
-    if (auto* error = std::get_if<serial::SerialLine::OpenError>(&opened)) {
+    serve::TerminalKeys keys;  // first: a wait for the network ends at a stop key too
+    auto opened = serve::ServeLine::Open(options, {keys.fd(), signals.read_fd()}, stdout);
+    if (auto* error = std::get_if<serve::ServeLine::OpenError>(&opened)) {
+        if (!error->stop_cause.empty()) {
+            Complain("stopped (" + error->stop_cause + ")");
+            return kStopped;
+        }
         Complain(error->message);
         return kPortNotOpened;
     }
-    serial::SerialLine& line = std::get<serial::SerialLine>(opened);
-    const std::string start_up = StartUpLine(options, catalog.entries.size());
+    serve::ServeLine& line = std::get<serve::ServeLine>(opened);
+    const std::string start_up = StartUpLine(options, line.name(), catalog.entries.size());
     std::printf("%s\n", start_up.c_str());
     std::fflush(stdout);
-    serve::TerminalKeys keys;
 
     app::TapeImage tape(std::move(image));
     app::ReceiveBuffer received;
@@ -87,7 +97,7 @@ int Serve(const serve::ServeOptions& options, std::string image, serve::TapeCata
         serve::WriteProgress progress(tape, [&console] { console.Progressed(); });
         console.Follow(progress);
         serve::TerminalLog log(console, events);
-        serve::LineWriter writer(events, progress);
+        serve::LineWriter writer(events, progress, line.queue());
         serve::StopKey stop_key(events);
         serve::EventPump pump(events);
         serve::MonotonicPause pause;
@@ -103,7 +113,7 @@ int Serve(const serve::ServeOptions& options, std::string image, serve::TapeCata
         return kTapeServed;
     }
     if (events.LineLost()) {
-        Complain("the line " + options.device + " was lost: " + events.LostCause());
+        Complain("the line " + line.name() + " was lost: " + events.LostCause());
         return kLineLost;
     }
     Complain("stopped (" + (events.StopCause().empty() ? "Esc" : events.StopCause()) + ")");
@@ -122,6 +132,10 @@ int main(int argc, char** argv) {
     const serve::ServeOptions& options = std::get<serve::ServeOptions>(parsed);
     if (options.mode == serve::ServeOptions::Mode::kHelp) {
         std::fputs(serve::kServeUsage.data(), stdout);
+        return 0;
+    }
+    if (options.mode == serve::ServeOptions::Mode::kVersion) {
+        std::printf("kestrel-serve %s\n", serve::kVersion);
         return 0;
     }
     serve::TapeFile file = serve::ReadTapeFile(options.tape);

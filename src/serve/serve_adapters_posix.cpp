@@ -1,7 +1,5 @@
 #include "serve/serve_adapters_posix.h"
 
-#include <sys/ioctl.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -15,9 +13,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kLineBytesPerSecond = 115200 / 11;  // 8N2: start, 8 data and 2 stop bits
-// Output left in the queue that tcdrain() may wait for at once: about 6 ms of line.
-constexpr int kDrainAtOnceBytes = 64;
+// 8N2: start, 8 data and 2 stop bits. A network bridge passes the bytes on to such a
+// line too, so its queue goes out no faster.
+constexpr int kLineBytesPerSecond = 115200 / 11;
 
 }  // namespace
 
@@ -89,27 +87,22 @@ bool LineWriter::Drain(int fd, const std::function<bool(bool)>& go_on, int& queu
     // returns at once, so the drain costs two system calls a write: measured with
     // bench/serve_bench.py (1000 small entries over a pty), the block time beyond its
     // two pauses was 0.43-0.45 ms median with the drain and 0.45-0.58 ms without,
-    // the same within the noise.
+    // the same within the noise. A network connection has no tcdrain(): there the
+    // queue is what the kernel has not yet sent, and the write is complete once it is
+    // empty (LineQueue tells the two apart).
     for (;;) {
-        queued = 0;
-#ifdef TIOCOUTQ
-        if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
-            queued = 0;  // not known: tcdrain() decides
-        }
-#endif
+        queued = queue_.Unsent(fd);
         progress_.StillQueued(static_cast<std::size_t>(queued));
-        if (queued <= kDrainAtOnceBytes) {
-            while (tcdrain(fd) != 0) {
-                if (errno != EINTR) {
-                    events_.LoseLine(std::string("output failed: ") + std::strerror(errno));
-                    return false;
-                }
+        if (queued <= queue_.WaitOutBytes()) {
+            if (const std::string failure = queue_.WaitOut(fd); !failure.empty()) {
+                events_.LoseLine(failure);
+                return false;
             }
             queued = 0;
             progress_.StillQueued(0);
             return true;
         }
-        const int line_ms = (queued - kDrainAtOnceBytes) * 1000 / kLineBytesPerSecond;
+        const int line_ms = (queued - queue_.WaitOutBytes()) * 1000 / kLineBytesPerSecond;
         const SessionEvents::Woken woken =
             events_.Pump(std::clamp(line_ms, 1, kWaitingEveryMs), false);
         if (events_.LineLost() || !go_on(woken.came)) {

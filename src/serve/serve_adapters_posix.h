@@ -5,6 +5,7 @@
 
 #include "app/session_services.h"
 #include "serve/deck_console_posix.h"
+#include "serve/line_queue_posix.h"
 #include "serve/session_events_posix.h"
 #include "serve/write_progress.h"
 
@@ -24,8 +25,8 @@ inline constexpr int kWaitingEveryMs = 50;
 // for kStalledWrite is given up and returns short; so does a write on a lost line.
 class LineWriter : public app::PortWriter {
   public:
-    LineWriter(SessionEvents& events, WriteProgress& progress)
-        : events_(events), progress_(progress) {}
+    LineWriter(SessionEvents& events, WriteProgress& progress, const LineQueue& queue)
+        : events_(events), progress_(progress), queue_(queue) {}
     app::WriteOutcome Write(serial::PortHandle port, std::string_view bytes,
                             const Waiting& waiting) override;
 
@@ -37,6 +38,7 @@ class LineWriter : public app::PortWriter {
 
     SessionEvents& events_;
     WriteProgress& progress_;
+    const LineQueue& queue_;  // a serial device's or a network connection's
 };
 
 // Esc as the loop tests it: held from the moment Esc, q, SIGINT, SIGTERM or SIGHUP

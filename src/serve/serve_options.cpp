@@ -6,6 +6,11 @@
 namespace kestrel::serve {
 namespace {
 
+constexpr std::string_view kTcpPrefix = "tcp:";
+// Where --listen waits when no address is given: this machine alone. Any other
+// machine may connect only when asked for (0.0.0.0, or an address of the network).
+constexpr std::string_view kListenHost = "127.0.0.1";
+
 // An entry number: digits only, 1 or more.
 std::optional<std::size_t> EntryNumber(std::string_view word) {
     std::size_t number = 0;
@@ -27,6 +32,10 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
         const std::string_view word = arguments[i];
         if (word == "--help" || word == "-h") {
             options.mode = ServeOptions::Mode::kHelp;
+            return options;
+        }
+        if (word == "--version") {
+            options.mode = ServeOptions::Mode::kVersion;
             return options;
         }
         if (word == "--list") {
@@ -54,6 +63,16 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
                                   std::string(value)};
             }
             options.from = *number;
+        } else if (word == "--listen" || word.starts_with("--listen=")) {
+            if (word == "--listen" && i + 1 == arguments.size()) {
+                return UsageError{"--listen needs a port ([ADDR:]PORT)"};
+            }
+            const std::string_view address = word == "--listen" ? arguments[++i] : word.substr(9);
+            auto parsed = ParseNetworkAddress(address, kListenHost);
+            if (auto* error = std::get_if<std::string>(&parsed)) {
+                return UsageError{"--listen " + std::string(address) + ": " + *error};
+            }
+            options.listen_on = std::get<NetworkAddress>(std::move(parsed));
         } else if (word.starts_with("-") && word.size() > 1) {
             return UsageError{"unknown option " + std::string(word)};
         } else if (tape) {
@@ -62,17 +81,28 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
             tape = std::string(word);
         }
     }
-    if (list && device) {
-        return UsageError{"--list and --port do not go together"};
+    if (list && (device || options.listen_on)) {
+        return UsageError{device ? "--list and --port do not go together"
+                                 : "--list and --listen do not go together"};
     }
-    if (!list && !device) {
-        return UsageError{"--port DEVICE or --list is needed"};
+    if (device && options.listen_on) {
+        return UsageError{"--port and --listen do not go together"};
+    }
+    if (!list && !device && !options.listen_on) {
+        return UsageError{"--port DEVICE, --listen PORT or --list is needed"};
+    }
+    if (device && device->starts_with(kTcpPrefix)) {
+        auto parsed = ParseNetworkAddress(std::string_view(*device).substr(kTcpPrefix.size()));
+        if (auto* error = std::get_if<std::string>(&parsed)) {
+            return UsageError{"--port " + *device + ": " + *error};
+        }
+        options.connect_to = std::get<NetworkAddress>(std::move(parsed));
     }
     if (device && device->empty()) {
         return UsageError{"--port needs a device"};
     }
     if (list && options.from != 0) {
-        return UsageError{"--from goes with --port"};
+        return UsageError{"--from goes with --port or --listen"};
     }
     if (!tape) {
         return UsageError{"no tape given"};

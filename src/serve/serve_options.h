@@ -1,9 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
+
+#include "serve/network_address.h"
 
 namespace kestrel::serve {
 
@@ -11,8 +14,13 @@ inline constexpr std::string_view kServeUsage =
     "usage: kestrel-serve --port DEVICE TAPE   serve TAPE (.tap or .tzx) over the serial line "
     "DEVICE\n"
     "       kestrel-serve --port DEVICE --from N TAPE   the same, from entry N\n"
+    "       kestrel-serve --port tcp:HOST:PORT TAPE\n"
+    "                                          the same over a serial-over-network bridge\n"
+    "       kestrel-serve --listen [ADDR:]PORT TAPE\n"
+    "                                          the same to the machine that connects to PORT\n"
+    "                                          (ADDR 127.0.0.1 unless given; 0.0.0.0: any)\n"
     "       kestrel-serve --list TAPE          list the entries of TAPE\n"
-    "       kestrel-serve --help\n"
+    "       kestrel-serve --help | --version\n"
     "While serving, Esc or q (or Ctrl-C) sends the end byte and stops. On a terminal:\n"
     "n/Right next entry, p/Left back one, Home first, digits then Enter go to that\n"
     "entry, r the entry last sent again, Space pause (requests wait until Space).\n"
@@ -20,9 +28,11 @@ inline constexpr std::string_view kServeUsage =
     "opened, 3 the line was lost, 64 usage, 65 the tape is refused, 66 unreadable.\n";
 
 struct ServeOptions {
-    enum class Mode { kServe, kList, kHelp };
+    enum class Mode { kServe, kList, kHelp, kVersion };
     Mode mode = Mode::kServe;
-    std::string device;  // kServe only
+    std::string device;                        // kServe only: as given, "tcp:HOST:PORT" included
+    std::optional<NetworkAddress> connect_to;  // --port tcp:HOST:PORT
+    std::optional<NetworkAddress> listen_on;   // --listen [ADDR:]PORT
     std::string tape;
     std::size_t from = 0;  // kServe: the entry (1-based) the mark starts on; 0 the first
 };
@@ -32,8 +42,9 @@ struct UsageError {
 };
 
 // The command line, the program's name first: "--port DEVICE TAPE" (or
-// "--port=DEVICE", and "--from N" or "--from=N"), "--list TAPE", "--help"/"-h". Anything else is a
-// usage error.
+// "--port=DEVICE"; DEVICE "tcp:HOST:PORT" for a network bridge), "--listen [ADDR:]PORT TAPE"
+// (or "--listen=..."), "--from N" (or "--from=N") with either, "--list TAPE", "--help"/"-h",
+// "--version". Anything else is a usage error.
 std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* const> arguments);
 
 }  // namespace kestrel::serve

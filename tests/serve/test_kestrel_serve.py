@@ -9,6 +9,7 @@ import fcntl
 import os
 import re
 import select
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -513,6 +514,12 @@ class CommandLine(ServeCase):
         self.assertEqual(run.returncode, 64)
         self.assertIn(b"--from 9: the tape has 5 entries", run.stderr)
 
+    def test_version_is_the_projects(self):
+        with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+            version = re.search(r"project\(kestrel VERSION (\S+)", f.read()).group(1)
+        run = self.run_serve("--version")
+        self.assertEqual((run.returncode, run.stdout), (0, f"kestrel-serve {version}\n".encode()))
+
     def test_usage_errors(self):
         tape = self.tape_file(DEMO)
         for args in ([], [tape], ["--port"], ["--port", self.link], ["--list", tape, tape],
@@ -522,6 +529,50 @@ class CommandLine(ServeCase):
                 run = self.run_serve(*args)
                 self.assertEqual(run.returncode, 64)
                 self.assertIn(b"usage: kestrel-serve", run.stderr)
+
+
+class Installing(unittest.TestCase):
+    """The install and the .deb of the build tree that holds the program under test."""
+
+    def setUp(self):
+        self.build = os.path.dirname(os.path.abspath(SERVE))
+        if not os.path.exists(os.path.join(self.build, "CPackConfig.cmake")):
+            self.skipTest(f"{SERVE} is not in a build tree")
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.folder = folder.name
+
+    def check(self, *command):
+        run = subprocess.run(command, capture_output=True, timeout=120)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        return run
+
+    def test_the_install_puts_the_program_and_its_manual_page_in_place(self):
+        self.check("cmake", "--install", self.build, "--prefix", self.folder)
+        installed = sorted(os.path.relpath(os.path.join(top, name), self.folder)
+                           for top, _, names in os.walk(self.folder) for name in names)
+        self.assertEqual(installed, ["bin/kestrel-serve", "share/man/man1/kestrel-serve.1"])
+        usage = self.check(os.path.join(self.folder, "bin", "kestrel-serve"), "--help").stdout
+        page = os.path.join(self.folder, "share", "man", "man1", "kestrel-serve.1")
+        self.assertEqual(self.check("groff", "-ww", "-man", "-z", page).stderr, b"")
+        with open(page) as f:
+            text = f.read().replace("\\-", "-")
+        options = set(re.findall(r"--[a-z]+", usage.decode()))
+        self.assertGreaterEqual(len(options), 4, usage)
+        self.assertEqual(sorted(o for o in options if o not in text), [], "not in the manual")
+
+    @unittest.skipUnless(shutil.which("dpkg-deb"), "no dpkg-deb: not a Debian system")
+    def test_the_deb_holds_the_program_and_its_manual_page_and_names_its_libraries(self):
+        self.check("cpack", "--config", os.path.join(self.build, "CPackConfig.cmake"),
+                   "-B", self.folder)
+        deb, = (os.path.join(self.folder, name) for name in os.listdir(self.folder)
+                if name.endswith(".deb"))
+        files = [line.split()[-1] for line in self.check("dpkg-deb", "-c", deb).stdout.decode()
+                 .splitlines()]
+        self.assertIn("./usr/bin/kestrel-serve", files)
+        self.assertIn("./usr/share/man/man1/kestrel-serve.1", files)
+        depends = self.check("dpkg-deb", "-f", deb, "Depends").stdout.decode()
+        self.assertRegex(depends, r"(^|, )libc6 \(>= [0-9.]+\)")
 
 
 if __name__ == "__main__":
