@@ -451,9 +451,10 @@ class TheDeck(ServeCase):
         self.assertEqual(line.receive(1, PATIENT), b"\x09")
         self.assertEqual(self.wait_exit(), EXIT_SERVED)
         # The terminal shows its own screen again, then the end line.
-        self.screen.join(PATIENT)
-        after = self.screen.output.rsplit(b"\x1b[?1049l", 1)[1]
-        self.assertIn(TAPE_OVER.encode(), after)
+        with self.screen.changed:
+            self.assertTrue(self.screen.changed.wait_for(
+                lambda: TAPE_OVER.encode() in self.screen.output, PATIENT), "no end line")
+        self.assertIn(TAPE_OVER.encode(), self.screen.output.rsplit(b"\x1b[?1049l", 1)[1])
 
     def test_space_holds_a_b_until_space_again(self):
         self.start(self.TAPE, screen=True)
