@@ -40,6 +40,12 @@ TerminalSize SizeOf(std::FILE* out) {
     return size;
 }
 
+// Continued with bg, the program leaves the terminal to the shell until fg.
+bool InForeground(std::FILE* out) {
+    const pid_t foreground = tcgetpgrp(fileno(out));
+    return foreground < 0 || foreground == getpgrp();
+}
+
 std::string Warning(const TapeDeck& deck, std::size_t index) {
     const CatalogEntry& entry = deck.Catalog().entries[index];
     const std::string what = entry.check == BlockCheck::kBad
@@ -170,7 +176,7 @@ void DeckConsole::Signalled(int signal_number) {
         case SIGCONT:
             keys_.Take();
             events_.TakeKeysFrom(keys_.fd());
-            if (screen_ && !on_screen_) {
+            if (screen_ && !on_screen_ && InForeground(out_)) {
                 EnterScreen();
                 Draw();
             }
