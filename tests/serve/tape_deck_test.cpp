@@ -4,6 +4,7 @@
 
 #include "serve/deck_keys.h"
 #include "serve/deck_screen.h"
+#include "serve/write_progress.h"
 #include "support/tape_builder.h"
 
 namespace kestrel::serve {
@@ -104,6 +105,22 @@ TEST(TapeDeck, DigitsThenEnterGoToThatEntryBackspaceEditsAndANumberOffTheTapeIsR
     EXPECT_TRUE(deck.Paused());
     deck.Press({DeckKey::kPause});
     EXPECT_FALSE(deck.Paused());
+}
+
+TEST(WriteProgress, CountsTheDataTheLineTookAndTheEntryIsOutOnlyOnceTheQueueHasGoneToo) {
+    app::TapeImage tape(ThreeEntries());
+    tape.DropFront();  // SCREEN at the front: 6912 data bytes
+    int changes = 0;
+    WriteProgress progress(tape, [&changes] { ++changes; });
+    progress.StartLine();
+    progress.Written(1 + 17 + 6912);
+    progress.StillQueued(912);
+    EXPECT_EQ(progress.Now().sent, 6000u);
+    EXPECT_EQ(progress.Now().data, 6912u);
+    EXPECT_FALSE(progress.Out());
+    progress.StillQueued(0);
+    EXPECT_TRUE(progress.Out());
+    EXPECT_EQ(changes, 3);
 }
 
 TEST(DeckScreen, ListsTheEntriesWithTheMarkTheBarUnderTheEntryOnTheWireAndTheState) {
