@@ -1,9 +1,10 @@
 // kestrel-serve: the tape block server for Linux and macOS. The same tape image and
 // command loop as the Windows tool, over a POSIX serial line, with the terminal as
-// its window: the log lines on standard output, Esc or q (or Ctrl-C, SIGTERM) to
-// stop.
+// its window: a tape deck whose keys choose the entry the next request gets (on a
+// terminal its own screen, otherwise the log lines on standard output), Esc or q (or
+// Ctrl-C, SIGTERM) to stop.
 //
-//   kestrel-serve --port DEVICE TAPE
+//   kestrel-serve --port DEVICE [--from N] TAPE
 //   kestrel-serve --port tcp:HOST:PORT TAPE    (a serial-over-network bridge)
 //   kestrel-serve --listen [ADDR:]PORT TAPE    (a machine that calls in)
 //   kestrel-serve --list TAPE
@@ -22,12 +23,15 @@
 #include "app/command_loop.h"
 #include "app/receive_buffer.h"
 #include "app/tape_image.h"
+#include "serve/deck_console_posix.h"
 #include "serve/serve_adapters_posix.h"
 #include "serve/serve_line_posix.h"
 #include "serve/serve_options.h"
 #include "serve/serve_tape.h"
 #include "serve/session_events_posix.h"
 #include "serve/signal_pipe_posix.h"
+#include "serve/tape_catalog.h"
+#include "serve/tape_deck.h"
 #include "serve/terminal_posix.h"
 #include "serve/version.h"
 #include "serve/write_progress.h"
@@ -50,7 +54,17 @@ void Complain(const std::string& text) {
     std::fprintf(stderr, "kestrel-serve: %s\n", text.c_str());
 }
 
-int Serve(const serve::ServeOptions& options, std::string image) {
+// "serving TAPE (5 entries) on DEVICE at 115200 baud, 8N2"; over the network the
+// bytes go as a raw stream, the line settings being the bridge's or the modem's.
+std::string StartUpLine(const serve::ServeOptions& options, const serve::ServeLine& line,
+                        std::size_t entries) {
+    const bool network = options.connect_to || options.listen_on;
+    return "serving " + options.tape + " (" + std::to_string(entries) +
+           (entries == 1 ? " entry" : " entries") + ") on " + line.name() +
+           (network ? ", a raw TCP stream" : " at 115200 baud, 8N2");
+}
+
+int Serve(const serve::ServeOptions& options, std::string image, serve::TapeCatalog catalog) {
     serve::SignalPipe signals;
     if (!signals.ok()) {
         Complain("cannot set up the signal handlers");
@@ -67,22 +81,35 @@ int Serve(const serve::ServeOptions& options, std::string image) {
         return kPortNotOpened;
     }
     serve::ServeLine& line = std::get<serve::ServeLine>(opened);
+    const std::string start_up = StartUpLine(options, line, catalog.entries.size());
+    std::printf("%s\n", start_up.c_str());
+    std::fflush(stdout);
 
     app::TapeImage tape(std::move(image));
     app::ReceiveBuffer received;
     serve::SessionEvents events(line.fd(), keys.fd(), signals.read_fd(), received);
-    serve::WriteProgress progress(stdout, isatty(STDOUT_FILENO) != 0, tape);
-    serve::TerminalLog log(stdout, progress, events);
-    serve::LineWriter writer(events, progress, line.queue());
-    serve::StopKey stop_key(events);
-    serve::EventPump pump(events);
-    serve::MonotonicPause pause;
-    app::CommandLoop loop({writer, stop_key, pump, pause, app::kWaitForMessageOnly}, tape,
-                          received);
-    loop.KESTREL(line.fd(), log);
-    progress.Clear();
+    serve::TapeDeck deck(std::move(catalog), options.from > 0 ? options.from - 1 : 0);
+    bool tape_ended = false;
+    {
+        serve::DeckConsole console(stdout, isatty(STDOUT_FILENO) != 0, start_up, deck, events,
+                                   keys);
+        events.Listen(&console);
+        serve::WriteProgress progress(tape, [&console] { console.Progressed(); });
+        console.Follow(progress);
+        serve::TerminalLog log(console, events);
+        serve::LineWriter writer(events, progress, line.queue());
+        serve::StopKey stop_key(events);
+        serve::EventPump pump(events);
+        serve::MonotonicPause pause;
+        app::CommandLoop loop({writer, stop_key, pump, pause, app::kWaitForMessageOnly, &console},
+                              tape, received);
+        loop.KESTREL(line.fd(), log);
+        events.Listen(nullptr);
+        tape_ended = log.TapeEnded();
+    }  // the console leaves its screen
 
-    if (log.TapeEnded()) {
+    if (tape_ended) {
+        std::printf("tape over: end byte sent\n");
         return kTapeServed;
     }
     if (events.LineLost()) {
@@ -120,5 +147,12 @@ int main(int argc, char** argv) {
         std::fputs(serve::TapeListing(std::move(file.image)).c_str(), stdout);
         return 0;
     }
-    return Serve(options, std::move(file.image));
+    serve::TapeCatalog catalog = serve::CatalogTape(file.image);
+    if (options.from > catalog.entries.size()) {
+        Complain("--from " + std::to_string(options.from) + ": the tape has " +
+                 std::to_string(catalog.entries.size()) +
+                 (catalog.entries.size() == 1 ? " entry" : " entries"));
+        return kUsage;
+    }
+    return Serve(options, std::move(file.image), std::move(catalog));
 }

@@ -137,14 +137,6 @@ void MonotonicPause::Sleep(int milliseconds) {
 #endif
 }
 
-void TerminalLog::Append(std::string_view text) {
-    progress_.StartLine();
-    std::string line(text);
-    std::erase(line, '\r');  // CR LF in the log, LF on a terminal
-    std::fwrite(line.data(), 1, line.size(), out_);
-    std::fflush(out_);
-}
-
 void TerminalLog::EndWindow() {
     ended_ = true;
     tape_ended_ = !events_.LineLost();

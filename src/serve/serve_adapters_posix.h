@@ -5,6 +5,7 @@
 
 #include "app/session_services.h"
 #include "serve/line_queue_posix.h"
+#include "serve/deck_console_posix.h"
 #include "serve/session_events_posix.h"
 #include "serve/write_progress.h"
 
@@ -71,15 +72,13 @@ class MonotonicPause : public app::Pause {
     void Sleep(int milliseconds) override;
 };
 
-// The session log on standard output: each line is printed (LF line ends) and
-// flushed as it comes, which costs a write, nothing like a window's redraw, so
-// there is nothing to catch up with later. Ending the "window" is the end of the
-// tape: the loop has sent the end byte and is done.
+// The session log on the deck's console: plain lines, or the deck's screen (see
+// DeckConsole). Ending the "window" is the end of the tape: the loop has sent the
+// end byte and is done.
 class TerminalLog : public app::LogView {
   public:
-    TerminalLog(std::FILE* out, WriteProgress& progress, SessionEvents& events)
-        : out_(out), progress_(progress), events_(events) {}
-    void Append(std::string_view text) override;
+    TerminalLog(DeckConsole& console, SessionEvents& events) : console_(console), events_(events) {}
+    void Append(std::string_view text) override { console_.LogLine(text); }
     void GoBottom() override {}
     void ShowAppended() override {}
     void EndWindow() override;
@@ -90,8 +89,7 @@ class TerminalLog : public app::LogView {
     bool TapeEnded() const { return tape_ended_; }
 
   private:
-    std::FILE* out_;
-    WriteProgress& progress_;
+    DeckConsole& console_;
     SessionEvents& events_;
     bool ended_ = false;
     bool tape_ended_ = false;

@@ -1,5 +1,6 @@
 #include "serve/serve_options.h"
 
+#include <charconv>
 #include <optional>
 
 namespace kestrel::serve {
@@ -9,6 +10,15 @@ constexpr std::string_view kTcpPrefix = "tcp:";
 // Where --listen waits when no address is given: this machine alone. Any other
 // machine may connect only when asked for (0.0.0.0, or an address of the network).
 constexpr std::string_view kListenHost = "127.0.0.1";
+// An entry number: digits only, 1 or more.
+std::optional<std::size_t> EntryNumber(std::string_view word) {
+    std::size_t number = 0;
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), number);
+    if (error != std::errc{} || end != word.data() + word.size() || number == 0) {
+        return std::nullopt;
+    }
+    return number;
+}
 
 }  // namespace
 
@@ -46,6 +56,22 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
                 return UsageError{"--listen " + std::string(address) + ": " + *error};
             }
             options.listen_on = std::get<NetworkAddress>(std::move(parsed));
+        } else if (word == "--from" || word.starts_with("--from=")) {
+            std::string_view value = word.substr(6);
+            if (word == "--from") {
+                if (i + 1 == arguments.size()) {
+                    return UsageError{"--from needs an entry number"};
+                }
+                value = arguments[++i];
+            } else {
+                value.remove_prefix(1);
+            }
+            const auto number = EntryNumber(value);
+            if (!number) {
+                return UsageError{"--from needs an entry number (1 or more), not " +
+                                  std::string(value)};
+            }
+            options.from = *number;
         } else if (word.starts_with("-") && word.size() > 1) {
             return UsageError{"unknown option " + std::string(word)};
         } else if (tape) {
@@ -73,6 +99,9 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
     }
     if (device && device->empty()) {
         return UsageError{"--port needs a device"};
+    }
+    if (list && options.from != 0) {
+        return UsageError{"--from goes with --port"};
     }
     if (!tape) {
         return UsageError{"no tape given"};

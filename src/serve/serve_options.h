@@ -18,9 +18,12 @@ inline constexpr std::string_view kServeUsage =
     "       kestrel-serve --listen [ADDR:]PORT TAPE\n"
     "                                          the same to the machine that connects to PORT\n"
     "                                          (ADDR 127.0.0.1 unless given; 0.0.0.0: any)\n"
+    "       kestrel-serve --port DEVICE --from N TAPE   the same, from entry N\n"
     "       kestrel-serve --list TAPE          list the entries of TAPE\n"
     "       kestrel-serve --help | --version\n"
-    "While serving, Esc or q (or Ctrl-C) sends the end byte and stops.\n"
+    "While serving, Esc or q (or Ctrl-C) sends the end byte and stops. On a terminal:\n"
+    "n/Right next entry, p/Left back one, Home first, digits then Enter go to that\n"
+    "entry, r the entry last sent again, Space pause (requests wait until Space).\n"
     "Exit status: 0 the tape was served to its end, 1 stopped, 2 the port cannot be\n"
     "opened, 3 the line was lost, 64 usage, 65 the tape is refused, 66 unreadable.\n";
 
@@ -31,6 +34,7 @@ struct ServeOptions {
     std::optional<NetworkAddress> connect_to;  // --port tcp:HOST:PORT
     std::optional<NetworkAddress> listen_on;   // --listen [ADDR:]PORT
     std::string tape;
+    std::size_t from = 0;  // kServe: the entry (1-based) the mark starts on; 0 the first
 };
 
 struct UsageError {
@@ -39,7 +43,8 @@ struct UsageError {
 
 // The command line, the program's name first: "--port DEVICE TAPE" (or
 // "--port=DEVICE"; DEVICE "tcp:HOST:PORT" for a network bridge), "--listen [ADDR:]PORT TAPE"
-// (or "--listen=..."), "--list TAPE", "--help"/"-h", "--version". Anything else is a usage error.
+// (or "--listen=..."), "--from N" (or "--from=N"), "--list TAPE", "--help"/"-h",
+// "--version". Anything else is a usage error.
 std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* const> arguments);
 
 }  // namespace kestrel::serve

@@ -93,13 +93,16 @@ void SessionEvents::TakeReceived(bool hung_up) {
 }
 
 void SessionEvents::TakeKeys() {
-    char keys[64];
-    const ssize_t count = read(key_fd_, keys, sizeof keys);
+    char bytes[64];
+    const ssize_t count = read(key_fd_, bytes, sizeof bytes);
     if (count > 0) {
-        const std::string_view stop_key =
-            StopKeyIn(std::string_view(keys, static_cast<std::size_t>(count)));
-        if (!stop_key.empty() && stop_cause_.empty()) {
-            stop_cause_ = stop_key;
+        for (const KeyPress& key :
+             keys_.Take(std::string_view(bytes, static_cast<std::size_t>(count)))) {
+            if (key.key == DeckKey::kEsc || key.key == DeckKey::kQuit) {
+                Stop(key.key == DeckKey::kEsc ? "Esc" : "q");
+            } else if (listener_ != nullptr) {
+                listener_->KeyPressed(key);
+            }
         }
     } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
         key_fd_ = -1;  // the terminal has gone; its SIGHUP says the rest
@@ -107,9 +110,25 @@ void SessionEvents::TakeKeys() {
 }
 
 void SessionEvents::TakeSignals() {
-    const int signal_number = TakeSignal(signal_fd_);
-    if (signal_number != 0 && stop_cause_.empty()) {
-        stop_cause_ = SignalName(signal_number);
+    for (const int signal_number : ReadSignals(signal_fd_)) {
+        if (signal_number == SIGWINCH || signal_number == SIGTSTP || signal_number == SIGCONT) {
+            if (listener_ != nullptr) {
+                listener_->Signalled(signal_number);
+            } else if (signal_number == SIGTSTP) {
+                kill(getpid(), SIGSTOP);  // as Ctrl-Z would without the handler
+            }
+        } else {
+            Stop(SignalName(signal_number));
+        }
+    }
+}
+
+void SessionEvents::Stop(std::string_view cause) {
+    if (stop_cause_.empty()) {
+        stop_cause_ = cause;
+        if (listener_ != nullptr) {
+            listener_->StopAsked();
+        }
     }
 }
 

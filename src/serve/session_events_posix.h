@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/receive_buffer.h"
+#include "serve/deck_keys.h"
 
 namespace kestrel::serve {
 
@@ -12,8 +13,17 @@ namespace kestrel::serve {
 // session sleeps in the kernel whenever nothing happens and wakes for whichever
 // comes first. Whatever arrives is taken in at once: received bytes join the
 // ReceiveBuffer in arrival order (also during a long write), Esc, q and the three
-// signals ask to stop, and a line that hangs up or fails is marked lost. Single
-// thread: the fields belong to the session's thread.
+// signals ask to stop, the deck's other keys and the terminal's signals go to the
+// listener, and a line that hangs up or fails is marked lost. Single thread: the
+// fields belong to the session's thread.
+class SessionListener {
+  public:
+    virtual ~SessionListener() = default;
+    virtual void KeyPressed(const KeyPress& key) = 0;  // a deck key, not a stop key
+    virtual void StopAsked() = 0;                      // the first request to stop
+    virtual void Signalled(int signal_number) = 0;     // SIGWINCH, SIGTSTP, SIGCONT
+};
+
 class SessionEvents {
   public:
     // `key_fd` -1 when no keys are taken; `signal_fd` the self-pipe's read end.
@@ -35,10 +45,17 @@ class SessionEvents {
     // Marks the line lost (a write or drain found it gone); the first cause stays.
     void LoseLine(const std::string& cause);
 
+    // Who hears of keys and the terminal's signals (none: they are dropped).
+    void Listen(SessionListener* listener) { listener_ = listener; }
+    // Keys come from `key_fd` from now on (-1: none), as the terminal is given back
+    // and taken again.
+    void TakeKeysFrom(int key_fd) { key_fd_ = key_fd; }
+
   private:
     void TakeReceived(bool hung_up);
     void TakeKeys();
     void TakeSignals();
+    void Stop(std::string_view cause);
 
     int line_fd_;
     int key_fd_;  // -1 once the terminal has gone
@@ -46,6 +63,8 @@ class SessionEvents {
     app::ReceiveBuffer& received_;
     std::string stop_cause_;
     std::string lost_cause_;
+    KeyDecoder keys_;
+    SessionListener* listener_ = nullptr;
 };
 
 }  // namespace kestrel::serve

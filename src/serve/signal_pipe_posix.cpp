@@ -73,14 +73,16 @@ SignalPipe::~SignalPipe() {
     close(write_fd_);
 }
 
-int TakeSignal(int read_fd) {
-    int last = 0;
+std::vector<int> ReadSignals(int read_fd) {
+    std::vector<int> signals;
     char bytes[16];
     ssize_t count;
     while ((count = read(read_fd, bytes, sizeof bytes)) > 0) {
-        last = static_cast<unsigned char>(bytes[count - 1]);
+        for (ssize_t i = 0; i < count; ++i) {
+            signals.push_back(static_cast<unsigned char>(bytes[i]));
+        }
     }
-    return last;
+    return signals;
 }
 
 std::string_view SignalName(int signal_number) {

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <string_view>
+#include <vector>
 
 namespace kestrel::serve {
 
@@ -12,7 +13,10 @@ namespace kestrel::serve {
 // session's thread when it reads the pipe. The self-pipe works alike on Linux and
 // macOS (signalfd is Linux's own).
 //
-// While the object lives, those three signals go to the pipe and SIGPIPE is ignored
+// SIGWINCH (the terminal's new size), SIGTSTP (Ctrl-Z) and SIGCONT (fg) come the same
+// way, so the terminal is given back before the program stops and taken again after.
+//
+// While the object lives, those signals go to the pipe and SIGPIPE is ignored
 // (a closed standard output makes its writes fail instead of ending the program);
 // destroying it puts the previous actions back and closes the pipe.
 class SignalPipe {
@@ -28,14 +32,15 @@ class SignalPipe {
     int read_fd() const { return read_fd_; }
 
   private:
-    static constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+    static constexpr int kHandled[] = {SIGINT,   SIGTERM, SIGHUP, SIGPIPE,
+                                       SIGWINCH, SIGTSTP, SIGCONT};
     struct sigaction previous_[sizeof(kHandled) / sizeof(kHandled[0])]{};
     int read_fd_ = -1;
     int write_fd_ = -1;
 };
 
-// Empties the pipe whose read end is given: the last signal's number, 0 when none came.
-int TakeSignal(int read_fd);
+// Empties the pipe whose read end is given: the signals that came, in order.
+std::vector<int> ReadSignals(int read_fd);
 
 // "SIGINT", "SIGTERM", "SIGHUP", or "a signal".
 std::string_view SignalName(int signal_number);

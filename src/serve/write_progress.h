@@ -1,46 +1,40 @@
 #pragma once
 
-#include <chrono>
 #include <cstddef>
-#include <cstdio>
+#include <functional>
 
 #include "app/tape_image.h"
+#include "serve/deck_screen.h"
 
 namespace kestrel::serve {
 
-// The progress of a long entry on a terminal: "\r  12345 / 48000 bytes" (data bytes),
-// redrawn at most every 100 ms while the entry goes out, and wiped once it is all
-// written or a log line is due. An entry shorter than 100 ms on the line never shows
-// it. Off (every call does nothing) when the output is not a terminal.
+// How far the answer to the last "B" has gone: the bytes the line has taken (written,
+// less what the driver still queues, as far as it says) counted against the entry's
+// data. Every change is told to `changed`, which decides what to show and when.
 class WriteProgress {
   public:
-    using Clock = std::chrono::steady_clock;
-    static constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+    WriteProgress(const app::TapeImage& tape, std::function<void()> changed)
+        : tape_(tape), changed_(std::move(changed)) {}
 
-    WriteProgress(std::FILE* out, bool enabled, const app::TapeImage& tape)
-        : out_(out), enabled_(enabled), tape_(tape) {}
-
-    // A log line follows: the progress line goes, and the bytes written from now on
-    // are the answer for the entry at the front of the tape.
+    // A log line comes: the bytes written from now on are the answer for the entry
+    // at the front of the tape.
     void StartLine();
     // The line has taken `count` more bytes.
     void Written(std::size_t count);
     // Of the bytes the line has taken, `count` are still queued in the driver.
     void StillQueued(std::size_t count);
-    // Wipes the progress line if it shows.
-    void Clear();
+
+    // The data bytes gone so far, and the entry's.
+    DeckProgress Now() const;
+    // The whole answer (start byte, header and data) has gone.
+    bool Out() const;
 
   private:
-    std::FILE* out_;
-    bool enabled_;
     const app::TapeImage& tape_;
-    void Redraw();
-
+    std::function<void()> changed_;
     std::size_t written_ = 0;  // bytes of the answer the line has taken
     std::size_t queued_ = 0;   // of those, still in the driver's queue
     std::size_t data_ = 0;     // the entry's data bytes
-    Clock::time_point drawn_at_{};
-    bool shown_ = false;
 };
 
 }  // namespace kestrel::serve

@@ -26,7 +26,8 @@ import tapfile
 
 SERVE = os.environ.get("KESTREL_SERVE") or os.path.join(ROOT, "build", "native", "kestrel-serve")
 PATIENT = 15.0  # seconds: the limit of any awaited event; passing runs take far less
-WAITING = "Waiting command (ESC to exit)..."
+WAITING = "Waiting command (ESC or q to exit)..."
+TAPE_OVER = "tape over: end byte sent"
 DEMO = tapfile.build_tape(tapfile.demo_entries())
 EXIT_SERVED, EXIT_STOPPED, EXIT_PORT, EXIT_LOST = 0, 1, 2, 3
 
@@ -71,6 +72,55 @@ class Lines(threading.Thread):
         return "\n".join(self.lines)
 
 
+class Screen(threading.Thread):
+    """The program's screen, read from the master of the pty that is its terminal:
+    the frames it draws (each from ESC [ H to ESC [ J), as plain lines."""
+
+    FRAME = re.compile(rb"\x1b\[H(.*?)\x1b\[J", re.S)
+    SEQUENCE = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
+
+    def __init__(self, master):
+        super().__init__(daemon=True)
+        self.master = master
+        self.output = b""
+        self.changed = threading.Condition()
+        self.start()
+
+    def run(self):
+        while True:
+            try:
+                chunk = os.read(self.master, 65536)
+            except OSError:
+                break  # the program has closed the terminal
+            if not chunk:
+                break
+            with self.changed:
+                self.output += chunk
+                self.changed.notify_all()
+
+    def frame(self):
+        frames = self.FRAME.findall(self.output)
+        if not frames:
+            return []
+        text = self.SEQUENCE.sub(b"", frames[-1]).decode("latin-1").replace("\r", "")
+        return text.split("\n")
+
+    def wait_for(self, found, what, timeout=PATIENT):
+        """Until the last frame drawn has a line for which `found` is true."""
+        with self.changed:
+            if not self.changed.wait_for(lambda: any(found(line) for line in self.frame()),
+                                         timeout):
+                raise AssertionError(f"no {what} on the screen within {timeout} s: "
+                                     f"{self.frame()}")
+
+    def wait_mark(self, number):
+        mark = re.compile(rf">\s+{number}(\s|$)")
+        self.wait_for(lambda line: mark.match(line) is not None, f"mark on entry {number}")
+
+    def wait_text(self, text):
+        self.wait_for(lambda line: text in line, repr(text))
+
+
 class ServeCase(unittest.TestCase):
     def setUp(self):
         folder = tempfile.TemporaryDirectory()
@@ -94,9 +144,11 @@ class ServeCase(unittest.TestCase):
             f.write(image)
         return path
 
-    def start(self, image, keyboard=False, name="tape.tap"):
+    def start(self, image, keyboard=False, name="tape.tap", screen=False, args=()):
         """kestrel-serve on the pty; with `keyboard`, its standard input (and controlling
-        terminal) is a pty of the test's, typed on through self.keyboard."""
+        terminal) is a pty of the test's, typed on through self.keyboard; with `screen`,
+        that pty is its standard output too, read through self.screen."""
+        keyboard = keyboard or screen
         stdin = subprocess.DEVNULL
         if keyboard:
             self.keyboard, self.keyboard_slave = os.openpty()
@@ -104,11 +156,15 @@ class ServeCase(unittest.TestCase):
             self.addCleanup(os.close, self.keyboard_slave)
             stdin = self.keyboard_slave
         self.proc = subprocess.Popen(
-            [SERVE, "--port", self.link, self.tape_file(image, name)], stdin=stdin,
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=keyboard,
+            [SERVE, "--port", self.link, *args, self.tape_file(image, name)], stdin=stdin,
+            stdout=self.keyboard_slave if screen else subprocess.PIPE, stderr=subprocess.PIPE,
+            start_new_session=keyboard,
             preexec_fn=(lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0)) if keyboard else None)
         self.addCleanup(self.stop_program)
-        self.out = Lines(self.proc.stdout)
+        if screen:
+            self.screen = Screen(self.keyboard)
+        else:
+            self.out = Lines(self.proc.stdout)
         self.err = Lines(self.proc.stderr)
         return self.proc
 
@@ -116,7 +172,8 @@ class ServeCase(unittest.TestCase):
         if self.proc.poll() is None:
             self.proc.kill()
         self.proc.wait(PATIENT)
-        self.proc.stdout.close()
+        if self.proc.stdout:
+            self.proc.stdout.close()
         self.proc.stderr.close()
 
     def wait_exit(self):
@@ -156,7 +213,9 @@ class Serving(ServeCase):
         self.assertEqual(wire.hex(" "), "00 03 48 45 4c 4c 4f 20 20 20 20 20 03 00 00 80 00 80 "
                                         "01 02 03 09")
         self.assertEqual(self.wait_exit(), EXIT_SERVED)
-        self.assertEqual(self.out.text(), f"{WAITING}\nSending file HELLO...")
+        self.assertEqual(self.out.text().split("\n"),
+                         [f"serving {self.folder}/tape.tap (1 entry) on {self.link} at 115200 baud,"
+                          " 8N2", WAITING, "Sending file HELLO...", TAPE_OVER])
 
     def test_a_tape_of_several_entries_is_rebuilt_identical_and_the_program_ends(self):
         self.start(DEMO)
@@ -168,8 +227,8 @@ class Serving(ServeCase):
         self.assertGreaterEqual(max(a.pause_before_data() for a in report.entries), 0.005)
         self.assertEqual(self.wait_exit(), EXIT_SERVED)
         names = [entry.display_name() for entry in tapfile.parse_tape(DEMO)]
-        self.assertEqual(self.out.text().split("\n"),
-                         [WAITING] + [f"Sending file {name}..." for name in names])
+        self.assertEqual(self.out.text().split("\n")[1:],
+                         [WAITING] + [f"Sending file {name}..." for name in names] + [TAPE_OVER])
 
     def test_a_tzx_tape_is_served_as_its_tap_twin(self):
         self.start(tapfile.build_tzx(tapfile.tzx_blocks(DEMO, with_extras=True)), name="demo.tzx")
@@ -252,6 +311,26 @@ class Stopping(ServeCase):
     def test_sigterm(self):
         self.stop_mid_session(lambda line: self.proc.send_signal(signal.SIGTERM), "SIGTERM")
 
+    def test_ctrl_z_gives_the_terminal_back_and_fg_takes_it_again(self):
+        def press(line):
+            stopped = threading.Thread(target=os.waitpid, args=(self.proc.pid, os.WUNTRACED))
+            stopped.start()
+            os.write(self.keyboard, b"\x1a")
+            stopped.join(PATIENT)
+            self.assertFalse(stopped.is_alive(), "Ctrl-Z did not stop the program")
+            modes = termios.tcgetattr(self.keyboard_slave)[3]
+            self.assertEqual(modes & (termios.ICANON | termios.ECHO),
+                             termios.ICANON | termios.ECHO, "the terminal was not given back")
+            self.proc.send_signal(signal.SIGCONT)
+            # Paced looks at the terminal until the program has taken its keys again.
+            end = time.monotonic() + PATIENT
+            while termios.tcgetattr(self.keyboard_slave)[3] & termios.ICANON:
+                self.assertLess(time.monotonic(), end, "the keys were not taken again")
+                select.select([], [], [], 0.02)
+            os.write(self.keyboard, b"q")
+
+        self.stop_mid_session(press, "q")
+
 
 class StoppingDuringAnEntry(ServeCase):
     def test_a_stop_lets_the_entry_finish_then_sends_the_end_byte(self):
@@ -267,6 +346,8 @@ class StoppingDuringAnEntry(ServeCase):
         self.assertEqual([a.kind for a in report.answers], ["entry", "end"], report.text())
         self.assertEqual(bytes(report.entries[0].data), entry.data)
         self.assertEqual(self.wait_exit(), EXIT_STOPPED)
+        self.assertEqual(self.out.text().split("\n")[-2:],
+                         ["Sending file BIG...", "stopping after this entry"])
 
     def test_a_stop_while_the_remote_reads_nothing_gives_the_write_up(self):
         self.start(big_entry(65280).to_bytes())
@@ -321,6 +402,87 @@ class TheLine(ServeCase):
                 self.assertIn(words, run.stderr)
 
 
+class TheDeck(ServeCase):
+    """The keys move the mark that chooses the entry the next B gets, on the screen."""
+
+    TAPE = small_tape(4)
+    ENTRIES = tapfile.parse_tape(TAPE)
+
+    def serve_one(self, line, index):
+        os.write(self.line.master, b"B")
+        expected = answer(self.ENTRIES[index])
+        self.assertEqual(line.receive(len(expected), PATIENT), expected)
+
+    def press(self, keys):
+        os.write(self.keyboard, keys)
+
+    def test_back_one_after_entry_2_serves_entry_2_again_byte_for_byte(self):
+        self.start(self.TAPE, screen=True)
+        self.screen.wait_text("waiting for a B")
+        line = self.line_end()
+        self.serve_one(line, 0)
+        self.serve_one(line, 1)
+        self.screen.wait_mark(3)
+        self.press(b"p")
+        self.screen.wait_mark(2)
+        self.serve_one(line, 1)
+        self.screen.wait_mark(3)
+        self.press(b"\x1b[D\x1b[D")  # Left twice
+        self.screen.wait_mark(1)
+        self.press(b"q")
+        self.assertEqual(line.receive(1, PATIENT), b"\x09")
+        self.assertEqual(self.wait_exit(), EXIT_STOPPED)
+
+    def test_a_jump_by_number_then_past_the_last_entry_the_end_byte_ends_the_tape(self):
+        self.start(self.TAPE, screen=True)
+        self.screen.wait_text("waiting for a B")
+        line = self.line_end()
+        self.press(b"9\x7f4")  # 9, Backspace, 4
+        self.screen.wait_text("go to 4_")
+        self.press(b"\r")
+        self.screen.wait_mark(4)
+        self.serve_one(line, 3)
+        self.screen.wait_mark("end")
+        self.press(b"3\rn")  # to 3, then one on: 4
+        self.screen.wait_mark(4)
+        self.press(b"n")
+        self.screen.wait_mark("end")
+        os.write(self.line.master, b"B")
+        self.assertEqual(line.receive(1, PATIENT), b"\x09")
+        self.assertEqual(self.wait_exit(), EXIT_SERVED)
+        # The terminal shows its own screen again, then the end line.
+        self.screen.join(PATIENT)
+        after = self.screen.output.rsplit(b"\x1b[?1049l", 1)[1]
+        self.assertIn(TAPE_OVER.encode(), after)
+
+    def test_space_holds_a_b_until_space_again(self):
+        self.start(self.TAPE, screen=True)
+        self.screen.wait_text("waiting for a B")
+        line = self.line_end()
+        self.press(b" ")
+        self.screen.wait_text("paused (Space to go on)")
+        os.write(self.line.master, b"B")
+        self.screen.wait_text("paused: a B waits")
+        self.assertEqual(line.receive_some(0), b"", "the held B was answered")
+        self.press(b" ")
+        expected = answer(self.ENTRIES[0])
+        self.assertEqual(line.receive(len(expected), PATIENT), expected)
+        self.screen.wait_mark(2)
+
+    def test_from_starts_with_the_mark_on_that_entry_and_a_bad_entry_is_served_as_it_is(self):
+        image = bytearray(self.TAPE)
+        image[sum(len(e.to_bytes()) for e in self.ENTRIES[:3]) - 1] ^= 1  # entry 3's checksum
+        self.start(bytes(image), args=("--from", "3"))
+        line = self.line_end()
+        self.out.wait_for(WAITING)
+        self.serve_one(line, 2)
+        self.out.wait_for("warning: entry 3 E2 has a bad checksum; served as it stands")
+        self.serve_one(line, 3)
+        os.write(self.line.master, b"B")
+        self.assertEqual(line.receive(1, PATIENT), b"\x09")
+        self.assertEqual(self.wait_exit(), EXIT_SERVED)
+
+
 class CommandLine(ServeCase):
     def run_serve(self, *args):
         return subprocess.run([SERVE, *args], stdin=subprocess.DEVNULL, capture_output=True,
@@ -353,10 +515,16 @@ class CommandLine(ServeCase):
         run = self.run_serve("--version")
         self.assertEqual((run.returncode, run.stdout), (0, f"kestrel-serve {version}\n".encode()))
 
+    def test_from_an_entry_the_tape_does_not_have_is_refused(self):
+        run = self.run_serve("--port", self.link, "--from", "9", self.tape_file(small_tape(5)))
+        self.assertEqual(run.returncode, 64)
+        self.assertIn(b"--from 9: the tape has 5 entries", run.stderr)
+
     def test_usage_errors(self):
         tape = self.tape_file(DEMO)
         for args in ([], [tape], ["--port"], ["--port", self.link], ["--list", tape, tape],
-                     ["--list", "--port", self.link, tape], ["--baud", "9600", tape]):
+                     ["--list", "--port", self.link, tape], ["--baud", "9600", tape],
+                     ["--port", self.link, "--from", "0", tape], ["--list", "--from", "1", tape]):
             with self.subTest(args=args):
                 run = self.run_serve(*args)
                 self.assertEqual(run.returncode, 64)
