@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 
 #include "serial/wait_ready_posix.h"
 #include "serve/signal_pipe_posix.h"
+#include "serve/deck_keys.h"
 #include "serve/terminal_posix.h"
 
 namespace kestrel::serve {
@@ -118,6 +120,7 @@ struct Waited {
 // `timeout` passes (negative: no limit). Keys other than the stop keys are dropped.
 Waited WaitFor(int fd, short events, WaitBreakers& breakers, std::chrono::milliseconds timeout) {
     const Clock::time_point deadline = Clock::now() + timeout;
+    KeyDecoder decoder;
     for (;;) {
         int timeout_ms = -1;
         if (timeout.count() >= 0) {
@@ -136,18 +139,23 @@ Waited WaitFor(int fd, short events, WaitBreakers& breakers, std::chrono::millis
         }
         // After EINTR the signal's byte is in the pipe: the next pass finds it.
         if (fds[2].revents != 0) {
-            if (const int signal_number = TakeSignal(breakers.signal_fd); signal_number != 0) {
-                return {false, std::string(SignalName(signal_number))};
+            for (const int signal_number : ReadSignals(breakers.signal_fd)) {
+                if (signal_number == SIGTSTP) {
+                    kill(getpid(), SIGSTOP);  // as Ctrl-Z would without the handler
+                } else if (signal_number != SIGWINCH && signal_number != SIGCONT) {
+                    return {false, std::string(SignalName(signal_number))};
+                }
             }
         }
         if (fds[1].revents != 0) {
             char keys[64];
             const ssize_t count = read(breakers.key_fd, keys, sizeof keys);
             if (count > 0) {
-                const std::string_view stop =
-                    StopKeyIn(std::string_view(keys, static_cast<std::size_t>(count)));
-                if (!stop.empty()) {
-                    return {false, std::string(stop)};
+                for (const KeyPress& key :
+                     decoder.Take(std::string_view(keys, static_cast<std::size_t>(count)))) {
+                    if (key.key == DeckKey::kEsc || key.key == DeckKey::kQuit) {
+                        return {false, key.key == DeckKey::kEsc ? "Esc" : "q"};
+                    }
                 }
             } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
                 breakers.key_fd = -1;  // the terminal has gone; its SIGHUP says the rest
