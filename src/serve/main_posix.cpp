@@ -54,14 +54,14 @@ void Complain(const std::string& text) {
     std::fprintf(stderr, "kestrel-serve: %s\n", text.c_str());
 }
 
-// "serving TAPE (5 entries) on DEVICE at 115200 baud, 8N2"; a network line has no
-// line settings of its own.
-std::string StartUpLine(const serve::ServeOptions& options, const std::string& line,
+// "serving TAPE (5 entries) on DEVICE at 115200 baud, 8N2"; over the network the
+// bytes go as a raw stream, the line settings being the bridge's or the modem's.
+std::string StartUpLine(const serve::ServeOptions& options, const serve::ServeLine& line,
                         std::size_t entries) {
-    const bool serial = !options.connect_to && !options.listen_on;
+    const bool network = options.connect_to || options.listen_on;
     return "serving " + options.tape + " (" + std::to_string(entries) +
-           (entries == 1 ? " entry" : " entries") + ") on " + line +
-           (serial ? " at 115200 baud, 8N2" : "");
+           (entries == 1 ? " entry" : " entries") + ") on " + line.name() +
+           (network ? ", a raw TCP stream" : " at 115200 baud, 8N2");
 }
 
 int Serve(const serve::ServeOptions& options, std::string image, serve::TapeCatalog catalog) {
@@ -81,7 +81,7 @@ int Serve(const serve::ServeOptions& options, std::string image, serve::TapeCata
         return kPortNotOpened;
     }
     serve::ServeLine& line = std::get<serve::ServeLine>(opened);
-    const std::string start_up = StartUpLine(options, line.name(), catalog.entries.size());
+    const std::string start_up = StartUpLine(options, line, catalog.entries.size());
     std::printf("%s\n", start_up.c_str());
     std::fflush(stdout);
 

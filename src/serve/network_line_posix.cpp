@@ -9,16 +9,16 @@
 
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <utility>
 
 #include "serial/wait_ready_posix.h"
-#include "serve/deck_keys.h"
 #include "serve/signal_pipe_posix.h"
+#include "serve/deck_keys.h"
 #include "serve/terminal_posix.h"
 
 namespace kestrel::serve {
@@ -120,6 +120,7 @@ struct Waited {
 // `timeout` passes (negative: no limit). Keys other than the stop keys are dropped.
 Waited WaitFor(int fd, short events, WaitBreakers& breakers, std::chrono::milliseconds timeout) {
     const Clock::time_point deadline = Clock::now() + timeout;
+    KeyDecoder decoder;
     for (;;) {
         int timeout_ms = -1;
         if (timeout.count() >= 0) {
@@ -140,7 +141,7 @@ Waited WaitFor(int fd, short events, WaitBreakers& breakers, std::chrono::millis
         if (fds[2].revents != 0) {
             for (const int signal_number : ReadSignals(breakers.signal_fd)) {
                 if (signal_number == SIGTSTP) {
-                    kill(getpid(), SIGSTOP);  // Ctrl-Z: stop as without the handler
+                    kill(getpid(), SIGSTOP);  // as Ctrl-Z would without the handler
                 } else if (signal_number != SIGWINCH && signal_number != SIGCONT) {
                     return {false, std::string(SignalName(signal_number))};
                 }
@@ -151,7 +152,7 @@ Waited WaitFor(int fd, short events, WaitBreakers& breakers, std::chrono::millis
             const ssize_t count = read(breakers.key_fd, keys, sizeof keys);
             if (count > 0) {
                 for (const KeyPress& key :
-                     KeyDecoder().Take(std::string_view(keys, static_cast<std::size_t>(count)))) {
+                     decoder.Take(std::string_view(keys, static_cast<std::size_t>(count)))) {
                     if (key.key == DeckKey::kEsc || key.key == DeckKey::kQuit) {
                         return {false, key.key == DeckKey::kEsc ? "Esc" : "q"};
                     }

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "app/session_services.h"
-#include "serve/deck_console_posix.h"
 #include "serve/line_queue_posix.h"
+#include "serve/deck_console_posix.h"
 #include "serve/session_events_posix.h"
 #include "serve/write_progress.h"
 

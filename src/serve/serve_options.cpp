@@ -10,7 +10,6 @@ constexpr std::string_view kTcpPrefix = "tcp:";
 // Where --listen waits when no address is given: this machine alone. Any other
 // machine may connect only when asked for (0.0.0.0, or an address of the network).
 constexpr std::string_view kListenHost = "127.0.0.1";
-
 // An entry number: digits only, 1 or more.
 std::optional<std::size_t> EntryNumber(std::string_view word) {
     std::size_t number = 0;
@@ -47,6 +46,16 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
             device = arguments[++i];
         } else if (word.starts_with("--port=")) {
             device = std::string(word.substr(7));
+        } else if (word == "--listen" || word.starts_with("--listen=")) {
+            if (word == "--listen" && i + 1 == arguments.size()) {
+                return UsageError{"--listen needs a port ([ADDR:]PORT)"};
+            }
+            const std::string_view address = word == "--listen" ? arguments[++i] : word.substr(9);
+            auto parsed = ParseNetworkAddress(address, kListenHost);
+            if (auto* error = std::get_if<std::string>(&parsed)) {
+                return UsageError{"--listen " + std::string(address) + ": " + *error};
+            }
+            options.listen_on = std::get<NetworkAddress>(std::move(parsed));
         } else if (word == "--from" || word.starts_with("--from=")) {
             std::string_view value = word.substr(6);
             if (word == "--from") {
@@ -63,16 +72,6 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
                                   std::string(value)};
             }
             options.from = *number;
-        } else if (word == "--listen" || word.starts_with("--listen=")) {
-            if (word == "--listen" && i + 1 == arguments.size()) {
-                return UsageError{"--listen needs a port ([ADDR:]PORT)"};
-            }
-            const std::string_view address = word == "--listen" ? arguments[++i] : word.substr(9);
-            auto parsed = ParseNetworkAddress(address, kListenHost);
-            if (auto* error = std::get_if<std::string>(&parsed)) {
-                return UsageError{"--listen " + std::string(address) + ": " + *error};
-            }
-            options.listen_on = std::get<NetworkAddress>(std::move(parsed));
         } else if (word.starts_with("-") && word.size() > 1) {
             return UsageError{"unknown option " + std::string(word)};
         } else if (tape) {
@@ -102,7 +101,7 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
         return UsageError{"--port needs a device"};
     }
     if (list && options.from != 0) {
-        return UsageError{"--from goes with --port or --listen"};
+        return UsageError{"--from goes with --port"};
     }
     if (!tape) {
         return UsageError{"no tape given"};

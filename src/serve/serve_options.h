@@ -13,12 +13,12 @@ namespace kestrel::serve {
 inline constexpr std::string_view kServeUsage =
     "usage: kestrel-serve --port DEVICE TAPE   serve TAPE (.tap or .tzx) over the serial line "
     "DEVICE\n"
-    "       kestrel-serve --port DEVICE --from N TAPE   the same, from entry N\n"
     "       kestrel-serve --port tcp:HOST:PORT TAPE\n"
     "                                          the same over a serial-over-network bridge\n"
     "       kestrel-serve --listen [ADDR:]PORT TAPE\n"
     "                                          the same to the machine that connects to PORT\n"
     "                                          (ADDR 127.0.0.1 unless given; 0.0.0.0: any)\n"
+    "       kestrel-serve --port DEVICE --from N TAPE   the same, from entry N\n"
     "       kestrel-serve --list TAPE          list the entries of TAPE\n"
     "       kestrel-serve --help | --version\n"
     "While serving, Esc or q (or Ctrl-C) sends the end byte and stops. On a terminal:\n"
@@ -43,7 +43,7 @@ struct UsageError {
 
 // The command line, the program's name first: "--port DEVICE TAPE" (or
 // "--port=DEVICE"; DEVICE "tcp:HOST:PORT" for a network bridge), "--listen [ADDR:]PORT TAPE"
-// (or "--listen=..."), "--from N" (or "--from=N") with either, "--list TAPE", "--help"/"-h",
+// (or "--listen=..."), "--from N" (or "--from=N"), "--list TAPE", "--help"/"-h",
 // "--version". Anything else is a usage error.
 std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* const> arguments);
 

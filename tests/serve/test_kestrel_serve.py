@@ -510,16 +510,16 @@ class CommandLine(ServeCase):
                 self.assertIn(words, run.stderr)
                 self.assertEqual(run.stdout, b"")
 
-    def test_from_an_entry_the_tape_does_not_have_is_refused(self):
-        run = self.run_serve("--port", self.link, "--from", "9", self.tape_file(small_tape(5)))
-        self.assertEqual(run.returncode, 64)
-        self.assertIn(b"--from 9: the tape has 5 entries", run.stderr)
-
     def test_version_is_the_projects(self):
         with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
             version = re.search(r"project\(kestrel VERSION (\S+)", f.read()).group(1)
         run = self.run_serve("--version")
         self.assertEqual((run.returncode, run.stdout), (0, f"kestrel-serve {version}\n".encode()))
+
+    def test_from_an_entry_the_tape_does_not_have_is_refused(self):
+        run = self.run_serve("--port", self.link, "--from", "9", self.tape_file(small_tape(5)))
+        self.assertEqual(run.returncode, 64)
+        self.assertIn(b"--from 9: the tape has 5 entries", run.stderr)
 
     def test_usage_errors(self):
         tape = self.tape_file(DEMO)
