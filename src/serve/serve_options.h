@@ -8,10 +8,12 @@
 namespace kestrel::serve {
 
 inline constexpr std::string_view kServeUsage =
-    "usage: kestrel-serve --port DEVICE TAPE   serve TAPE (.tap or .tzx) over the serial line "
-    "DEVICE\n"
-    "       kestrel-serve --list TAPE          list the entries of TAPE\n"
+    "usage: kestrel-serve --port DEVICE TAPE   serve TAPE (.tap, .tzx, or a .zip holding one) "
+    "over the serial line DEVICE\n"
+    "       kestrel-serve --list TAPE          list the entries of TAPE: number, type, name,\n"
+    "                                          length, param1, param2, flags, check\n"
     "       kestrel-serve --help\n"
+    "  --member NAME   the tape to take from a .zip that holds several\n"
     "While serving, Esc or q (or Ctrl-C) sends the end byte and stops.\n"
     "Exit status: 0 the tape was served to its end, 1 stopped, 2 the port cannot be\n"
     "opened, 3 the line was lost, 64 usage, 65 the tape is refused, 66 unreadable.\n";
@@ -21,6 +23,7 @@ struct ServeOptions {
     Mode mode = Mode::kServe;
     std::string device;  // kServe only
     std::string tape;
+    std::string member;  // the tape chosen in a zip archive; empty: its only one
 };
 
 struct UsageError {
@@ -28,7 +31,8 @@ struct UsageError {
 };
 
 // The command line, the program's name first: "--port DEVICE TAPE" (or
-// "--port=DEVICE"), "--list TAPE", "--help"/"-h". Anything else is a usage error.
+// "--port=DEVICE"), "--list TAPE", either with "--member NAME", "--help"/"-h".
+// Anything else is a usage error.
 std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* const> arguments);
 
 }  // namespace kestrel::serve
