@@ -3,22 +3,30 @@
 //
 // Input: the first byte chooses how the image is made (1 modulo 16: written to a
 // file and loaded from disk; 2 modulo 16: the rest follows a TZX header and is
-// converted, so that the blocks are fuzzed rather than the signature; otherwise
-// assigned from memory), the rest is the file. Checked:
+// converted, so that the blocks are fuzzed rather than the signature; 3 modulo 16:
+// the rest is a zip archive, whose tape is taken out as kestrel-serve takes it;
+// otherwise assigned from memory), the rest is the file. Checked:
 // loading keeps every byte but one final 1Ah, and a TZX file loads as its
 // conversion; a conversion either refuses, inside the file, with no image, or gives
 // an image of whole TAP blocks no longer than the file; every field view lies inside
 // what is left of the image; every cut shortens the image by exactly
-// min(25 + N, rest); the loop ends, and what is left at the end is blank.
+// min(25 + N, rest); the loop ends, and what is left at the end is blank. An archive
+// gives a member no bigger than the cap, or a refusal saying why; the catalog of any
+// image has its entries in order inside it, and its listing and warnings are plain
+// printable text.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
+#include <variant>
 
 #include "app/tape_file.h"
 #include "app/tape_image.h"
 #include "app/tzx_tape.h"
+#include "serve/serve_tape.h"
+#include "serve/tape_archive.h"
+#include "serve/tape_catalog.h"
 #include "ui/memoread.h"
 
 namespace {
@@ -79,6 +87,44 @@ std::string LoadThroughFile(const std::string& bytes) {
     return std::string(tape.Remaining());
 }
 
+// The tape an archive gives, loaded as kestrel-serve loads it; empty when refused.
+std::string FromArchive(const std::string& bytes) {
+    auto taken = kestrel::serve::TapeFromZip(bytes, "");
+    if (const auto* refusal = std::get_if<kestrel::serve::ArchiveRefusal>(&taken)) {
+        Check(!refusal->message.empty(), "an archive refused without a reason");
+        return {};
+    }
+    auto& member = std::get<kestrel::serve::ArchiveMember>(taken);
+    Check(member.bytes.size() <= kestrel::serve::kMaxMemberSize, "a member over the cap");
+    kestrel::app::TapeLoad loaded =
+        kestrel::app::LoadTapeBytes(std::move(member.bytes), member.name);
+    return loaded.refusal ? std::string() : std::move(loaded.image);
+}
+
+bool Printable(const std::string& text) {
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\n') || byte >= 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void CheckCatalog(const std::string& image) {
+    const kestrel::serve::TapeCatalog catalog = kestrel::serve::CatalogTape(image);
+    std::size_t next = 0;
+    for (const auto& entry : catalog.entries) {
+        Check(entry.offset == next && entry.offset < image.size(), "an entry out of place");
+        next = std::min(entry.offset + entry.size, image.size());
+    }
+    Check(catalog.end_offset == next || catalog.entries.empty(), "the end out of place");
+    Check(Printable(kestrel::serve::TapeListing(image)), "a listing with raw bytes");
+    for (const std::string& line : kestrel::serve::TapeWarnings(image, "tape")) {
+        Check(Printable(line), "a warning with raw bytes");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -92,6 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (data[0] % 16 == 2) {
         bytes.insert(0, std::string(kestrel::app::kTzxSignature) + "\x01\x14");
         tape.Assign(Convert(bytes));
+    } else if (data[0] % 16 == 3) {
+        tape.Assign(FromArchive(bytes));
     } else if (data[0] % 16 == 1) {  // the file round trip is slow: one input in sixteen
         std::string loaded = LoadThroughFile(bytes);
         std::string expected = bytes;
@@ -104,6 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tape.Assign(bytes);
     }
 
+    CheckCatalog(std::string(tape.Remaining()));
     const std::size_t original_size = tape.Remaining().size();
     std::size_t cuts = 0;
     while (!tape.IsExhausted()) {

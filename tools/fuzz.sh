@@ -1,6 +1,7 @@
 #!/bin/sh
 # Fuzzes with libFuzzer, ASan and UBSan, one target after the other: the tape image
-# (loading, converting TZX files, cutting) and the table layer (opening and listing
+# (loading, converting TZX files, taking tapes out of zip archives, cutting,
+# checking and listing) and the table layer (opening and listing
 # a table and its memo file). Each runs for SECONDS (default 60), or for N inputs
 # with --runs N. Findings land in build/fuzz/findings/; the exit status is non-zero
 # when there is one. The table target's seeds and dictionary are in
@@ -36,6 +37,10 @@ if [ -z "$only" ] || [ "$only" = tape ]; then
     python3 tools/tapfile.py tzx samples/demo.tap --with-extras -o build/fuzz/demo.tzx
     { printf '\000'; cat build/fuzz/demo.tzx; } > "$corpus/demo.tzx"
     { printf '\002'; tail -c +11 build/fuzz/demo.tzx; } > "$corpus/demo-blocks.tzx"
+    # (Input kind 3) a zip archive holding the sample, made by Python's zipfile.
+    python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED).write(sys.argv[2], "demo.tap")' \
+        build/fuzz/demo.zip samples/demo.tap
+    { printf '\003'; cat build/fuzz/demo.zip; } > "$corpus/demo.zip"
     build/fuzz/fuzz/tape_image_fuzz "$limit" -max_len=70000 \
         -artifact_prefix=build/fuzz/findings/ "$corpus" || status=1
 fi

@@ -11,10 +11,14 @@ TapeLoad LoadTapeFile(const std::string& path) {
     if (!bytes) {
         return {.image = {}, .refusal = std::nullopt, .readable = false};
     }
-    if (!bytes->empty() && (IsTzx(*bytes) || common::UpperAscii(path).ends_with(".TZX"))) {
-        return TzxToTap(*bytes);
+    return LoadTapeBytes(std::move(*bytes), path);
+}
+
+TapeLoad LoadTapeBytes(std::string bytes, std::string_view name) {
+    if (!bytes.empty() && (IsTzx(bytes) || common::UpperAscii(name).ends_with(".TZX"))) {
+        return TzxToTap(bytes);
     }
-    return {ui::DropEndOfFileMark(std::move(*bytes)), std::nullopt};
+    return {ui::DropEndOfFileMark(std::move(bytes)), std::nullopt};
 }
 
 }  // namespace kestrel::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "app/tzx_tape.h"
 
@@ -15,5 +16,9 @@ namespace kestrel::app {
 // file gives an empty image, which is not an error (an unreadable one is marked
 // not readable, for a front end that reports it).
 TapeLoad LoadTapeFile(const std::string& path);
+
+// The same for bytes already read (a file's, with any final 1Ah still in them), the
+// name deciding as the path does: a member of an archive loads as its file would.
+TapeLoad LoadTapeBytes(std::string bytes, std::string_view name);
 
 }  // namespace kestrel::app

@@ -138,13 +138,13 @@ int main(int argc, char** argv) {
         std::printf("kestrel-serve %s\n", serve::kVersion);
         return 0;
     }
-    serve::TapeFile file = serve::ReadTapeFile(options.tape);
+    serve::TapeFile file = serve::ReadTapeFile(options.tape, options.member);
     if (file.status != serve::TapeFile::Status::kLoaded) {
         Complain(file.message);
         return file.status == serve::TapeFile::Status::kRefused ? kTapeRefused : kTapeUnreadable;
     }
     if (options.mode == serve::ServeOptions::Mode::kList) {
-        std::fputs(serve::TapeListing(std::move(file.image)).c_str(), stdout);
+        std::fputs(serve::TapeListing(file.image).c_str(), stdout);
         return 0;
     }
     serve::TapeCatalog catalog = serve::CatalogTape(file.image);
@@ -153,6 +153,9 @@ int main(int argc, char** argv) {
                  std::to_string(catalog.entries.size()) +
                  (catalog.entries.size() == 1 ? " entry" : " entries"));
         return kUsage;
+    }
+    for (const std::string& warning : serve::TapeWarnings(file.image, file.label)) {
+        Complain("warning: " + warning);
     }
     return Serve(options, std::move(file.image), std::move(catalog));
 }

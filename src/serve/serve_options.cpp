@@ -44,6 +44,11 @@ std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* c
                 return UsageError{"--port needs a device"};
             }
             device = arguments[++i];
+        } else if (word == "--member") {
+            if (i + 1 == arguments.size() || std::string_view(arguments[i + 1]).empty()) {
+                return UsageError{"--member needs the name of a tape in the archive"};
+            }
+            options.member = arguments[++i];
         } else if (word.starts_with("--port=")) {
             device = std::string(word.substr(7));
         } else if (word == "--listen" || word.starts_with("--listen=")) {

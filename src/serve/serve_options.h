@@ -11,16 +11,18 @@
 namespace kestrel::serve {
 
 inline constexpr std::string_view kServeUsage =
-    "usage: kestrel-serve --port DEVICE TAPE   serve TAPE (.tap or .tzx) over the serial line "
-    "DEVICE\n"
+    "usage: kestrel-serve --port DEVICE TAPE   serve TAPE (.tap, .tzx, or a .zip holding one)\n"
+    "                                          over the serial line DEVICE\n"
     "       kestrel-serve --port tcp:HOST:PORT TAPE\n"
     "                                          the same over a serial-over-network bridge\n"
     "       kestrel-serve --listen [ADDR:]PORT TAPE\n"
     "                                          the same to the machine that connects to PORT\n"
     "                                          (ADDR 127.0.0.1 unless given; 0.0.0.0: any)\n"
-    "       kestrel-serve --port DEVICE --from N TAPE   the same, from entry N\n"
-    "       kestrel-serve --list TAPE          list the entries of TAPE\n"
+    "       kestrel-serve --list TAPE          list the entries of TAPE: number, type, name,\n"
+    "                                          length, param1, param2, flags, check\n"
     "       kestrel-serve --help | --version\n"
+    "  --from N        start with entry N (1-based)\n"
+    "  --member NAME   the tape to take from a .zip that holds several\n"
     "While serving, Esc or q (or Ctrl-C) sends the end byte and stops. On a terminal:\n"
     "n/Right next entry, p/Left back one, Home first, digits then Enter go to that\n"
     "entry, r the entry last sent again, Space pause (requests wait until Space).\n"
@@ -35,6 +37,7 @@ struct ServeOptions {
     std::optional<NetworkAddress> listen_on;   // --listen [ADDR:]PORT
     std::string tape;
     std::size_t from = 0;  // kServe: the entry (1-based) the mark starts on; 0 the first
+    std::string member;    // the tape chosen in a zip archive; empty: its only one
 };
 
 struct UsageError {
@@ -43,8 +46,8 @@ struct UsageError {
 
 // The command line, the program's name first: "--port DEVICE TAPE" (or
 // "--port=DEVICE"; DEVICE "tcp:HOST:PORT" for a network bridge), "--listen [ADDR:]PORT TAPE"
-// (or "--listen=..."), "--from N" (or "--from=N"), "--list TAPE", "--help"/"-h",
-// "--version". Anything else is a usage error.
+// (or "--listen=..."), "--from N" (or "--from=N"), "--list TAPE", either with "--member
+// NAME", "--help"/"-h", "--version". Anything else is a usage error.
 std::variant<ServeOptions, UsageError> ParseServeOptions(std::span<const char* const> arguments);
 
 }  // namespace kestrel::serve

@@ -17,6 +17,7 @@ import termios
 import threading
 import time
 import unittest
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
@@ -39,6 +40,25 @@ def small_tape(count):
 
 def big_entry(size):
     return tapfile.TapEntry.make(3, "BIG", bytes(range(256)) * (size // 256))
+
+
+def zipped(*members, compression=zipfile.ZIP_DEFLATED):
+    """A zip archive, made by Python's own zipfile, of (name, bytes) members."""
+    path = tempfile.mktemp(suffix=".zip")
+    try:
+        with zipfile.ZipFile(path, "w", compression) as archive:
+            for name, data in members:
+                archive.writestr(name, data)
+        with open(path, "rb") as f:
+            return f.read()
+    finally:
+        os.unlink(path)
+
+
+def bad_checksum(image, at=40):
+    flipped = bytearray(image)
+    flipped[at] ^= 0x01  # a data byte of the first entry
+    return bytes(flipped)
 
 
 def answer(entry):
@@ -236,6 +256,32 @@ class Serving(ServeCase):
         self.assert_served(report)
         self.assertTrue(report.identical_to_original)
         self.assertEqual(self.wait_exit(), EXIT_SERVED)
+
+    def test_a_tape_in_a_zip_archive_is_served_byte_for_byte(self):
+        self.start(zipped(("readme.txt", b"hello"), ("games/Demo.TAP", DEMO)), name="demo.zip")
+        report = self.remote("B*", DEMO)
+        self.assert_served(report)
+        self.assertTrue(report.identical_to_original)
+        self.assertEqual(self.wait_exit(), EXIT_SERVED)
+        self.assertEqual(self.err.text(), "")
+
+    def test_member_chooses_among_the_tapes_of_an_archive(self):
+        other = small_tape(3)
+        archive = zipped(("a.tap", DEMO), ("b.tzx", tapfile.build_tzx(tapfile.tzx_blocks(other))))
+        self.start(archive, name="two.zip", args=("--member", "b.tzx"))
+        report = self.remote("B*", other)
+        self.assert_served(report)
+        self.assertTrue(report.identical_to_original)
+        self.assertEqual(self.wait_exit(), EXIT_SERVED)
+
+    def test_a_faulty_tape_is_served_as_it_stands_after_a_warning(self):
+        tape = bad_checksum(DEMO) + DEMO[:-100]
+        self.start(tape)
+        self.err.wait_for("warning: entry 1 (demo): a checksum is wrong")
+        report = self.remote("B B B B B", tape)  # the cut sixth entry is not asked for
+        self.assertEqual(len(report.entries), 5, report.text())
+        self.assertEqual(bytes(report.entries[0].data), bad_checksum(DEMO)[24:24 + 41])
+        self.err.wait_for("warning: entry 6 (democode): cut short; the file ends 100 bytes")
 
     def test_noise_and_bursts_are_dropped_and_every_b_is_answered_in_order(self):
         tape = small_tape(6)
@@ -489,18 +535,58 @@ class CommandLine(ServeCase):
         return subprocess.run([SERVE, *args], stdin=subprocess.DEVNULL, capture_output=True,
                               timeout=PATIENT)
 
-    def test_list_prints_each_entry_without_opening_a_port(self):
-        run = self.run_serve("--list", self.tape_file(DEMO))
+    def listing(self, image, name="tape.tap", *options):
+        run = self.run_serve("--list", *options, self.tape_file(image, name))
         self.assertEqual(run.returncode, 0, run.stderr)
-        header, *rows = run.stdout.decode().splitlines()
-        self.assertEqual(header.split(), ["#", "type", "name", "length", "param1", "param2"])
+        self.assertEqual(run.stderr, b"")
+        return run.stdout.decode("ascii").splitlines()
+
+    def test_list_prints_each_entry_without_opening_a_port(self):
         expected = [[str(n), str(e.type), e.display_name(), str(e.length), str(e.param1),
-                     str(e.param2)] for n, e in enumerate(tapfile.parse_tape(DEMO), 1)]
-        self.assertEqual([row.split() for row in rows], expected)
+                     str(e.param2), "00", "FF", "ok"]
+                    for n, e in enumerate(tapfile.parse_tape(DEMO), 1)]
+        for name, image in (("demo.tap", DEMO), ("demo.zip", zipped(("DEMO.Tap", DEMO)))):
+            with self.subTest(name=name):
+                header, *rows, total = self.listing(image, name)
+                self.assertEqual(header.split(), ["#", "type", "name", "length", "param1",
+                                                  "param2", "flags", "check"])
+                self.assertEqual([row.split() for row in rows], expected)
+                self.assertEqual(total, "3 entries, 7219 data bytes; all ok")
+
+    def test_list_flags_bad_checksums_cut_entries_and_headerless_blocks(self):
+        headerless = tapfile.make_block(0xFF, b"z" * 40) + DEMO
+        odd_name = tapfile.TapEntry.make(3, b"A\x01\x9b\\Z", b"xy").to_bytes()
+        for image, in_rows, at_end in (
+                (bad_checksum(DEMO), "   1     0  demo            41      10      41  00 FF  bad",
+                 "3 entries, 7219 data bytes; 1 bad"),
+                (DEMO[:-100], "        ^ the file ends 100 bytes before the entry does",
+                 "3 entries, 7219 data bytes; 1 short, 1 structure problem"),
+                (headerless, "        ^ a block of 42 bytes without a header",
+                 "not a tape: the first block is not a header"),
+                (odd_name, "A\\x01\\x9B\\x5CZ", "1 entry, 2 data bytes; all ok")):
+            with self.subTest(at_end=at_end):
+                lines = self.listing(image)
+                self.assertTrue(any(in_rows in line for line in lines), lines)
+                self.assertEqual(lines[-1], at_end)
 
     def test_a_tape_that_cannot_be_read_or_is_refused_is_reported(self):
         turbo = tapfile.build_tzx(tapfile.tzx_blocks(DEMO, turbo=2))
+        archive = zipped(("a.tap", DEMO), ("b.TZX", DEMO))
+        empty, blank = self.tape_file(b"", "empty.tap"), self.tape_file(b" \r\n", "blank.tap")
         for args, status, words in (
+                (["--list", empty], 65, b"empty.tap: no tape in it (the file is empty)"),
+                (["--port", self.link, empty], 65, b"the file is empty"),
+                (["--list", blank], 65, b"nothing but blanks"),
+                (["--list", self.tape_file(archive[:len(archive) // 2], "cut.zip")], 65,
+                 b"cut.zip: "),
+                (["--list", self.tape_file(b"PK\x03\x04 not really", "x.bin")], 65, b"x.bin: "),
+                (["--list", self.tape_file(zipped(("a.txt", b"x")), "n.zip")], 65,
+                 b"no .tap or .tzx file in the archive"),
+                (["--list", self.tape_file(archive, "two.zip")], 65,
+                 b"several tapes in the archive (a.tap, b.TZX): choose one with --member"),
+                (["--list", "--member", "c.tap", self.tape_file(archive, "two.zip")], 65,
+                 b"no member c.tap in the archive"),
+                (["--list", "--member", "a.tap", self.tape_file(DEMO)], 65, b"not a zip archive"),
                 (["--list", os.path.join(self.folder, "none.tap")], 66, b"cannot read"),
                 (["--port", self.link, self.folder], 66, b"cannot read"),
                 (["--list", self.tape_file(turbo, "turbo.tzx")], 65, b"11h")):
@@ -525,7 +611,8 @@ class CommandLine(ServeCase):
         tape = self.tape_file(DEMO)
         for args in ([], [tape], ["--port"], ["--port", self.link], ["--list", tape, tape],
                      ["--list", "--port", self.link, tape], ["--baud", "9600", tape],
-                     ["--port", self.link, "--from", "0", tape], ["--list", "--from", "1", tape]):
+                     ["--port", self.link, "--from", "0", tape], ["--list", "--from", "1", tape],
+                     ["--list", tape, "--member"]):
             with self.subTest(args=args):
                 run = self.run_serve(*args)
                 self.assertEqual(run.returncode, 64)
