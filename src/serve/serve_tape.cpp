@@ -1,5 +1,7 @@
 #include "serve/serve_tape.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +14,12 @@ namespace kestrel::serve {
 
 TapeFile ReadTapeFile(const std::string& path) {
     TapeFile file;
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        file.status = TapeFile::Status::kUnreadable;
+        file.message = path + " is a directory, not a tape file";
+        return file;
+    }
     errno = 0;                                     // the failing call, if any, says why
     app::TapeLoad load = app::LoadTapeFile(path);  // TAP as it is, TZX converted
     if (!load.readable) {
