@@ -429,7 +429,7 @@ class Installing(unittest.TestCase):
         files = [line.split()[-1] for line in self.check("dpkg-deb", "-c", deb).stdout.decode()
                  .splitlines()]
         self.assertIn("./usr/bin/kestrel-serve", files)
-        self.assertIn("./usr/share/man/man1/kestrel-serve.1", files)
+        self.assertIn("./usr/share/man/man1/kestrel-serve.1.gz", files)  # as policy wants
         depends = self.check("dpkg-deb", "-f", deb, "Depends").stdout.decode()
         self.assertRegex(depends, r"(^|, )libc6 \(>= [0-9.]+\)")
 
