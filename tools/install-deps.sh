@@ -7,7 +7,7 @@ set -eu
 
 PACKAGES="cmake ninja-build g++ make python3 googletest clang-format g++-mingw-w64-x86-64 mingw-w64
 wine64 xvfb xauth xdotool socat imagemagick util-linux binutils-mingw-w64-x86-64
-python3-dbfread python3-dbf fuse-emulator-utils dpkg-dev file groff-base libarchive-dev $*"
+python3-dbfread python3-dbf fuse-emulator-utils dpkg-dev file groff-base libarchive-dev unzip $*"
 
 missing=""
 for package in $PACKAGES; do

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "serial/device_access_posix.h"
+
 namespace kestrel::serial {
 namespace {
 
@@ -55,6 +57,11 @@ std::variant<SerialLine, SerialLine::OpenError> SerialLine::Open(const std::stri
         }
         if (error == EBUSY) {
             return Failed(Failure::kBusy, device, "the port is in use by another program");
+        }
+        if (error == EACCES || error == EPERM) {  // the reason, then what the user can do
+            const std::string advice = PermissionAdviceFor(device);
+            return Failed(Failure::kOther, device,
+                          std::strerror(error) + (advice.empty() ? "" : "; " + advice));
         }
         return Failed(Failure::kOther, device, std::strerror(error));
     }

@@ -49,24 +49,6 @@ std::string BarLine(const DeckProgress& progress) {
 
 }  // namespace
 
-std::string ShownName(std::string_view stored_name) {
-    while (!stored_name.empty() && stored_name.back() == ' ') {
-        stored_name.remove_suffix(1);
-    }
-    std::string shown;
-    for (const char c : stored_name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7F || c == '\\') {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            shown += escaped;
-        } else {
-            shown.push_back(c);
-        }
-    }
-    return shown;
-}
-
 std::string DeckStatus(const TapeDeck& deck) {
     std::string status;
     if (deck.Now() == TapeDeck::Activity::kStopping) {

@@ -25,10 +25,6 @@ struct DeckProgress {
 std::vector<std::string> DeckScreen(const TapeDeck& deck, const DeckProgress& progress,
                                     std::string_view title, std::size_t width, std::size_t height);
 
-// A stored name as a terminal may show it: trailing blanks removed, every byte that
-// is not printable ASCII as \xNN.
-std::string ShownName(std::string_view stored_name);
-
 // The status line's words: waiting, sending, paused, stopping.
 std::string DeckStatus(const TapeDeck& deck);
 

@@ -1,5 +1,7 @@
 #include "serve/serve_tape.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,26 +24,6 @@ TapeFile Refused(std::string message) {
     file.status = TapeFile::Status::kRefused;
     file.message = std::move(message);
     return file;
-}
-
-// The stored name without its padding, every byte a terminal could take for a
-// control (or show as something else) written as \xNN.
-std::string ShownName(std::string_view stored) {
-    while (!stored.empty() && stored.back() == ' ') {
-        stored.remove_suffix(1);
-    }
-    std::string shown;
-    for (const char c : stored) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7F || byte == '\\') {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            shown += escaped;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
 }
 
 std::string Counted(std::size_t count, std::string_view one, std::string_view many) {
@@ -76,6 +58,13 @@ std::string TotalLine(const TapeCatalog& catalog) {
 }  // namespace
 
 TapeFile ReadTapeFile(const std::string& path, const std::string& member) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        TapeFile file;
+        file.status = TapeFile::Status::kUnreadable;
+        file.message = path + " is a directory, not a tape file";
+        return file;
+    }
     errno = 0;  // the failing call, if any, says why
     std::optional<std::string> bytes = ui::ReadWholeFile(path);
     if (!bytes) {

@@ -1,6 +1,7 @@
 #include "serve/tape_catalog.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <numeric>
 
 #include "app/tape_image.h"
@@ -121,6 +122,24 @@ std::size_t TapeCatalog::CountWith(BlockCheck check) const {
 std::size_t TapeCatalog::CountWithProblems() const {
     return static_cast<std::size_t>(std::count_if(
         entries.begin(), entries.end(), [](const auto& e) { return !e.problem.empty(); }));
+}
+
+std::string ShownName(std::string_view stored_name) {
+    while (!stored_name.empty() && stored_name.back() == ' ') {
+        stored_name.remove_suffix(1);
+    }
+    std::string shown;
+    for (const char c : stored_name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F || c == '\\') {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            shown += escaped;
+        } else {
+            shown.push_back(c);
+        }
+    }
+    return shown;
 }
 
 std::string_view CheckWord(BlockCheck check) {

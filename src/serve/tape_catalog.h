@@ -52,6 +52,10 @@ struct TapeCatalog {
 // checking each.
 TapeCatalog CatalogTape(std::string_view image);
 
+// A stored name as a terminal may show it: trailing blanks removed, every byte that
+// is not printable ASCII (and the backslash itself) as \xNN.
+std::string ShownName(std::string_view stored_name);
+
 // "ok", "bad" or "short".
 std::string_view CheckWord(BlockCheck check);
 

@@ -6,7 +6,9 @@ Every wait is on something observed (a byte on the line, a line of output, the
 program's exit) and has a generous hard limit, so a fault fails instead of hanging."""
 
 import fcntl
+import grp
 import os
+import pwd
 import re
 import select
 import shutil
@@ -447,6 +449,30 @@ class TheLine(ServeCase):
                 self.assertEqual(run.returncode, EXIT_PORT)
                 self.assertIn(words, run.stderr)
 
+    def test_a_device_the_user_may_not_open_is_refused_with_its_reason(self):
+        """As root the pty belongs to the group dialout and the program runs as nobody;
+        otherwise the pty is the test's own, with every permission taken away."""
+        as_root = os.geteuid() == 0
+        if as_root:
+            os.chown(self.line.slave_name, 0, grp.getgrnam("dialout").gr_gid)
+            os.chmod(self.line.slave_name, 0o660)
+            os.chmod(self.folder, 0o755)  # the tape and the link, for nobody to reach
+            nobody = pwd.getpwnam("nobody")
+            dropped = {"user": nobody.pw_uid, "group": nobody.pw_gid, "extra_groups": []}
+        else:
+            os.chmod(self.line.slave_name, 0)
+            dropped = {}
+        run = subprocess.run([SERVE, "--port", self.link, self.tape_file(DEMO)],
+                             stdin=subprocess.DEVNULL, capture_output=True, timeout=PATIENT,
+                             **dropped)
+        self.assertEqual(run.returncode, EXIT_PORT, run.stderr)
+        self.assertIn(b"cannot open " + self.link.encode() + b": Permission denied", run.stderr)
+        if as_root:
+            self.assertIn(b"; the group dialout may open it: add yourself to the group dialout: "
+                          b"sudo usermod -aG dialout nobody, then log in again\n", run.stderr)
+        else:
+            self.assertNotIn(b"usermod", run.stderr)  # the test's own group may not open it
+
 
 class TheDeck(ServeCase):
     """The keys move the mark that chooses the entry the next B gets, on the screen."""
@@ -588,7 +614,8 @@ class CommandLine(ServeCase):
                  b"no member c.tap in the archive"),
                 (["--list", "--member", "a.tap", self.tape_file(DEMO)], 65, b"not a zip archive"),
                 (["--list", os.path.join(self.folder, "none.tap")], 66, b"cannot read"),
-                (["--port", self.link, self.folder], 66, b"cannot read"),
+                (["--port", self.link, self.folder], 66, b"is a directory, not a tape file"),
+                (["--list", self.folder], 66, b"is a directory, not a tape file"),
                 (["--list", self.tape_file(turbo, "turbo.tzx")], 65, b"11h")):
             with self.subTest(args=args):
                 run = self.run_serve(*args)
@@ -658,7 +685,7 @@ class Installing(unittest.TestCase):
         files = [line.split()[-1] for line in self.check("dpkg-deb", "-c", deb).stdout.decode()
                  .splitlines()]
         self.assertIn("./usr/bin/kestrel-serve", files)
-        self.assertIn("./usr/share/man/man1/kestrel-serve.1", files)
+        self.assertIn("./usr/share/man/man1/kestrel-serve.1.gz", files)  # as policy wants
         depends = self.check("dpkg-deb", "-f", deb, "Depends").stdout.decode()
         self.assertRegex(depends, r"(^|, )libc6 \(>= [0-9.]+\)")
 
