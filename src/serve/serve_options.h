@@ -8,12 +8,12 @@
 namespace kestrel::serve {
 
 inline constexpr std::string_view kServeUsage =
-    "usage: kestrel-serve --port DEVICE TAPE   serve TAPE (.tap, .tzx, or a .zip holding one) "
-    "over the serial line DEVICE\n"
-    "       kestrel-serve --list TAPE          list the entries of TAPE: number, type, name,\n"
-    "                                          length, param1, param2, flags, check\n"
+    "usage: kestrel-serve --port DEVICE TAPE   serve TAPE over the serial line DEVICE\n"
+    "       kestrel-serve --list TAPE          list its entries: number, type, name, length,\n"
+    "                                          param1, param2, flags, check (ok/bad/short)\n"
     "       kestrel-serve --help\n"
-    "  --member NAME   the tape to take from a .zip that holds several\n"
+    "TAPE is a .tap or .tzx file, or a .zip holding one (--member NAME chooses among\n"
+    "several).\n"
     "While serving, Esc or q (or Ctrl-C) sends the end byte and stops.\n"
     "Exit status: 0 the tape was served to its end, 1 stopped, 2 the port cannot be\n"
     "opened, 3 the line was lost, 64 usage, 65 the tape is refused, 66 unreadable.\n";
