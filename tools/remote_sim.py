@@ -31,8 +31,10 @@ later) and reaches the splitting only then, so latency and pauses are measured f
 arrival on the line, not from when the simulator happened to read.
 
 It works on any file descriptor: a serial device (a null-modem cable to a machine
-running KESTREL, or a loopback between two ports of one machine), or the master of
-a pseudo-terminal whose slave the tool opened (the end-to-end tests). As a library:
+running KESTREL, or a loopback between two ports of one machine), the master of a
+pseudo-terminal whose slave the tool opened (the end-to-end tests), or a TCP
+connection to kestrel-serve over the network (--tcp, --tcp-listen; a socket gets no
+line settings). As a library:
 
     sim = RemoteSimulator(master_fd, answer_timeout=2.0)
     report = sim.run(parse_script("XYB B*"), original=open("demo.tap", "rb").read())
@@ -70,6 +72,7 @@ import json
 import math
 import os
 import select
+import socket
 import statistics
 import struct
 import sys
@@ -581,6 +584,9 @@ class RemoteSimulator:
                     written = os.write(self.fd, data[pos:min(end, pos + piece)])
                 except BlockingIOError:
                     written = 0
+                except OSError as error:  # a connection the tool closed or reset
+                    self._peer_gone()
+                    raise SimulatorError(f"write failed: {error}") from None
                 if written:
                     if max_write is not None:
                         self.log.sent.append((self.now(), bytes(data[pos:pos + written])))
@@ -759,7 +765,9 @@ class RemoteSimulator:
             except BlockingIOError:
                 return
             except OSError as error:
-                if error.errno == errno.EIO:  # pty master with its slave closed
+                # EIO: a pty master with its slave closed; ECONNRESET: a connection
+                # the tool reset.
+                if error.errno in (errno.EIO, errno.ECONNRESET):
                     self._peer_gone()
                     return
                 raise SimulatorError(f"read failed: {error}") from None
@@ -1119,6 +1127,48 @@ class LinkedPty:
             os.close(self.master)
 
 
+def _tcp_ready(sock: socket.socket) -> int:
+    """The connection as the line: no Nagle delay, so each "B" leaves at once; the
+    descriptor is handed on (the caller closes it), the socket object let go."""
+    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    return sock.detach()
+
+
+def parse_host_port(text: str) -> tuple[str, int]:
+    """ "HOST:PORT", "[V6ADDR]:PORT" -> (host, port); ValueError when it is neither."""
+    host, colon, port = text.rpartition(":")
+    if not colon or not host or not port.isdigit() or not 0 < int(port) < 65536:
+        raise ValueError(f"not HOST:PORT: {text!r}")
+    return host.strip("[]"), int(port)
+
+
+def connect_tcp(host: str, port: int, timeout: float) -> int:
+    """A TCP connection to a tool (or a bridge) listening at host:port, as a
+    descriptor for RemoteSimulator; OSError when it cannot be made in time."""
+    return _tcp_ready(socket.create_connection((host, port), timeout=timeout))
+
+
+class TcpListener:
+    """Listens on 127.0.0.1 (port 0: one the system picks, read back in `port`) for
+    the one tool that connects; `accept` gives its connection as a descriptor."""
+
+    def __init__(self, port: int = 0, host: str = "127.0.0.1"):
+        self.sock = socket.create_server((host, port), backlog=1)
+        self.port = self.sock.getsockname()[1]
+
+    def accept(self, timeout: float) -> int | None:
+        """The connection's descriptor, None when nobody connected within `timeout`."""
+        self.sock.settimeout(timeout)
+        try:
+            connection, _ = self.sock.accept()
+        except socket.timeout:
+            return None
+        return _tcp_ready(connection)
+
+    def close(self) -> None:
+        self.sock.close()
+
+
 # --- Command line ----------------------------------------------------------------
 
 EPILOG = """\
@@ -1130,6 +1180,10 @@ examples:
   the same at line speed, after 40,000 bytes of noise:
     %(prog)s --pty-link /tmp/kestrel-com1 --tape samples/demo.tap --line-speed \\
         --script "noise:40000 B*"
+  over the network, to kestrel-serve --listen 127.0.0.1:5000 samples/demo.tap:
+    %(prog)s --tcp 127.0.0.1:5000 --tape samples/demo.tap
+  waiting for kestrel-serve --port tcp:127.0.0.1:5000 samples/demo.tap:
+    %(prog)s --tcp-listen 5000 --tape samples/demo.tap
 exit status: 0 pass, 1 tape differs, 2 protocol broken, 3 setup failed
 """
 
@@ -1143,6 +1197,11 @@ def build_parser() -> argparse.ArgumentParser:
     line.add_argument("--device", help="serial device, set raw 115200 8N2 (e.g. /dev/ttyUSB0)")
     line.add_argument("--pty-link", metavar="PATH",
                       help="make a pty and link its slave at PATH for the tool to open")
+    line.add_argument("--tcp", metavar="HOST:PORT",
+                      help="connect to a tool listening at HOST:PORT ([ADDR]:PORT for IPv6) "
+                           "and take the connection as the line")
+    line.add_argument("--tcp-listen", metavar="PORT", type=int,
+                      help="listen on 127.0.0.1:PORT and take the first connection as the line")
     parser.add_argument("--tape", help="the .tap the tool serves, to compare with")
     parser.add_argument("--script", default="B*",
                         help='command script (default "B*": every entry, then the end byte)')
@@ -1163,7 +1222,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--max-time", type=float, default=600.0,
                         help="limit of the whole run in seconds (default 600)")
     parser.add_argument("--wait-open", type=float, default=60.0,
-                        help="with --pty-link: seconds to wait for the tool to open the port")
+                        help="with --pty-link or --tcp-listen: seconds to wait for the tool "
+                             "to open the port or connect; with --tcp: for the connection")
     parser.add_argument("--no-flush", action="store_true",
                         help="with --device: keep bytes already queued on the line")
     parser.add_argument("--save", metavar="FILE", help="write the rebuilt .tap here")
@@ -1187,13 +1247,32 @@ def main(argv=None) -> int:
         return EXIT_SETUP
 
     pty_link = None
+    source = args.device
     try:
         if args.device:
             fd = open_device(args.device, args.baud, flush=not args.no_flush)
+        elif args.tcp:
+            # A socket has no line settings: the bytes pass as they are.
+            fd = connect_tcp(*parse_host_port(args.tcp), timeout=args.wait_open)
+            source = f"tcp:{args.tcp}"
+        elif args.tcp_listen is not None:
+            listener = TcpListener(args.tcp_listen)
+            try:
+                print(f"remote_sim: listening on 127.0.0.1:{listener.port}; waiting for the "
+                      "tool to connect", file=sys.stderr)
+                fd = listener.accept(args.wait_open)
+            finally:
+                listener.close()
+            if fd is None:
+                print(f"remote_sim: nobody connected within {args.wait_open:g} s",
+                      file=sys.stderr)
+                return EXIT_SETUP
+            source = f"tcp:127.0.0.1:{listener.port} (listening)"
         else:
             pty_link = LinkedPty(args.pty_link)
             fd = pty_link.master
-    except (OSError, SimulatorError, termios.error) as error:
+            source = f"{args.pty_link} ({pty_link.slave_name})"
+    except (OSError, ValueError, SimulatorError, termios.error) as error:
         print(f"remote_sim: cannot set up the line: {error}", file=sys.stderr)
         return EXIT_SETUP
 
@@ -1226,7 +1305,6 @@ def main(argv=None) -> int:
         json.dump(document, sys.stdout, indent=2)
         print()
     else:
-        source = args.device or f"{args.pty_link} ({pty_link.slave_name})"
         print(f"Remote simulator on {source}, script: {describe_steps(steps)}")
         sys.stdout.write(report.text())
     return report.exit_status

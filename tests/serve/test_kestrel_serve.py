@@ -1,6 +1,7 @@
 """kestrel-serve end to end over pseudo-terminals: tools/remote_sim.py plays the remote
 machine on the pty's master, the program holds the slave as its serial line, and
-its keyboard, where a test needs one, is a second pty that the test types on.
+its keyboard, where a test needs one, is a second pty that the test types on. The
+network lines are TCP connections on 127.0.0.1, the simulator at their other end.
 
 Every wait is on something observed (a byte on the line, a line of output, the
 program's exit) and has a generous hard limit, so a fault fails instead of hanging."""
@@ -13,6 +14,7 @@ import re
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import termios
@@ -166,10 +168,11 @@ class ServeCase(unittest.TestCase):
             f.write(image)
         return path
 
-    def start(self, image, keyboard=False, name="tape.tap", screen=False, args=()):
-        """kestrel-serve on the pty; with `keyboard`, its standard input (and controlling
-        terminal) is a pty of the test's, typed on through self.keyboard; with `screen`,
-        that pty is its standard output too, read through self.screen."""
+    def start(self, image, keyboard=False, name="tape.tap", screen=False, args=(), line=None):
+        """kestrel-serve on the pty (or the `line` options given); with `keyboard`, its
+        standard input (and controlling terminal) is a pty of the test's, typed on
+        through self.keyboard; with `screen`, that pty is its standard output too, read
+        through self.screen."""
         keyboard = keyboard or screen
         stdin = subprocess.DEVNULL
         if keyboard:
@@ -178,9 +181,9 @@ class ServeCase(unittest.TestCase):
             self.addCleanup(os.close, self.keyboard_slave)
             stdin = self.keyboard_slave
         self.proc = subprocess.Popen(
-            [SERVE, "--port", self.link, *args, self.tape_file(image, name)], stdin=stdin,
-            stdout=self.keyboard_slave if screen else subprocess.PIPE, stderr=subprocess.PIPE,
-            start_new_session=keyboard,
+            [SERVE, *(line or ["--port", self.link]), *args, self.tape_file(image, name)],
+            stdin=stdin, stdout=self.keyboard_slave if screen else subprocess.PIPE,
+            stderr=subprocess.PIPE, start_new_session=keyboard,
             preexec_fn=(lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0)) if keyboard else None)
         self.addCleanup(self.stop_program)
         if screen:
@@ -204,9 +207,10 @@ class ServeCase(unittest.TestCase):
         except subprocess.TimeoutExpired:
             self.fail(f"kestrel-serve still running after {PATIENT} s")
 
-    def remote(self, script, original, **options):
-        sim = remote_sim.RemoteSimulator(self.line.master, answer_timeout=PATIENT, settle=0.1,
-                                         max_time=120, **options)
+    def remote(self, script, original, fd=None, **options):
+        sim = remote_sim.RemoteSimulator(self.line.master if fd is None else fd,
+                                         answer_timeout=PATIENT, settle=0.1, max_time=120,
+                                         **options)
         self.assertTrue(sim.wait_for_peer(PATIENT), "kestrel-serve did not open the line")
         return sim.run(remote_sim.parse_script(script), original)
 
@@ -556,6 +560,86 @@ class TheDeck(ServeCase):
         self.assertEqual(self.wait_exit(), EXIT_SERVED)
 
 
+def free_port():
+    """A port of 127.0.0.1 that nothing listens on now."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class NetworkLines(ServeCase):
+    """--listen waits for the machine to connect; --port tcp:HOST:PORT connects to a
+    bridge. Either way the wire carries what a serial line would."""
+
+    def serve_listening(self, address, image=DEMO, keyboard=False):
+        self.start(image, keyboard=keyboard, line=["--listen", address])
+        port = int(address.rpartition(":")[2])
+        self.out.wait_for(f"listening on 127.0.0.1:{port} ...")
+        return port
+
+    def serve_to_bridge(self, image=DEMO):
+        bridge = remote_sim.TcpListener()
+        self.addCleanup(bridge.close)
+        self.start(image, line=["--port", f"tcp:127.0.0.1:{bridge.port}"])
+        fd = bridge.accept(PATIENT)
+        self.assertIsNotNone(fd, "kestrel-serve did not connect")
+        return bridge.port, fd
+
+    def assert_rebuilt(self, fd):
+        report = self.remote("B*", DEMO, fd=fd)
+        self.assert_served(report)
+        self.assertTrue(report.identical_to_original, report.text())
+        self.assertGreaterEqual(max(a.pause_before_header() for a in report.entries), 0.005)
+        self.assertGreaterEqual(max(a.pause_before_data() for a in report.entries), 0.005)
+        self.assertEqual(self.wait_exit(), EXIT_SERVED, self.err.text())
+
+    def test_a_machine_that_connects_gets_the_tape_byte_for_byte(self):
+        port = self.serve_listening(f"127.0.0.1:{free_port()}")
+        fd = remote_sim.connect_tcp("127.0.0.1", port, PATIENT)
+        self.addCleanup(os.close, fd)
+        self.assert_rebuilt(fd)
+        self.assertIn(WAITING, self.out.text())
+
+    def test_a_bridge_gets_the_tape_byte_for_byte(self):
+        _, fd = self.serve_to_bridge()
+        self.addCleanup(os.close, fd)
+        self.assert_rebuilt(fd)
+
+    def test_a_connection_that_drops_during_an_entry_ends_the_session(self):
+        port, fd = self.serve_to_bridge(big_entry(65280).to_bytes())
+        try:
+            line = remote_sim.RemoteSimulator(fd)
+            os.write(fd, b"B")
+            self.assertEqual(line.receive(1, PATIENT), b"\x00")
+            self.out.wait_for("Sending file BIG...")
+        finally:
+            os.close(fd)
+        self.assertEqual(self.wait_exit(), EXIT_LOST)
+        self.assertIn(f"the line tcp:127.0.0.1:{port} was lost", self.err.text())
+
+    def test_a_refused_connection_names_the_address(self):
+        with socket.socket() as bound:  # bound, never listening: a connection is refused
+            bound.bind(("127.0.0.1", 0))
+            port = bound.getsockname()[1]
+            run = subprocess.run([SERVE, "--port", f"tcp:127.0.0.1:{port}", self.tape_file(DEMO)],
+                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=PATIENT)
+        self.assertEqual(run.returncode, EXIT_PORT)
+        self.assertIn(f"cannot connect to 127.0.0.1:{port}: Connection refused".encode(),
+                      run.stderr)
+
+    def stop_the_wait(self, press, cause):
+        self.serve_listening(str(free_port()), keyboard=True)  # on 127.0.0.1 unless asked
+        press()
+        self.assertEqual(self.wait_exit(), EXIT_STOPPED)
+        self.assertIn(f"stopped ({cause})", self.err.text())
+
+    def test_q_ends_the_wait_for_a_machine(self):
+        self.stop_the_wait(lambda: os.write(self.keyboard, b"q"), "q")
+
+    def test_sigterm_ends_the_wait_for_a_machine(self):
+        self.stop_the_wait(lambda: self.proc.send_signal(signal.SIGTERM), "SIGTERM")
+
+
 class CommandLine(ServeCase):
     def run_serve(self, *args):
         return subprocess.run([SERVE, *args], stdin=subprocess.DEVNULL, capture_output=True,
@@ -639,7 +723,10 @@ class CommandLine(ServeCase):
         for args in ([], [tape], ["--port"], ["--port", self.link], ["--list", tape, tape],
                      ["--list", "--port", self.link, tape], ["--baud", "9600", tape],
                      ["--port", self.link, "--from", "0", tape], ["--list", "--from", "1", tape],
-                     ["--list", tape, "--member"]):
+                     ["--list", tape, "--member"],
+                     ["--port", "tcp:127.0.0.1", tape], ["--port", "tcp:127.0.0.1:0", tape],
+                     ["--port", "tcp:127.0.0.1:65536", tape], ["--listen", "::1:5000", tape],
+                     ["--listen", "5000", "--port", self.link, tape], ["--listen", tape]):
             with self.subTest(args=args):
                 run = self.run_serve(*args)
                 self.assertEqual(run.returncode, 64)
