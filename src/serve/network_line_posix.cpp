@@ -293,6 +293,7 @@ std::variant<NetworkLine, NetworkLine::OpenError> NetworkLine::Accept(const Netw
         if (const std::string unusable = PrepareConnection(connected.fd); !unusable.empty()) {
             return OpenError{"cannot use the connection on " + shown + ": " + unusable, {}};
         }
+        close(listener.release());  // before saying so: nobody else connects from now on
         std::string peer = PeerText(connected.fd);
         std::fprintf(out, "connected: %s\n", peer.c_str());
         std::fflush(out);

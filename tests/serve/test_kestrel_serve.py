@@ -597,6 +597,10 @@ class NetworkLines(ServeCase):
         port = self.serve_listening(f"127.0.0.1:{free_port()}")
         fd = remote_sim.connect_tcp("127.0.0.1", port, PATIENT)
         self.addCleanup(os.close, fd)
+        self.out.wait_for("connected: 127.0.0.1:")
+        # One machine a session: the listening ended with the first connection.
+        with self.assertRaises(ConnectionRefusedError):
+            socket.create_connection(("127.0.0.1", port), timeout=PATIENT).close()
         self.assert_rebuilt(fd)
         self.assertIn(WAITING, self.out.text())
 
