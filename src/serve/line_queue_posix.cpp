@@ -40,6 +40,9 @@ class TtyQueue final : public LineQueue {
         }
         return {};
     }
+    std::string_view HangUpCause() const override {
+        return "the device hung up";
+    }
 };
 
 class TcpQueue final : public LineQueue {
@@ -60,6 +63,9 @@ class TcpQueue final : public LineQueue {
     }
     std::string WaitOut(int) const override {
         return {};
+    }
+    std::string_view HangUpCause() const override {
+        return "the other end closed the connection";
     }
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace kestrel::serve {
 
@@ -18,6 +19,8 @@ class LineQueue {
     virtual int WaitOutBytes() const = 0;
     // Waits until what is left has gone; empty when it has, else the failure.
     virtual std::string WaitOut(int fd) const = 0;
+    // Why the line is lost when the other side ends it.
+    virtual std::string_view HangUpCause() const = 0;
 };
 
 // A tty: the driver's queue (TIOCOUTQ), then tcdrain() for the last few

@@ -87,7 +87,8 @@ int Serve(const serve::ServeOptions& options, std::string image, serve::TapeCata
 
     app::TapeImage tape(std::move(image));
     app::ReceiveBuffer received;
-    serve::SessionEvents events(line.fd(), keys.fd(), signals.read_fd(), received);
+    serve::SessionEvents events(line.fd(), keys.fd(), signals.read_fd(), received,
+                                line.queue().HangUpCause());
     serve::TapeDeck deck(std::move(catalog), options.from > 0 ? options.from - 1 : 0);
     bool tape_ended = false;
     {

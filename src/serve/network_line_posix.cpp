@@ -103,6 +103,18 @@ std::string PrepareConnection(int fd) {
     if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
         return std::string("cannot set TCP_NODELAY: ") + std::strerror(errno);
     }
+    // A machine that vanishes without closing (a modem that lost its network) is
+    // noticed within about a minute even while the line is idle: the kernel probes
+    // an idle connection and reports it broken, and the session ends as lost.
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+#if defined(TCP_KEEPIDLE) && defined(TCP_KEEPINTVL) && defined(TCP_KEEPCNT)
+    const int idle_s = 30;
+    const int every_s = 10;
+    const int probes = 3;
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &every_s, sizeof every_s);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+#endif
 #ifdef SO_NOSIGPIPE
     // Where there is no MSG_NOSIGNAL for write(): a write to a closed connection fails
     // instead of raising SIGPIPE (which the session ignores anyway).

@@ -82,13 +82,13 @@ void SessionEvents::TakeReceived(bool hung_up) {
             return;
         }
         if (pass == 0) {
-            LoseLine("the device hung up");
+            LoseLine(hang_up_);
             return;
         }
         break;
     }
     if (hung_up) {
-        LoseLine("the device hung up");
+        LoseLine(hang_up_);
     }
 }
 

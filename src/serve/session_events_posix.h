@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "app/receive_buffer.h"
 #include "serve/deck_keys.h"
@@ -28,9 +29,15 @@ class SessionListener {
 // fields belong to the session's thread.
 class SessionEvents {
   public:
-    // `key_fd` -1 when no keys are taken; `signal_fd` the self-pipe's read end.
-    SessionEvents(int line_fd, int key_fd, int signal_fd, app::ReceiveBuffer& received)
-        : line_fd_(line_fd), key_fd_(key_fd), signal_fd_(signal_fd), received_(received) {}
+    // `key_fd` -1 when no keys are taken; `signal_fd` the self-pipe's read end;
+    // `hang_up` the cause a line lost by the other side's hang-up is given.
+    SessionEvents(int line_fd, int key_fd, int signal_fd, app::ReceiveBuffer& received,
+                  std::string_view hang_up = "the device hung up")
+        : line_fd_(line_fd),
+          key_fd_(key_fd),
+          signal_fd_(signal_fd),
+          received_(received),
+          hang_up_(hang_up) {}
 
     struct Woken {
         bool came = false;      // bytes, a key, a signal, or the line's loss
@@ -63,6 +70,7 @@ class SessionEvents {
     int key_fd_;  // -1 once the terminal has gone
     int signal_fd_;
     app::ReceiveBuffer& received_;
+    std::string hang_up_;
     std::string stop_cause_;
     std::string lost_cause_;
     KeyDecoder keys_;
