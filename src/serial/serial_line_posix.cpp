@@ -9,21 +9,11 @@
 #include <cstring>
 #include <utility>
 
+#include "serial/closing_fd_posix.h"
 #include "serial/device_access_posix.h"
 
 namespace kestrel::serial {
 namespace {
-
-// Closes the descriptor of a line that failed half-way through opening.
-struct ClosingFd {
-    int fd;
-    ~ClosingFd() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    int release() { return std::exchange(fd, -1); }
-};
 
 SerialLine::OpenError Failed(SerialLine::Failure failure, const std::string& device,
                              const std::string& cause) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <utility>
 
+#include "serial/closing_fd_posix.h"
 #include "serial/wait_ready_posix.h"
 #include "serve/signal_pipe_posix.h"
 #include "serve/deck_keys.h"
@@ -29,19 +30,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kConnectLimit = std::chrono::seconds(10);  // each address of the host
 constexpr int kUnreadReadsAtClose = 64;                   // of 4096 bytes each
 
-// Closes a descriptor that is not handed on.
-struct ClosingFd {
-    int fd;
-    explicit ClosingFd(int descriptor) : fd(descriptor) {}
-    ClosingFd(const ClosingFd&) = delete;
-    ClosingFd& operator=(const ClosingFd&) = delete;
-    ~ClosingFd() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    int release() { return std::exchange(fd, -1); }
-};
+using serial::ClosingFd;
 
 using AddressList = std::unique_ptr<addrinfo, decltype(&freeaddrinfo)>;
 
