@@ -119,8 +119,8 @@ void CheckCatalog(const std::string& image) {
         next = std::min(entry.offset + entry.size, image.size());
     }
     Check(catalog.end_offset == next || catalog.entries.empty(), "the end out of place");
-    Check(Printable(kestrel::serve::TapeListing(image)), "a listing with raw bytes");
-    for (const std::string& line : kestrel::serve::TapeWarnings(image, "tape")) {
+    Check(Printable(kestrel::serve::TapeListing(catalog)), "a listing with raw bytes");
+    for (const std::string& line : kestrel::serve::TapeWarnings(catalog, "tape")) {
         Check(Printable(line), "a warning with raw bytes");
     }
 }

@@ -145,17 +145,17 @@ int main(int argc, char** argv) {
         return file.status == serve::TapeFile::Status::kRefused ? kTapeRefused : kTapeUnreadable;
     }
     if (options.mode == serve::ServeOptions::Mode::kList) {
-        std::fputs(serve::TapeListing(file.image).c_str(), stdout);
+        std::fputs(serve::TapeListing(file.catalog).c_str(), stdout);
         return 0;
     }
-    serve::TapeCatalog catalog = serve::CatalogTape(file.image);
+    serve::TapeCatalog& catalog = file.catalog;
     if (options.from > catalog.entries.size()) {
         Complain("--from " + std::to_string(options.from) + ": the tape has " +
                  std::to_string(catalog.entries.size()) +
                  (catalog.entries.size() == 1 ? " entry" : " entries"));
         return kUsage;
     }
-    for (const std::string& warning : serve::TapeWarnings(file.image, file.label)) {
+    for (const std::string& warning : serve::TapeWarnings(catalog, file.label)) {
         Complain("warning: " + warning);
     }
     return Serve(options, std::move(file.image), std::move(catalog));

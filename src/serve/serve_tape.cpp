@@ -96,7 +96,8 @@ TapeFile ReadTapeFile(const std::string& path, const std::string& member) {
     if (load.refusal) {
         return Refused(label + ": " + app::DescribeRefusal(*load.refusal));
     }
-    if (CatalogTape(load.image).entries.empty()) {
+    TapeCatalog catalog = CatalogTape(load.image);
+    if (catalog.entries.empty()) {
         const char* why = empty                ? "the file is empty"
                           : load.image.empty() ? "no data blocks"
                                                : "nothing but blanks";
@@ -104,12 +105,12 @@ TapeFile ReadTapeFile(const std::string& path, const std::string& member) {
     }
     TapeFile file;
     file.image = std::move(load.image);
+    file.catalog = std::move(catalog);
     file.label = std::move(label);
     return file;
 }
 
-std::string TapeListing(std::string_view image) {
-    const TapeCatalog catalog = CatalogTape(image);
+std::string TapeListing(const TapeCatalog& catalog) {
     if (catalog.entries.empty()) {
         return "no entries\n";
     }
@@ -134,8 +135,7 @@ std::string TapeListing(std::string_view image) {
     return listing;
 }
 
-std::vector<std::string> TapeWarnings(std::string_view image, const std::string& label) {
-    const TapeCatalog catalog = CatalogTape(image);
+std::vector<std::string> TapeWarnings(const TapeCatalog& catalog, const std::string& label) {
     std::vector<std::string> warnings;
     if (!catalog.not_a_tape.empty()) {
         warnings.push_back(label + " is not a tape (" + catalog.not_a_tape +

@@ -13,8 +13,8 @@ namespace {
 using testing::TapEntry;
 
 TEST(TapeListing, AnImageWithoutEntriesSaysSo) {
-    EXPECT_EQ(TapeListing(""), "no entries\n");
-    EXPECT_EQ(TapeListing(" \r\n"), "no entries\n");
+    EXPECT_EQ(TapeListing(CatalogTape("")), "no entries\n");
+    EXPECT_EQ(TapeListing(CatalogTape(" \r\n")), "no entries\n");
 }
 
 TEST(TapeWarnings, NameEachFaultyEntryThenCountThePastTheFirstFew) {
@@ -24,11 +24,11 @@ TEST(TapeWarnings, NameEachFaultyEntryThenCountThePastTheFirstFew) {
         entry[25] ^= 0x10;  // a data byte
         tape += entry;
     }
-    const std::vector<std::string> warnings = TapeWarnings(tape, "t.tap");
+    const std::vector<std::string> warnings = TapeWarnings(CatalogTape(tape), "t.tap");
     ASSERT_EQ(warnings.size(), 9u);
     EXPECT_EQ(warnings[0], "entry 2 (B\\x1B0): a checksum is wrong");
     EXPECT_EQ(warnings[8], "2 more entries with faults (kestrel-serve --list shows them)");
-    EXPECT_TRUE(TapeWarnings(TapEntry({.data = "abc"}), "t.tap").empty());
+    EXPECT_TRUE(TapeWarnings(CatalogTape(TapEntry({.data = "abc"})), "t.tap").empty());
 }
 
 // A stored zip (Python's zipfile) of one member, t.tap, holding "0123456789ABCDEF".
