@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "common/library_state.h"
-#include "common/memory_table_file.h"
-#include "common/table_layer.h"
-#include "common/table_listing.h"
+#include "common/tables/memory_table_file.h"
+#include "common/tables/table_layer.h"
+#include "common/tables/table_listing.h"
 #include "errors/raise.h"
 
 namespace {

@@ -34,11 +34,11 @@
 #include <vector>
 
 #include "common/library_state.h"
-#include "common/shared_tables.h"
-#include "common/shared_tables_win32.h"
+#include "common/tables/shared_tables.h"
+#include "common/tables/shared_tables_win32.h"
 #include "common/startup_procedures_win32.h"
-#include "common/table_layer.h"
-#include "common/table_listing.h"
+#include "common/tables/table_layer.h"
+#include "common/tables/table_listing.h"
 #include "errors/error_message.h"
 #include "errors/errorsys_win32.h"
 #include "errors/program_run.h"

@@ -6,7 +6,7 @@
 
 #include "common/ascii_case.h"
 #include "common/calendar_date.h"
-#include "common/table_layer.h"
+#include "common/tables/table_layer.h"
 #include "common/wait_window.h"
 
 namespace kestrel::common {

@@ -5,7 +5,7 @@
 
 #include "common/library_state.h"
 #include "common/popmsg.h"
-#include "common/shared_tables.h"
+#include "common/tables/shared_tables.h"
 
 namespace kestrel::errors {
 

@@ -1,7 +1,7 @@
 // The common library's start-up and shut-down procedures, the temporary names, the
 // user variables and the date routine, over an in-memory file system.
 #include "common/startup_procedures.h"
-#include "common/table_layer.h"
+#include "common/tables/table_layer.h"
 
 #include <gtest/gtest.h>
 

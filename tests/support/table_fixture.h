@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "common/library_state.h"
-#include "common/shared_tables.h"
-#include "common/table_layer.h"
+#include "common/tables/shared_tables.h"
+#include "common/tables/table_layer.h"
 #include "errors/deferror.h"
 #include "errors/fake_error_services.h"
 #include "support/temp_dir.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/table_file.h"
+#include "common/tables/table_file.h"
 
 namespace kestrel::common {
 

@@ -1,4 +1,4 @@
-#include "common/memory_table_file.h"
+#include "common/tables/memory_table_file.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,6 +1,6 @@
 // Packing a table through staged copies and a marker (table_pack.h has the steps
 // and what a crash at each leaves).
-#include "common/table_pack.h"
+#include "common/tables/table_pack.h"
 
 #include <array>
 #include <chrono>
@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/table_file.h"
-#include "common/table_layer.h"
+#include "common/tables/table_file.h"
+#include "common/tables/table_layer.h"
 #include "errors/raise.h"
 
 namespace kestrel::common {

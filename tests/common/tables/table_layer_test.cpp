@@ -2,7 +2,7 @@
 // share modes exclude other opens, appends never collide, bad tables never crash.
 // Two opens of one file in one process stand for two workstations: the platform's
 // share modes and locks belong to each open.
-#include "common/table_layer.h"
+#include "common/tables/table_layer.h"
 
 #include <filesystem>
 #include <fstream>
@@ -15,8 +15,8 @@
 #include <csignal>
 #endif
 
-#include "common/memory_table_file.h"
-#include "common/table_listing.h"
+#include "common/tables/memory_table_file.h"
+#include "common/tables/table_listing.h"
 
 #include "support/table_fixture.h"
 

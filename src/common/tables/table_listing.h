@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/table_layer.h"
+#include "common/tables/table_layer.h"
 
 namespace kestrel::common {
 

@@ -1,5 +1,5 @@
 // The paced back-off of the library's waiting loops.
-#include "common/backoff.h"
+#include "common/tables/backoff.h"
 
 #include <gtest/gtest.h>
 

@@ -26,7 +26,7 @@
 //
 // Work areas. Routines that use another work area (the semaphore's, a closing
 // alias's, the pack's) restore the caller's selection on every way out.
-#include "common/shared_tables.h"
+#include "common/tables/shared_tables.h"
 
 #include <cctype>
 #include <cmath>
@@ -35,12 +35,12 @@
 #include <utility>
 
 #include "common/ascii_case.h"
-#include "common/backoff.h"
+#include "common/tables/backoff.h"
 #include "common/library_state.h"
 #include "common/startup_procedures.h"
-#include "common/table_file.h"
-#include "common/table_layer.h"
-#include "common/table_pack.h"
+#include "common/tables/table_file.h"
+#include "common/tables/table_layer.h"
+#include "common/tables/table_pack.h"
 #include "errors/raise.h"
 #include "ui/empty.h"
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/dbf_format.h"
-#include "common/table_file.h"
+#include "common/tables/dbf_format.h"
+#include "common/tables/table_file.h"
 
 namespace kestrel::common {
 

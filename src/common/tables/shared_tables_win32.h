@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "common/shared_tables.h"
+#include "common/tables/shared_tables.h"
 
 namespace kestrel::common {
 

@@ -9,7 +9,7 @@
 // end, the field types, a record too short for its fields). Numbers go through
 // std::to_chars and std::from_chars, which ignore the C locale, so a decimal comma set
 // elsewhere in the process never leaks into a table.
-#include "common/dbf_format.h"
+#include "common/tables/dbf_format.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "common/table_listing.h"
+#include "common/tables/table_listing.h"
 
 #include <array>
 #include <charconv>

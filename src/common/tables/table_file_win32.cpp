@@ -6,7 +6,7 @@
 // handle (in this process or another) holds it. So this file only translates: every
 // failure answers GetLastError() as it is. Handles are synchronous; reads and writes
 // name their offset in an OVERLAPPED, so no call depends on a shared file pointer.
-#include "common/table_file.h"
+#include "common/tables/table_file.h"
 
 #include <windows.h>
 

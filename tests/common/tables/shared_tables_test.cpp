@@ -2,7 +2,7 @@
 // with a clock, a message pump and wait windows that the tests drive and watch. The
 // other workstation is a second open of the same file, which the tests hold and let
 // go of from the fake's callbacks.
-#include "common/shared_tables.h"
+#include "common/tables/shared_tables.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "common/table_file.h"
+#include "common/tables/table_file.h"
 #include "support/table_fixture.h"
 
 namespace kestrel::common {

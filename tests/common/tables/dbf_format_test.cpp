@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/calendar_date.h"
-#include "common/dbf_format.h"
+#include "common/tables/dbf_format.h"
 
 namespace kestrel::common {
 namespace {

@@ -18,7 +18,7 @@
 // writes itself; on a file it may only read, its locks are shared read locks, which
 // still conflict with every writer's lock.
 // Errors are errno values translated to the Windows codes of table_file.h.
-#include "common/table_file.h"
+#include "common/tables/table_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

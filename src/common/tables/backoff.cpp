@@ -1,4 +1,4 @@
-#include "common/backoff.h"
+#include "common/tables/backoff.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // The shared tables' pauses on the platform: DBOPEN's pause handles the messages that
 // arrive while it waits, and a quit message met there stays for the program's loop.
-#include "common/shared_tables_win32.h"
+#include "common/tables/shared_tables_win32.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "common/memory_table_file.h"
-#include "common/table_file.h"
+#include "common/tables/memory_table_file.h"
+#include "common/tables/table_file.h"
 #include "support/temp_dir.h"
 
 namespace kestrel::common {

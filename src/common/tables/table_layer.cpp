@@ -2,7 +2,7 @@
 // needs from the files at the moment it needs it (see table_layer.h on freshness):
 // a process keeps nothing of a table in memory but its header's field list, the
 // record it stands on and the changes it has not yet written back.
-#include "common/table_layer.h"
+#include "common/tables/table_layer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -14,9 +14,9 @@
 #include <utility>
 
 #include "common/ascii_case.h"
-#include "common/backoff.h"
+#include "common/tables/backoff.h"
 #include "common/library_state.h"
-#include "common/table_pack.h"
+#include "common/tables/table_pack.h"
 #include "errors/raise.h"
 
 namespace kestrel::common {

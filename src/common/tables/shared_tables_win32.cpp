@@ -1,4 +1,4 @@
-#include "common/shared_tables_win32.h"
+#include "common/tables/shared_tables_win32.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/dbf_format.h"
-#include "common/table_pack.h"
+#include "common/tables/dbf_format.h"
+#include "common/tables/table_pack.h"
 
 namespace kestrel::common {
 
