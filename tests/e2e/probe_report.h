@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "support/hex.h"
+
 namespace kestrel::testing {
 
 class ProbeReport {
@@ -30,16 +32,6 @@ class ProbeReport {
         }
     }
     void Bytes(const std::string& name, const std::string& bytes) { Line(name, Hex(bytes)); }
-
-    static std::string Hex(const std::string& bytes) {
-        static const char digits[] = "0123456789abcdef";
-        std::string hex;
-        for (unsigned char byte : bytes) {
-            hex += digits[byte >> 4];
-            hex += digits[byte & 15];
-        }
-        return hex;
-    }
 
   private:
     std::FILE* file_;

@@ -121,7 +121,7 @@ HWND ChildOfClass(HWND parent, const std::string& class_name) {
 
 void ReportCurmsg(Report& report, const std::string& name) {
     const std::optional<std::string> text = CURMSG();
-    report.Line(name, text ? "text:" + Report::Hex(*text) : "none");
+    report.Line(name, text ? "text:" + kestrel::testing::Hex(*text) : "none");
 }
 
 void ReportRect(Report& report, const std::string& name, const RECT& rect) {
