@@ -11,19 +11,34 @@
 
 set(KESTREL_HEADER_ROOT ${PROJECT_SOURCE_DIR}/src)
 
-# kestrel_expose_headers(target PUBLIC|PRIVATE|INTERFACE [ROOT dir] headers-or-globs...)
-# Makes the forwarding headers of `target`, paths relative to the current source
-# directory, each reachable as its path under ROOT (default: src/).
+# The files that the globs, relative to the current source directory, match.
+function(kestrel_glob_here out)
+    set(patterns)
+    foreach(pattern IN LISTS ARGN)
+        list(APPEND patterns ${CMAKE_CURRENT_SOURCE_DIR}/${pattern})
+    endforeach()
+    set(files)
+    if(patterns)
+        file(GLOB files CONFIGURE_DEPENDS ${patterns})
+    endif()
+    set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
+# kestrel_expose_headers(target PUBLIC|PRIVATE|INTERFACE headers-or-globs...
+#                        [EXCEPT headers-or-globs...] [ROOT dir])
+# Makes the forwarding headers of `target` for the headers that the globs (relative
+# to the current source directory) match, less those after EXCEPT, each reachable as
+# its path under ROOT (default: src/).
 function(kestrel_expose_headers target scope)
-    cmake_parse_arguments(PARSE_ARGV 2 arg "" "ROOT" "")
+    cmake_parse_arguments(PARSE_ARGV 2 arg "" "ROOT" "EXCEPT")
     if(NOT arg_ROOT)
         set(arg_ROOT ${KESTREL_HEADER_ROOT})
     endif()
-    set(patterns)
-    foreach(pattern IN LISTS arg_UNPARSED_ARGUMENTS)
-        list(APPEND patterns ${CMAKE_CURRENT_SOURCE_DIR}/${pattern})
-    endforeach()
-    file(GLOB headers CONFIGURE_DEPENDS ${patterns})
+    kestrel_glob_here(headers ${arg_UNPARSED_ARGUMENTS})
+    kestrel_glob_here(excepted ${arg_EXCEPT})
+    if(excepted)
+        list(REMOVE_ITEM headers ${excepted})
+    endif()
     if(NOT headers)
         message(FATAL_ERROR "${target}: no header matches ${arg_UNPARSED_ARGUMENTS}")
     endif()
@@ -49,14 +64,14 @@ function(kestrel_expose_headers target scope)
     target_include_directories(${target} ${scope} ${forward_root})
 endfunction()
 
-# kestrel_library(name SOURCES files... HEADERS headers-or-globs... [USES libraries...]
-#                 [PLATFORM platform-libraries...])
+# kestrel_library(name SOURCES files... HEADERS headers-or-globs... [EXCEPT globs...]
+#                 [USES libraries...] [PLATFORM platform-libraries...])
 # A static library of the program: its sources, the headers it offers its users, the
 # libraries of the program it builds on (their headers are all it sees) and the
 # platform's libraries it calls.
 function(kestrel_library name)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;HEADERS;USES;PLATFORM")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;HEADERS;EXCEPT;USES;PLATFORM")
     add_library(${name} STATIC ${arg_SOURCES})
-    kestrel_expose_headers(${name} PUBLIC ${arg_HEADERS})
+    kestrel_expose_headers(${name} PUBLIC ${arg_HEADERS} EXCEPT ${arg_EXCEPT})
     target_link_libraries(${name} PUBLIC ${arg_USES} kestrel_options ${arg_PLATFORM})
 endfunction()
