@@ -14,7 +14,7 @@ namespace kestrel::testing {
 
 class ProbeReport {
   public:
-    explicit ProbeReport(const char* path) : file_(std::fopen(path, "wb")) {}
+    explicit ProbeReport(const char* path) : path_(path), file_(std::fopen(path, "wb")) {}
     ProbeReport(const ProbeReport&) = delete;
     ProbeReport& operator=(const ProbeReport&) = delete;
     ~ProbeReport() {
@@ -23,6 +23,7 @@ class ProbeReport {
         }
     }
     bool ok() const { return file_ != nullptr; }
+    const std::string& path() const { return path_; }
 
     void Line(const std::string& name, const std::string& value) {
         std::lock_guard<std::mutex> hold(lock_);
@@ -34,6 +35,7 @@ class ProbeReport {
     void Bytes(const std::string& name, const std::string& bytes) { Line(name, Hex(bytes)); }
 
   private:
+    std::string path_;
     std::FILE* file_;
     std::mutex lock_;
 };
