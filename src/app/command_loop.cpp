@@ -1,5 +1,6 @@
 #include "app/command_loop.h"
 
+#include "base/blank.h"
 #include "errors/source_frame.h"
 
 namespace kestrel::app {
@@ -204,8 +205,8 @@ std::string LogName(std::string_view stored_name) {
     while (!stored_name.empty() && stored_name.back() == ' ') {
         stored_name.remove_suffix(1);
     }
-    while (!stored_name.empty() && (stored_name.front() == ' ' || stored_name.front() == '\t' ||
-                                    stored_name.front() == '\r' || stored_name.front() == '\n')) {
+    while (!stored_name.empty() &&
+           base::IsBlankByte(static_cast<unsigned char>(stored_name.front()))) {
         stored_name.remove_prefix(1);
     }
     std::string shown(stored_name);

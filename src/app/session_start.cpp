@@ -1,7 +1,7 @@
 #include "app/session_start.h"
 
 #include "app/tape_file.h"
-#include "ui/empty.h"
+#include "base/blank.h"
 
 namespace kestrel::app {
 
@@ -17,12 +17,12 @@ std::optional<std::string> StartSession(std::span<const char* const> arguments,
                                         const SessionStartServices& services) {
     const std::string chosen_file = ChosenTape(arguments, services.choose_tape);
     std::string port_name = services.port_setting.Read();
-    if (ui::EMPTY(chosen_file)) {
+    if (base::IsBlank(chosen_file)) {
         return std::nullopt;
     }
     const std::optional<std::string> refused = services.load_tape(chosen_file);
     // A file was chosen: the default port is written back whatever the tape held.
-    if (ui::EMPTY(port_name)) {
+    if (base::IsBlank(port_name)) {
         port_name = std::string(kDefaultPort);
         services.port_setting.Write(port_name);
     }

@@ -1,6 +1,6 @@
 #include "app/tape_image.h"
 
-#include "ui/empty.h"
+#include "base/blank.h"
 
 namespace kestrel::app {
 
@@ -12,7 +12,7 @@ void TapeImage::Assign(std::string bytes) {
     // once keeps the end-of-tape test constant-time however often it is asked.
     content_end_ = bytes_.size();
     while (content_end_ > 0 &&
-           ui::IsBlankByte(static_cast<unsigned char>(bytes_[content_end_ - 1]))) {
+           base::IsBlankByte(static_cast<unsigned char>(bytes_[content_end_ - 1]))) {
         --content_end_;
     }
 }

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "common/ascii_case.h"
+#include "base/ascii_case.h"
 
 namespace kestrel::common {
 
@@ -114,7 +114,7 @@ std::optional<int> TwoDigitNumber(std::string_view text, std::size_t offset) {
 }  // namespace
 
 bool ISCOD(std::string_view code) {
-    const std::string upper = UpperAscii(code);
+    const std::string upper = base::UpperAscii(code);
     if (WithoutTrailingBlanks(upper).size() != kTaxCodeLength) {
         return ISIVA(upper);
     }

@@ -4,7 +4,8 @@
 #include <chrono>
 #include <thread>
 
-#include "common/ascii_case.h"
+#include "base/ascii_case.h"
+#include "base/blank.h"
 #include "common/calendar_date.h"
 #include "common/tables/table_layer.h"
 #include "common/wait_window.h"
@@ -39,13 +40,9 @@ bool IsLibraryTempDirectory(std::string path) {
 }
 
 bool IsViewIndex(const std::string& name) {
-    const std::string upper = UpperAscii(name);
+    const std::string upper = base::UpperAscii(name);
     const std::string head = std::string(1, kTempPrefix) + "VIEW";
     return upper.size() >= head.size() + 4 && upper.starts_with(head) && upper.ends_with(".NTX");
-}
-
-bool IsBlank(std::string_view text) {
-    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
 void FixTableSettings(TableSettings& tables) {
@@ -134,7 +131,7 @@ void EXIT(LibraryFiles& files) {
     CloseOpenWaitWindow();
     CLOSEALL(files);
     LibraryState& library = Library();
-    if (IsBlank(library.user_name)) {
+    if (base::IsBlank(library.user_name)) {
         return;
     }
     if (library.user_file != 0) {
@@ -156,7 +153,7 @@ void EXIT(LibraryFiles& files) {
 
 std::optional<UserValue> GetUserVariable(std::string_view name) {
     const auto& variables = Library().user_variables;
-    const auto found = variables.find(UpperAscii(name));
+    const auto found = variables.find(base::UpperAscii(name));
     if (found == variables.end()) {
         return std::nullopt;
     }
@@ -164,7 +161,7 @@ std::optional<UserValue> GetUserVariable(std::string_view name) {
 }
 
 void SetUserVariable(std::string_view name, UserValue value) {
-    Library().user_variables[UpperAscii(name)] = std::move(value);
+    Library().user_variables[base::UpperAscii(name)] = std::move(value);
 }
 
 std::string TempName(const ClockReading& moment) {
@@ -224,7 +221,7 @@ Date CTOD(std::string_view text, const TableSettings& settings) {
         return {};
     }
     // The fields come in the order in which the format names them.
-    const std::string format = UpperAscii(settings.date_format);
+    const std::string format = base::UpperAscii(settings.date_format);
     const std::size_t day_at = format.find('D');
     const std::size_t month_at = format.find('M');
     const std::size_t year_at = format.find('Y');

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/library_state.h"
-#include "ui/empty.h"
+#include "base/blank.h"
 
 namespace kestrel::common {
 
@@ -49,7 +49,7 @@ std::optional<std::string> CURMSG() {
 }
 
 bool IsBlankText(std::string_view text) {
-    return ui::EMPTY(text);
+    return base::IsBlank(text);
 }
 
 std::vector<std::string> WaitTextLines(std::string_view text) {

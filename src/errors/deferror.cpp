@@ -1,8 +1,8 @@
 #include "errors/deferror.h"
 
-#include <cctype>
 #include <optional>
 
+#include "base/ascii_case.h"
 #include "errors/error_message.h"
 #include "errors/mail_report.h"
 
@@ -10,17 +10,9 @@ namespace kestrel::errors {
 
 namespace {
 
-std::string Upper(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return upper;
-}
-
 // The message of rules 1 to 10, or nothing when none of them matches.
 std::optional<std::string> DiskOrFileMessage(const ErrorRecord& oErr) {
-    const std::string x = Upper(oErr.FILENAME);
+    const std::string x = base::UpperAscii(oErr.FILENAME);
     const int os = oErr.OSCODE;
     if (os == kOsNotReady) {
         return "Disco " + x + " non pronto.";

@@ -1,22 +1,9 @@
 #include "errors/error_message.h"
 
-#include <algorithm>
-
+#include "base/blank.h"
 #include "errors/source_frame.h"
-#include "ui/empty.h"  // IsBlankByte only: defined in the header, no link to the framework
 
 namespace kestrel::errors {
-
-namespace {
-
-// The application's blank test: empty, or only blanks, tabs, line feeds and carriage
-// returns.
-bool IsBlank(const std::string& text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return ui::IsBlankByte(static_cast<unsigned char>(c)); });
-}
-
-}  // namespace
 
 std::string ERRORMESSAGE(const ErrorRecord& oErr) {
     std::string text = oErr.SEVERITY > 1 ? "Error " : "Warning ";
@@ -25,9 +12,9 @@ std::string ERRORMESSAGE(const ErrorRecord& oErr) {
     if (oErr.DESCRIPTION) {
         text += "  " + *oErr.DESCRIPTION;
     }
-    if (!IsBlank(oErr.FILENAME)) {
+    if (!base::IsBlank(oErr.FILENAME)) {
         text += ": " + oErr.FILENAME;
-    } else if (!IsBlank(oErr.OPERATION)) {
+    } else if (!base::IsBlank(oErr.OPERATION)) {
         text += ": " + oErr.OPERATION;
     }
     const int skip = oErr.SUBSYSTEM == "DBCMD" ? 1 : 0;

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/unique_handle_win32.h"
 #include "serial/port_handle.h"
 #include "serial/receive_ring.h"
-#include "serial/unique_handle_win32.h"
 
 namespace kestrel::serial {
 
@@ -24,7 +24,7 @@ struct PortRecord {
     // The serial device, opened for overlapped I/O. Set by OPENCOMM before the receive
     // thread starts; used by both threads (reads by the receive thread, writes and
     // settings by the window thread); closed only after the receive thread has ended.
-    UniqueHandle device;
+    base::UniqueHandle device;
 
     // Received bytes not yet read. Producer: the receive thread. Consumer: READCOMM on
     // the window thread. The ring's indices carry the ordering (release/acquire).
@@ -41,20 +41,20 @@ struct PortRecord {
 
     // Completion event of the receive thread's reads (manual reset). Created by
     // OPENCOMM; used only by the receive thread.
-    UniqueHandle read_event;
+    base::UniqueHandle read_event;
 
     // Signalled once, by CLOSECOMM on the window thread, to end the receive thread;
     // waited on by the receive thread alongside every wait it makes (manual reset).
-    UniqueHandle stop_event;
+    base::UniqueHandle stop_event;
 
     // Signalled on the window thread by READCOMM whenever it frees ring slots, and by
     // ENABLECOMMNOTIFICATION when it arms; waited on by the receive thread while the
     // ring is full (auto reset).
-    UniqueHandle room_event;
+    base::UniqueHandle room_event;
 
     // The receive thread. Set by OPENCOMM, joined and closed by CLOSECOMM; window
     // thread only.
-    UniqueHandle receive_thread;
+    base::UniqueHandle receive_thread;
 };
 
 }  // namespace kestrel::serial

@@ -13,11 +13,11 @@ namespace {
 
 constexpr DWORD kLargestWrite = 1u << 20;
 
-UniqueHandle OpenDevice(std::string_view device) {
+base::UniqueHandle OpenDevice(std::string_view device) {
     const std::string path(device);
-    return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
+    return base::UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING,
+                                          FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // The events a port needs besides its device; false when the platform has none left.
@@ -101,7 +101,7 @@ struct WriteResult {
 // the platform refuses at once returns 0 without waiting. Without `waiting` the
 // thread blocks until the write completes.
 WriteResult WriteOnce(PortRecord& port, std::span<const char> bytes, const WriteWaiting* waiting) {
-    UniqueHandle completed(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    base::UniqueHandle completed(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!completed) {
         return {};
     }

@@ -9,7 +9,8 @@
 #include <cstring>
 #include <utility>
 
-#include "serial/closing_fd_posix.h"
+#include "base/eintr_posix.h"
+#include "base/unique_fd_posix.h"
 #include "serial/device_access_posix.h"
 #include "serial/tape_line.h"
 
@@ -43,8 +44,9 @@ void MakeTapeLine(termios& line) {
 }  // namespace
 
 std::variant<SerialLine, SerialLine::OpenError> SerialLine::Open(const std::string& device) {
-    ClosingFd line{open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
-    if (line.fd < 0) {
+    base::UniqueFd line(
+        base::OpenRetrying(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!line) {
         const int error = errno;
         if (error == ENOENT || error == ENXIO || error == ENODEV) {
             return Failed(Failure::kMissing, device, "no such device");
@@ -60,60 +62,61 @@ std::variant<SerialLine, SerialLine::OpenError> SerialLine::Open(const std::stri
         return Failed(Failure::kOther, device, std::strerror(error));
     }
     termios saved{};
-    if (tcgetattr(line.fd, &saved) != 0) {
+    if (tcgetattr(line.get(), &saved) != 0) {
         const int error = errno;
         if (error == ENOTTY || error == EINVAL) {
             return Failed(Failure::kNotSerial, device, "not a serial line");
         }
         return Failed(Failure::kOther, device, std::strerror(error));
     }
-    if (flock(line.fd, LOCK_EX | LOCK_NB) != 0) {
+    if (base::FlockRetrying(line.get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
             return Failed(Failure::kBusy, device, "the port is in use by another program");
         }
         return Failed(Failure::kOther, device, std::string("cannot lock: ") + std::strerror(error));
     }
-    if (ioctl(line.fd, TIOCEXCL) != 0) {
+    if (ioctl(line.get(), TIOCEXCL) != 0) {
         return Failed(Failure::kOther, device,
                       std::string("cannot take for exclusive use: ") + std::strerror(errno));
     }
     termios wanted = saved;
     MakeTapeLine(wanted);
-    if (tcsetattr(line.fd, TCSANOW, &wanted) != 0) {
+    if (base::TcsetattrRetrying(line.get(), TCSANOW, wanted) != 0) {
         const int error = errno;
-        ioctl(line.fd, TIOCNXCL);
+        ioctl(line.get(), TIOCNXCL);
         return Failed(Failure::kOther, device,
                       std::string("cannot set 115200 8N2: ") + std::strerror(error));
     }
     // Many adapters and remote machines want DTR and RTS up; a pty has no modem lines
     // and refuses, which is no fault.
     int modem_lines = TIOCM_DTR | TIOCM_RTS;
-    ioctl(line.fd, TIOCMBIS, &modem_lines);
-    return SerialLine(line.release(), saved);
+    ioctl(line.get(), TIOCMBIS, &modem_lines);
+    return SerialLine(std::move(line), saved);
 }
 
 SerialLine::SerialLine(SerialLine&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), saved_(other.saved_) {}
+    : fd_(std::move(other.fd_)), saved_(other.saved_) {}
 
 SerialLine::~SerialLine() {
-    if (fd_ < 0) {
+    if (!fd_) {
         return;
     }
+    const int fd = fd_.get();
     // Only output still queued (a write given up) is thrown away: flushing a pty's
     // output throws away what the far end has not read yet, the end byte included.
     int queued = 0;
 #ifdef TIOCOUTQ
-    if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
         queued = 0;
     }
 #endif
     if (queued > 0) {
-        tcflush(fd_, TCOFLUSH);
+        tcflush(fd, TCOFLUSH);
     }
-    tcsetattr(fd_, TCSANOW, &saved_);
-    ioctl(fd_, TIOCNXCL);
-    close(fd_);  // also lets go of the flock
+    base::TcsetattrRetrying(fd, TCSANOW, saved_);
+    ioctl(fd, TIOCNXCL);
+    // fd_ closes the descriptor, which also lets go of the flock.
 }
 
 }  // namespace kestrel::serial

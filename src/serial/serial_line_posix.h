@@ -3,7 +3,10 @@
 #include <termios.h>
 
 #include <string>
+#include <utility>
 #include <variant>
+
+#include "base/unique_fd_posix.h"
 
 namespace kestrel::serial {
 
@@ -45,13 +48,13 @@ class SerialLine {
     SerialLine& operator=(const SerialLine&) = delete;
     ~SerialLine();
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
   private:
-    SerialLine(int fd, const termios& saved) : fd_(fd), saved_(saved) {}
+    SerialLine(base::UniqueFd fd, const termios& saved) : fd_(std::move(fd)), saved_(saved) {}
 
-    int fd_ = -1;      // non-blocking, close-on-exec; -1 once moved from
-    termios saved_{};  // the tty's settings before they were changed
+    base::UniqueFd fd_;  // non-blocking, close-on-exec; none once moved from
+    termios saved_{};    // the tty's settings before they were changed
 };
 
 }  // namespace kestrel::serial

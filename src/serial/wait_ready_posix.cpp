@@ -1,5 +1,7 @@
 #include "serial/wait_ready_posix.h"
 
+#include "base/eintr_posix.h"
+
 #if defined(__APPLE__)
 #include <sys/select.h>
 #endif
@@ -8,7 +10,11 @@ namespace kestrel::serial {
 
 #if defined(__APPLE__)
 
-int WaitReady(std::span<pollfd> fds, int timeout_ms) {
+namespace {
+
+// One select(); the sets are made again for each, as select() leaves them undefined
+// when a signal interrupts it.
+int SelectOnce(std::span<pollfd> fds, int timeout_ms) {
     fd_set readable;
     fd_set writable;
     FD_ZERO(&readable);
@@ -49,10 +55,17 @@ int WaitReady(std::span<pollfd> fds, int timeout_ms) {
     return ready;
 }
 
+}  // namespace
+
+int WaitReady(std::span<pollfd> fds, int timeout_ms) {
+    return base::WaitRetryingAfterSignal(timeout_ms,
+                                         [fds](int left_ms) { return SelectOnce(fds, left_ms); });
+}
+
 #else
 
 int WaitReady(std::span<pollfd> fds, int timeout_ms) {
-    return poll(fds.data(), static_cast<nfds_t>(fds.size()), timeout_ms);
+    return base::PollRetrying(fds.data(), static_cast<nfds_t>(fds.size()), timeout_ms);
 }
 
 #endif

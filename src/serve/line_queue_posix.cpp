@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/eintr_posix.h"
+
 #ifdef __linux__
 #include <linux/sockios.h>
 #endif
@@ -33,10 +35,8 @@ class TtyQueue final : public LineQueue {
         return kDrainAtOnceBytes;
     }
     std::string WaitOut(int fd) const override {
-        while (tcdrain(fd) != 0) {
-            if (errno != EINTR) {
-                return std::string("output failed: ") + std::strerror(errno);
-            }
+        if (base::TcdrainRetrying(fd) != 0) {
+            return std::string("output failed: ") + std::strerror(errno);
         }
         return {};
     }

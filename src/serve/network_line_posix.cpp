@@ -16,7 +16,8 @@
 #include <memory>
 #include <utility>
 
-#include "serial/closing_fd_posix.h"
+#include "base/eintr_posix.h"
+#include "base/unique_fd_posix.h"
 #include "serial/wait_ready_posix.h"
 #include "serve/signal_pipe_posix.h"
 #include "serve/deck_keys.h"
@@ -30,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kConnectLimit = std::chrono::seconds(10);  // each address of the host
 constexpr int kUnreadReadsAtClose = 64;                   // of 4096 bytes each
 
-using serial::ClosingFd;
+using base::UniqueFd;
 
 using AddressList = std::unique_ptr<addrinfo, decltype(&freeaddrinfo)>;
 
@@ -76,8 +77,8 @@ bool MakeNonBlockingCloseOnExec(int fd) {
 
 // A fresh socket for `address`, non-blocking and close-on-exec; -1 with errno set.
 int OpenSocket(const addrinfo& address) {
-    ClosingFd socket_fd(socket(address.ai_family, address.ai_socktype, address.ai_protocol));
-    if (socket_fd.fd < 0 || !MakeNonBlockingCloseOnExec(socket_fd.fd)) {
+    UniqueFd socket_fd(socket(address.ai_family, address.ai_socktype, address.ai_protocol));
+    if (!socket_fd || !MakeNonBlockingCloseOnExec(socket_fd.get())) {
         return -1;
     }
     return socket_fd.release();
@@ -135,10 +136,9 @@ Waited WaitFor(int fd, short events, WaitBreakers& breakers, std::chrono::millis
             {breakers.signal_fd, POLLIN, 0},
         }};
         const int ready = serial::WaitReady(fds, timeout_ms);
-        if (ready < 0 && errno != EINTR) {
+        if (ready < 0) {
             return {};
         }
-        // After EINTR the signal's byte is in the pipe: the next pass finds it.
         if (fds[2].revents != 0) {
             for (const int signal_number : ReadSignals(breakers.signal_fd)) {
                 if (signal_number == SIGTSTP) {
@@ -150,7 +150,7 @@ Waited WaitFor(int fd, short events, WaitBreakers& breakers, std::chrono::millis
         }
         if (fds[1].revents != 0) {
             char keys[64];
-            const ssize_t count = read(breakers.key_fd, keys, sizeof keys);
+            const ssize_t count = base::ReadRetrying(breakers.key_fd, keys, sizeof keys);
             if (count > 0) {
                 for (const KeyPress& key :
                      decoder.Take(std::string_view(keys, static_cast<std::size_t>(count)))) {
@@ -158,7 +158,7 @@ Waited WaitFor(int fd, short events, WaitBreakers& breakers, std::chrono::millis
                         return {false, key.key == DeckKey::kEsc ? "Esc" : "q"};
                     }
                 }
-            } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
+            } else if (count == 0 || errno != EAGAIN) {
                 breakers.key_fd = -1;  // the terminal has gone; its SIGHUP says the rest
             }
         }
@@ -178,15 +178,16 @@ struct Attempt {
 };
 
 Attempt ConnectOnce(const addrinfo& address, WaitBreakers& breakers) {
-    ClosingFd socket_fd(OpenSocket(address));
-    if (socket_fd.fd < 0) {
+    UniqueFd socket_fd(OpenSocket(address));
+    if (!socket_fd) {
         return {-1, std::strerror(errno), {}};
     }
-    if (connect(socket_fd.fd, address.ai_addr, address.ai_addrlen) != 0) {
+    // After EINTR the connection goes on being made, as after EINPROGRESS.
+    if (connect(socket_fd.get(), address.ai_addr, address.ai_addrlen) != 0) {
         if (errno != EINPROGRESS && errno != EINTR) {
             return {-1, std::strerror(errno), {}};
         }
-        const Waited waited = WaitFor(socket_fd.fd, POLLOUT, breakers, kConnectLimit);
+        const Waited waited = WaitFor(socket_fd.get(), POLLOUT, breakers, kConnectLimit);
         if (!waited.stop_cause.empty()) {
             return {-1, {}, waited.stop_cause};
         }
@@ -195,7 +196,7 @@ Attempt ConnectOnce(const addrinfo& address, WaitBreakers& breakers) {
         }
         int failure = 0;
         socklen_t size = sizeof failure;
-        if (getsockopt(socket_fd.fd, SOL_SOCKET, SO_ERROR, &failure, &size) != 0) {
+        if (getsockopt(socket_fd.get(), SOL_SOCKET, SO_ERROR, &failure, &size) != 0) {
             failure = errno;
         }
         if (failure != 0) {
@@ -209,12 +210,12 @@ Attempt ConnectOnce(const addrinfo& address, WaitBreakers& breakers) {
 std::pair<int, std::string> ListenOn(const addrinfo* addresses) {
     std::string reason = "no address to listen on";
     for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {
-        ClosingFd socket_fd(OpenSocket(*address));
+        UniqueFd socket_fd(OpenSocket(*address));
         const int on = 1;
-        if (socket_fd.fd >= 0 &&
-            setsockopt(socket_fd.fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
-            bind(socket_fd.fd, address->ai_addr, address->ai_addrlen) == 0 &&
-            listen(socket_fd.fd, 1) == 0) {
+        if (socket_fd &&
+            setsockopt(socket_fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+            bind(socket_fd.get(), address->ai_addr, address->ai_addrlen) == 0 &&
+            listen(socket_fd.get(), 1) == 0) {
             return {socket_fd.release(), {}};
         }
         reason = std::strerror(errno);
@@ -242,12 +243,12 @@ std::variant<NetworkLine, NetworkLine::OpenError> NetworkLine::Connect(
             reason = attempt.reason;
             continue;
         }
-        ClosingFd connected(attempt.fd);
-        if (const std::string unusable = PrepareConnection(connected.fd); !unusable.empty()) {
+        UniqueFd connected(attempt.fd);
+        if (const std::string unusable = PrepareConnection(connected.get()); !unusable.empty()) {
             return OpenError{failed + unusable, {}};
         }
-        std::string peer = PeerText(connected.fd);
-        return NetworkLine(connected.release(), std::move(peer));
+        std::string peer = PeerText(connected.get());
+        return NetworkLine(std::move(connected), std::move(peer));
     }
     return OpenError{failed + reason, {}};
 }
@@ -264,25 +265,26 @@ std::variant<NetworkLine, NetworkLine::OpenError> NetworkLine::Accept(const Netw
     if (listening < 0) {
         return OpenError{failed + reason, {}};
     }
-    ClosingFd listener(listening);
+    UniqueFd listener(listening);
     sockaddr_storage where{};
     socklen_t size = sizeof where;
     const std::string shown =
-        getsockname(listener.fd, reinterpret_cast<sockaddr*>(&where), &size) == 0
+        getsockname(listener.get(), reinterpret_cast<sockaddr*>(&where), &size) == 0
             ? NumericText(reinterpret_cast<const sockaddr*>(&where), size)
             : address.Text();
     std::fprintf(out, "listening on %s ...\n", shown.c_str());
     std::fflush(out);
     for (;;) {
-        const Waited waited = WaitFor(listener.fd, POLLIN, breakers, std::chrono::milliseconds(-1));
+        const Waited waited =
+            WaitFor(listener.get(), POLLIN, breakers, std::chrono::milliseconds(-1));
         if (!waited.stop_cause.empty()) {
             return OpenError{{}, waited.stop_cause};
         }
         if (!waited.ready) {
             return OpenError{"cannot wait on " + shown + ": " + std::strerror(errno), {}};
         }
-        ClosingFd connected(accept(listener.fd, nullptr, nullptr));
-        if (connected.fd < 0) {
+        UniqueFd connected(accept(listener.get(), nullptr, nullptr));
+        if (!connected) {
             // The caller gave up before its connection was taken, or nothing is there
             // after all: wait on.
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED ||
@@ -291,31 +293,31 @@ std::variant<NetworkLine, NetworkLine::OpenError> NetworkLine::Accept(const Netw
             }
             return OpenError{"cannot accept on " + shown + ": " + std::strerror(errno), {}};
         }
-        if (const std::string unusable = PrepareConnection(connected.fd); !unusable.empty()) {
+        if (const std::string unusable = PrepareConnection(connected.get()); !unusable.empty()) {
             return OpenError{"cannot use the connection on " + shown + ": " + unusable, {}};
         }
-        close(listener.release());  // before saying so: nobody else connects from now on
-        std::string peer = PeerText(connected.fd);
+        listener.reset();  // before saying so: nobody else connects from now on
+        std::string peer = PeerText(connected.get());
         std::fprintf(out, "connected: %s\n", peer.c_str());
         std::fflush(out);
-        return NetworkLine(connected.release(), std::move(peer));
+        return NetworkLine(std::move(connected), std::move(peer));
     }
 }
 
 NetworkLine::NetworkLine(NetworkLine&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), peer_(std::move(other.peer_)) {}
+    : fd_(std::move(other.fd_)), peer_(std::move(other.peer_)) {}
 
 NetworkLine::~NetworkLine() {
-    if (fd_ < 0) {
+    if (!fd_) {
         return;
     }
     char unread[4096];
     for (int pass = 0; pass < kUnreadReadsAtClose; ++pass) {
-        if (read(fd_, unread, sizeof unread) <= 0) {
+        if (base::ReadRetrying(fd_.get(), unread, sizeof unread) <= 0) {
             break;
         }
     }
-    close(fd_);
+    // fd_ closes the connection.
 }
 
 }  // namespace kestrel::serve

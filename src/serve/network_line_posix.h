@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <variant>
 
+#include "base/unique_fd_posix.h"
 #include "serve/network_address.h"
 
 namespace kestrel::serve {
@@ -53,14 +55,14 @@ class NetworkLine {
     NetworkLine& operator=(const NetworkLine&) = delete;
     ~NetworkLine();
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     // The other end, numeric: "127.0.0.1:40112", "[::1]:5000".
     const std::string& peer() const { return peer_; }
 
   private:
-    NetworkLine(int fd, std::string peer) : fd_(fd), peer_(std::move(peer)) {}
+    NetworkLine(base::UniqueFd fd, std::string peer) : fd_(std::move(fd)), peer_(std::move(peer)) {}
 
-    int fd_ = -1;  // -1 once moved from
+    base::UniqueFd fd_;  // none once moved from
     std::string peer_;
 };
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/eintr_posix.h"
+
 namespace kestrel::serve {
 namespace {
 
@@ -52,11 +54,12 @@ app::WriteOutcome LineWriter::Write(serial::PortHandle port, std::string_view by
         // something comes, or the caller is due to hear of the write.
         const SessionEvents::Woken woken = events_.Pump(until_heard(), true);
         if (woken.writable) {
-            const ssize_t count = write(port, bytes.data() + written, bytes.size() - written);
+            const ssize_t count =
+                base::WriteRetrying(port, bytes.data() + written, bytes.size() - written);
             if (count > 0) {
                 written += static_cast<std::size_t>(count);
                 progress_.Written(static_cast<std::size_t>(count));
-            } else if (count < 0 && errno != EAGAIN && errno != EINTR) {
+            } else if (count < 0 && errno != EAGAIN) {
                 events_.LoseLine(std::string("write failed: ") + std::strerror(errno));
             }
         }

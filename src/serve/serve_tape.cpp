@@ -9,9 +9,9 @@
 #include <variant>
 
 #include "app/tape_file.h"
+#include "base/whole_file.h"
 #include "serve/tape_archive.h"
 #include "serve/tape_catalog.h"
-#include "ui/memoread.h"
 
 namespace kestrel::serve {
 namespace {
@@ -66,7 +66,7 @@ TapeFile ReadTapeFile(const std::string& path, const std::string& member) {
         return file;
     }
     errno = 0;  // the failing call, if any, says why
-    std::optional<std::string> bytes = ui::ReadWholeFile(path);
+    std::optional<std::string> bytes = base::ReadWholeFile(path);
     if (!bytes) {
         // The Windows tool serves an unreadable file as an empty tape; a command-line
         // tool says so instead.

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "base/eintr_posix.h"
 #include "serial/wait_ready_posix.h"
 #include "serve/signal_pipe_posix.h"
 #include "serve/terminal_posix.h"
@@ -31,10 +32,9 @@ SessionEvents::Woken SessionEvents::Pump(int timeout_ms, bool want_room) {
         {signal_fd_, POLLIN, 0},
     }};
     if (serial::WaitReady(fds, timeout_ms) < 0) {
-        // EINTR: a signal, whose byte is in the pipe by now.
-        const bool interrupted = errno == EINTR;
+        // Not a signal: the wait goes on through those, and finds their bytes in the pipe.
         TakeSignals();
-        return {interrupted, false};
+        return {false, false};
     }
     Woken woken;
     const short line = fds[0].revents;
@@ -66,7 +66,7 @@ void SessionEvents::TakeReceived(bool hung_up) {
     // still taken in.
     char bytes[kReadChunk];
     for (int pass = 0; pass < kReadsPerPass; ++pass) {
-        const ssize_t count = read(line_fd_, bytes, sizeof bytes);
+        const ssize_t count = base::ReadRetrying(line_fd_, bytes, sizeof bytes);
         if (count > 0) {
             received_.Append(std::string_view(bytes, static_cast<std::size_t>(count)));
             if (static_cast<std::size_t>(count) < sizeof bytes) {
@@ -74,7 +74,7 @@ void SessionEvents::TakeReceived(bool hung_up) {
             }
             continue;
         }
-        if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
+        if (count < 0 && errno == EAGAIN) {
             break;
         }
         if (count < 0) {
@@ -94,7 +94,7 @@ void SessionEvents::TakeReceived(bool hung_up) {
 
 void SessionEvents::TakeKeys() {
     char bytes[64];
-    const ssize_t count = read(key_fd_, bytes, sizeof bytes);
+    const ssize_t count = base::ReadRetrying(key_fd_, bytes, sizeof bytes);
     if (count > 0) {
         for (const KeyPress& key :
              keys_.Take(std::string_view(bytes, static_cast<std::size_t>(count)))) {
@@ -104,7 +104,7 @@ void SessionEvents::TakeKeys() {
                 listener_->KeyPressed(key);
             }
         }
-    } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
+    } else if (count == 0 || errno != EAGAIN) {
         key_fd_ = -1;  // the terminal has gone; its SIGHUP says the rest
     }
 }

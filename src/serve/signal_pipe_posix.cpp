@@ -5,6 +5,9 @@
 
 #include <cerrno>
 #include <iterator>
+#include <utility>
+
+#include "base/eintr_posix.h"
 
 namespace kestrel::serve {
 namespace {
@@ -35,14 +38,13 @@ SignalPipe::SignalPipe() {
     if (pipe(ends) != 0) {
         return;
     }
-    if (!MakeNonBlockingCloseOnExec(ends[0]) || !MakeNonBlockingCloseOnExec(ends[1])) {
-        close(ends[0]);
-        close(ends[1]);
+    base::UniqueFd read_end(ends[0]);
+    base::UniqueFd write_end(ends[1]);
+    if (!MakeNonBlockingCloseOnExec(read_end.get()) ||
+        !MakeNonBlockingCloseOnExec(write_end.get())) {
         return;
     }
-    read_fd_ = ends[0];
-    write_fd_ = ends[1];
-    g_signal_pipe_write = write_fd_;
+    g_signal_pipe_write = write_end.get();
     struct sigaction action {};
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;  // poll() still returns EINTR; other calls go on
@@ -53,31 +55,29 @@ SignalPipe::SignalPipe() {
                 sigaction(kHandled[undo], &previous_[undo], nullptr);
             }
             g_signal_pipe_write = -1;
-            close(read_fd_);
-            close(write_fd_);
-            read_fd_ = write_fd_ = -1;
             return;
         }
     }
+    read_end_ = std::move(read_end);
+    write_end_ = std::move(write_end);
 }
 
 SignalPipe::~SignalPipe() {
-    if (read_fd_ < 0) {
+    if (!read_end_) {
         return;
     }
     for (std::size_t i = 0; i < std::size(kHandled); ++i) {
         sigaction(kHandled[i], &previous_[i], nullptr);
     }
     g_signal_pipe_write = -1;
-    close(read_fd_);
-    close(write_fd_);
+    // The pipe's ends close after the handlers are gone.
 }
 
 std::vector<int> ReadSignals(int read_fd) {
     std::vector<int> signals;
     char bytes[16];
     ssize_t count;
-    while ((count = read(read_fd, bytes, sizeof bytes)) > 0) {
+    while ((count = base::ReadRetrying(read_fd, bytes, sizeof bytes)) > 0) {
         for (ssize_t i = 0; i < count; ++i) {
             signals.push_back(static_cast<unsigned char>(bytes[i]));
         }

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/unique_fd_posix.h"
+
 namespace kestrel::serve {
 
 // SIGINT, SIGTERM and SIGHUP as bytes on a pipe, so that a wait in poll() wakes for
@@ -27,16 +29,16 @@ class SignalPipe {
     SignalPipe& operator=(const SignalPipe&) = delete;
 
     // False when the pipe or a handler could not be set up (then nothing is installed).
-    bool ok() const { return read_fd_ >= 0; }
+    bool ok() const { return static_cast<bool>(read_end_); }
     // Readable when a signal has come; non-blocking.
-    int read_fd() const { return read_fd_; }
+    int read_fd() const { return read_end_.get(); }
 
   private:
     static constexpr int kHandled[] = {SIGINT,   SIGTERM, SIGHUP, SIGPIPE,
                                        SIGWINCH, SIGTSTP, SIGCONT};
     struct sigaction previous_[sizeof(kHandled) / sizeof(kHandled[0])]{};
-    int read_fd_ = -1;
-    int write_fd_ = -1;
+    base::UniqueFd read_end_;
+    base::UniqueFd write_end_;
 };
 
 // Empties the pipe whose read end is given: the signals that came, in order.

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "common/ascii_case.h"
+#include "base/ascii_case.h"
 
 namespace kestrel::serve {
 namespace {
@@ -20,7 +20,7 @@ std::string_view FileName(std::string_view path) {
 }
 
 bool IsTapeName(std::string_view path) {
-    const std::string upper = common::UpperAscii(path);
+    const std::string upper = base::UpperAscii(path);
     return (upper.ends_with(".TAP") || upper.ends_with(".TZX")) &&
            !upper.starts_with("__MACOSX/") && !FileName(path).starts_with("._");
 }
@@ -75,7 +75,7 @@ std::variant<std::string, ArchiveRefusal> ReadMember(archive* reader, archive_en
 
 bool IsZipArchive(std::string_view bytes, std::string_view path) {
     return bytes.starts_with("PK\x03\x04") || bytes.starts_with("PK\x05\x06") ||
-           common::UpperAscii(path).ends_with(".ZIP");
+           base::UpperAscii(path).ends_with(".ZIP");
 }
 
 std::variant<ArchiveMember, ArchiveRefusal> TapeFromZip(std::string_view archive_bytes,

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "base/eintr_posix.h"
+
 namespace kestrel::serve {
 
 void TerminalKeys::Take() {
@@ -20,12 +22,12 @@ void TerminalKeys::Take() {
     keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     keys.c_cc[VMIN] = 1;
     keys.c_cc[VTIME] = 0;
-    active_ = tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
+    active_ = base::TcsetattrRetrying(STDIN_FILENO, TCSANOW, keys) == 0;
 }
 
 void TerminalKeys::Release() {
     if (active_) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+        base::TcsetattrRetrying(STDIN_FILENO, TCSANOW, saved_);
         active_ = false;
     }
 }

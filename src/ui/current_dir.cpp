@@ -1,5 +1,7 @@
 #include "ui/current_dir.h"
 
+#include "base/ascii_case.h"
+
 namespace kestrel::ui {
 
 namespace {
@@ -12,10 +14,6 @@ constexpr bool HasDrivePrefix(std::string_view path) {
     return path.size() >= 2 && path[1] == ':';
 }
 
-char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 }  // namespace
 
 std::string DriveOfDirectory(std::string_view current_directory) {
@@ -23,7 +21,7 @@ std::string DriveOfDirectory(std::string_view current_directory) {
         return {};
     }
     if (HasDrivePrefix(current_directory)) {
-        return std::string(1, UpperAscii(current_directory[0]));
+        return std::string(1, base::UpperAscii(current_directory[0]));
     }
     return std::string(1, current_directory[0]);
 }

@@ -1,12 +1,11 @@
 #include "ui/empty.h"
 
-#include <algorithm>
+#include "base/blank.h"
 
 namespace kestrel::ui {
 
 bool EMPTY(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return IsBlankByte(static_cast<unsigned char>(c)); });
+    return base::IsBlank(text);
 }
 
 }  // namespace kestrel::ui

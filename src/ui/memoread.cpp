@@ -1,75 +1,15 @@
 #include "ui/memoread.h"
 
-#include <limits>
-#include <new>
-
-#include "ui/read_only_file.h"
+#include "base/whole_file.h"
 
 namespace kestrel::ui {
 
-namespace {
-
-constexpr char kEndOfFileMark = 0x1A;
-
-enum class EndMark { kDrop, kKeep };
-
-std::optional<std::string> ReadUpTo(const std::string& path, std::uint64_t max_bytes,
-                                    EndMark end_mark) {
-    std::optional<ReadOnlyFile> file = ReadOnlyFile::Open(path);
-    if (!file) {
-        return std::nullopt;
-    }
-    std::optional<std::uint64_t> size = file->Size();
-    if (!size || *size > max_bytes || *size > std::numeric_limits<std::size_t>::max()) {
-        return std::nullopt;
-    }
-    if (*size == 0) {
-        return std::string();
-    }
-
-    if (end_mark == EndMark::kDrop) {
-        char last = 0;
-        if (!file->ReadAt(*size - 1, &last, 1)) {
-            return std::nullopt;
-        }
-        if (last == kEndOfFileMark) {
-            --*size;  // only this one byte is ever dropped
-        }
-    }
-
-    std::string bytes;
-    try {
-        bytes.resize(static_cast<std::size_t>(*size));
-    } catch (const std::bad_alloc&) {
-        return std::nullopt;  // too large to hold in memory: as unreadable as a missing file
-    } catch (const std::length_error&) {
-        return std::nullopt;
-    }
-    if (!bytes.empty() && !file->ReadAt(0, bytes.data(), bytes.size())) {
-        return std::nullopt;
-    }
-    return bytes;
-}
-
-}  // namespace
-
 std::string MEMOREAD(const std::string& path) {
-    return MemoreadUpTo(path, kMemoreadMaxBytes);
+    return MemoreadUpTo(path, base::kWholeFileMaxBytes);
 }
 
 std::string MemoreadUpTo(const std::string& path, std::uint64_t max_bytes) {
-    return ReadUpTo(path, max_bytes, EndMark::kDrop).value_or("");
-}
-
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    return ReadUpTo(path, kMemoreadMaxBytes, EndMark::kKeep);
-}
-
-std::string DropEndOfFileMark(std::string bytes) {
-    if (!bytes.empty() && bytes.back() == kEndOfFileMark) {
-        bytes.pop_back();
-    }
-    return bytes;
+    return base::ReadWholeFile(path, base::EndOfFileMark::kDrop, max_bytes).value_or("");
 }
 
 }  // namespace kestrel::ui

@@ -18,7 +18,7 @@
 #include <limits>
 #include <system_error>
 
-#include "common/ascii_case.h"
+#include "base/ascii_case.h"
 #include "common/calendar_date.h"
 
 namespace kestrel::common {
@@ -78,10 +78,6 @@ void PutBigEndian(std::vector<unsigned char>& bytes, std::size_t at, std::uint32
 }
 
 // --- Text ------------------------------------------------------------------------
-
-char UpperChar(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -187,7 +183,7 @@ std::optional<DbfField> FieldAt(std::span<const unsigned char> bytes, std::size_
     const auto name_bytes = bytes.subspan(at, kFieldNameBytes);
     const auto name_end = std::find(name_bytes.begin(), name_bytes.end(), 0);
     DbfField field;
-    field.name = UpperAscii(std::string(name_bytes.begin(), name_end));
+    field.name = base::UpperAscii(std::string(name_bytes.begin(), name_end));
     field.type = static_cast<char>(bytes[at + kDescriptorType]);
     field.length = bytes[at + kDescriptorLength];
     field.decimals = bytes[at + kDescriptorDecimals];
@@ -218,7 +214,7 @@ std::optional<std::vector<DbfField>> FieldList(std::span<const unsigned char> by
 }
 
 void PutField(std::vector<unsigned char>& bytes, std::size_t at, const DbfField& field) {
-    const std::string name = UpperAscii(field.name).substr(0, kMaxFieldName);
+    const std::string name = base::UpperAscii(field.name).substr(0, kMaxFieldName);
     std::copy(name.begin(), name.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
     bytes[at + kDescriptorType] = static_cast<unsigned char>(field.type);
     PutLittleEndian(bytes, at + kDescriptorOffset, static_cast<std::uint32_t>(field.offset), 4);
@@ -354,9 +350,9 @@ bool DbfHeader::HasMemo() const {
 }
 
 const DbfField* DbfHeader::Field(std::string_view name) const {
-    const std::string wanted = UpperAscii(name);
+    const std::string wanted = base::UpperAscii(name);
     for (const DbfField& field : fields) {
-        if (UpperAscii(field.name) == wanted) {
+        if (base::UpperAscii(field.name) == wanted) {
             return &field;
         }
     }
@@ -408,8 +404,8 @@ std::optional<DbfHeader> HeaderFor(const std::vector<FieldSpec>& structure, cons
     }
     DbfHeader header;
     for (const FieldSpec& spec : structure) {
-        const char type = UpperChar(spec.type);
-        const std::string name = UpperAscii(spec.name);
+        const char type = base::UpperAscii(spec.type);
+        const std::string name = base::UpperAscii(spec.name);
         if (!IsValidName(name) || !IsValidSize(type, spec.length, spec.decimals) ||
             header.Field(name) != nullptr) {
             return std::nullopt;

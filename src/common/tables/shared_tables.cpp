@@ -34,7 +34,7 @@
 #include <optional>
 #include <utility>
 
-#include "common/ascii_case.h"
+#include "base/ascii_case.h"
 #include "common/tables/backoff.h"
 #include "common/library_state.h"
 #include "common/startup_procedures.h"
@@ -243,9 +243,9 @@ void HandPasswordIfProtected() {
     if (library.password.empty() || table == nullptr) {
         return;
     }
-    const std::string name = UpperAscii(FileNameOf(table->Path()));
+    const std::string name = base::UpperAscii(FileNameOf(table->Path()));
     for (const std::string& protected_table : library.protected_tables) {
-        if (UpperAscii(protected_table) == name) {
+        if (base::UpperAscii(protected_table) == name) {
             table->SetInfo(kInfoPassword, library.password);
             return;
         }

@@ -32,9 +32,14 @@
 #include <utility>
 #include <vector>
 
+#include "base/eintr_posix.h"
+#include "base/unique_fd_posix.h"
+
 namespace kestrel::common {
 
 namespace {
+
+using base::UniqueFd;
 
 constexpr int kOsIoDevice = 1117;     // ERROR_IO_DEVICE: any failure without a closer code
 constexpr int kOsNotSameDevice = 17;  // ERROR_NOT_SAME_DEVICE: a rename across volumes
@@ -85,51 +90,11 @@ int PathError(int error, const std::string& path) {
     return WindowsError(error);
 }
 
-// Owns one file descriptor and closes it once.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            Reset(std::exchange(other.fd_, -1));
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { Reset(); }
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-  private:
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-    int fd_ = -1;
-};
-
-// A descriptor, or the Windows error code that kept it shut.
-struct OpenedFd {
-    UniqueFd fd;
-    int error = 0;
-};
-
-OpenedFd OpenFd(const std::string& path, int flags, mode_t mode = 0) {
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return {UniqueFd(), PathError(errno, path)};
-    }
-    return {UniqueFd(fd), 0};
+// The descriptor, or none and the Windows error code that kept it shut in `error`.
+UniqueFd OpenFd(const std::string& path, int flags, int& error, mode_t mode = 0) {
+    UniqueFd fd(base::OpenRetrying(path.c_str(), flags | O_CLOEXEC, mode));
+    error = fd ? 0 : PathError(errno, path);
+    return fd;
 }
 
 // A folder opens read-only on POSIX, never on Windows.
@@ -144,11 +109,7 @@ int RefuseFolder(const UniqueFd& fd) {
 // The share mode, claimed without waiting.
 int ClaimShare(const UniqueFd& fd, FileShare share) {
     const int operation = (share == FileShare::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-    int result = 0;
-    do {
-        result = ::flock(fd.get(), operation);
-    } while (result != 0 && errno == EINTR);
-    if (result == 0) {
+    if (base::FlockRetrying(fd.get(), operation) == 0) {
         return 0;
     }
     return errno == EWOULDBLOCK ? errors::kOsSharingViolation : LastError();
@@ -178,11 +139,9 @@ class PosixTableFile final : public TableFile {
             if (!FitsOffset(offset + count)) {
                 return kOsIoDevice;
             }
-            const ssize_t got = ::pread(fd_.get(), into.data() + count, into.size() - count,
-                                        static_cast<off_t>(offset + count));
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
+            const ssize_t got =
+                base::PreadRetrying(fd_.get(), into.data() + count, into.size() - count,
+                                    static_cast<off_t>(offset + count));
             if (got < 0) {
                 return LastError();
             }
@@ -203,11 +162,9 @@ class PosixTableFile final : public TableFile {
             if (!FitsOffset(offset + done)) {
                 return errors::kOsDiskFull;
             }
-            const ssize_t put = ::pwrite(fd_.get(), from.data() + done, from.size() - done,
-                                         static_cast<off_t>(offset + done));
-            if (put < 0 && errno == EINTR) {
-                continue;
-            }
+            const ssize_t put =
+                base::PwriteRetrying(fd_.get(), from.data() + done, from.size() - done,
+                                     static_cast<off_t>(offset + done));
             if (put <= 0) {
                 return put < 0 ? LastError() : kOsIoDevice;
             }
@@ -229,7 +186,7 @@ class PosixTableFile final : public TableFile {
         if (!writable_) {
             return errors::kOsAccessDenied;  // as FlushFileBuffers on a handle without write access
         }
-        return ::fsync(fd_.get()) == 0 ? 0 : LastError();
+        return base::FsyncRetrying(fd_.get()) == 0 ? 0 : LastError();
     }
 
     int Truncate(std::uint64_t size) override {
@@ -239,7 +196,7 @@ class PosixTableFile final : public TableFile {
         if (!FitsOffset(size)) {
             return errors::kOsDiskFull;
         }
-        return ::ftruncate(fd_.get(), static_cast<off_t>(size)) == 0 ? 0 : LastError();
+        return base::FtruncateRetrying(fd_.get(), static_cast<off_t>(size)) == 0 ? 0 : LastError();
     }
 
     bool TryLock(std::uint64_t offset, std::uint64_t length) override {
@@ -279,11 +236,7 @@ class PosixTableFile final : public TableFile {
         lock.l_start = static_cast<off_t>(range.offset);
         lock.l_len = static_cast<off_t>(range.length);
         lock.l_pid = 0;  // required by open-file-description locks
-        int result = 0;
-        do {
-            result = ::fcntl(fd_.get(), kSetLock, &lock);
-        } while (result != 0 && errno == EINTR);
-        return result == 0;
+        return base::FcntlLockRetrying(fd_.get(), kSetLock, &lock) == 0;
     }
 
     UniqueFd fd_;
@@ -294,13 +247,13 @@ class PosixTableFile final : public TableFile {
 
 // The descriptor for `access`: read-only access asks for writing too when the file
 // allows it (see the top of the file), and falls back to reading only.
-OpenedFd OpenForAccess(const std::string& path, FileAccess access, bool& lockable) {
-    OpenedFd opened = OpenFd(path, O_RDWR);
-    lockable = static_cast<bool>(opened.fd);
-    if (access == FileAccess::kReadOnly && !opened.fd) {
-        opened = OpenFd(path, O_RDONLY);  // its error, if any, is the one to report
+UniqueFd OpenForAccess(const std::string& path, FileAccess access, bool& lockable, int& error) {
+    UniqueFd fd = OpenFd(path, O_RDWR, error);
+    lockable = static_cast<bool>(fd);
+    if (access == FileAccess::kReadOnly && !fd) {
+        fd = OpenFd(path, O_RDONLY, error);  // its error, if any, is the one to report
     }
-    return opened;
+    return fd;
 }
 
 OpenedFile Opened(UniqueFd fd, bool writable, bool lockable) {
@@ -313,37 +266,33 @@ OpenedFile Failed(int error) {
 
 // `to` open for writing, emptied, and held exclusively: `to` is created when missing
 // and refused when it exists and `replace` is false.
-OpenedFd ReplaceableTarget(const std::string& path, bool replace) {
-    OpenedFd opened = OpenFd(path, O_RDWR | O_CREAT | (replace ? 0 : O_EXCL), 0666);
-    if (!opened.fd) {
-        return opened;
+// On failure, none and the Windows error code in `error`.
+UniqueFd ReplaceableTarget(const std::string& path, bool replace, int& error) {
+    UniqueFd fd = OpenFd(path, O_RDWR | O_CREAT | (replace ? 0 : O_EXCL), error, 0666);
+    if (!fd) {
+        return fd;
     }
     // Claimed before emptying, so a file another open holds keeps its bytes.
-    if (const int error = ClaimShare(opened.fd, FileShare::kExclusive); error != 0) {
-        return {UniqueFd(), error};
+    if (error = ClaimShare(fd, FileShare::kExclusive); error != 0) {
+        return UniqueFd();
     }
-    if (::ftruncate(opened.fd.get(), 0) != 0) {
-        return {UniqueFd(), LastError()};
+    if (base::FtruncateRetrying(fd.get(), 0) != 0) {
+        error = LastError();
+        return UniqueFd();
     }
-    return opened;
+    return fd;
 }
 
 int CopyBytes(const UniqueFd& from, const UniqueFd& to) {
     std::array<unsigned char, 64 * 1024> buffer{};
     for (;;) {
-        const ssize_t got = ::read(from.get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t got = base::ReadRetrying(from.get(), buffer.data(), buffer.size());
         if (got <= 0) {
             return got < 0 ? LastError() : 0;
         }
         for (ssize_t done = 0; done < got;) {
-            const ssize_t put =
-                ::write(to.get(), buffer.data() + done, static_cast<std::size_t>(got - done));
-            if (put < 0 && errno == EINTR) {
-                continue;
-            }
+            const ssize_t put = base::WriteRetrying(to.get(), buffer.data() + done,
+                                                    static_cast<std::size_t>(got - done));
             if (put <= 0) {
                 return put < 0 ? LastError() : kOsIoDevice;
             }
@@ -356,25 +305,27 @@ int CopyBytes(const UniqueFd& from, const UniqueFd& to) {
 
 OpenedFile OpenTableFile(const std::string& path, FileAccess access, FileShare share) {
     bool lockable = false;
-    OpenedFd opened = OpenForAccess(path, access, lockable);
-    if (!opened.fd) {
-        return Failed(opened.error);
-    }
-    if (const int error = RefuseFolder(opened.fd); error != 0) {
+    int error = 0;
+    UniqueFd fd = OpenForAccess(path, access, lockable, error);
+    if (!fd) {
         return Failed(error);
     }
-    if (const int error = ClaimShare(opened.fd, share); error != 0) {
+    if (error = RefuseFolder(fd); error != 0) {
         return Failed(error);
     }
-    return Opened(std::move(opened.fd), access == FileAccess::kReadWrite, lockable);
+    if (error = ClaimShare(fd, share); error != 0) {
+        return Failed(error);
+    }
+    return Opened(std::move(fd), access == FileAccess::kReadWrite, lockable);
 }
 
 OpenedFile CreateTableFile(const std::string& path, bool replace) {
-    OpenedFd created = ReplaceableTarget(path, replace);
-    if (!created.fd) {
-        return Failed(created.error);
+    int error = 0;
+    UniqueFd created = ReplaceableTarget(path, replace, error);
+    if (!created) {
+        return Failed(error);
     }
-    return Opened(std::move(created.fd), true, true);
+    return Opened(std::move(created), true, true);
 }
 
 bool TableFileExists(const std::string& path) {
@@ -398,32 +349,34 @@ int RenameTableFile(const std::string& from, const std::string& to) {
     // The new name is on the disk once its folder is.
     const std::size_t slash = to.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
-    OpenedFd directory = OpenFd(folder, O_RDONLY | O_DIRECTORY);
-    if (directory.fd && ::fsync(directory.fd.get()) != 0) {
+    int error = 0;
+    const UniqueFd directory = OpenFd(folder, O_RDONLY | O_DIRECTORY, error);
+    if (directory && base::FsyncRetrying(directory.get()) != 0) {
         return LastError();
     }
     return 0;
 }
 
 int CopyTableFile(const std::string& from, const std::string& to) {
-    OpenedFd source = OpenFd(from, O_RDONLY);
-    if (!source.fd) {
-        return source.error;
-    }
-    if (const int error = RefuseFolder(source.fd); error != 0) {
+    int error = 0;
+    const UniqueFd source = OpenFd(from, O_RDONLY, error);
+    if (!source) {
         return error;
     }
-    if (const int error = ClaimShare(source.fd, FileShare::kShared); error != 0) {
+    if (error = RefuseFolder(source); error != 0) {
+        return error;
+    }
+    if (error = ClaimShare(source, FileShare::kShared); error != 0) {
         return error;
     }
     // The target is emptied only once held exclusively, so a copy onto the source
     // itself, or onto a file someone holds, fails with a sharing violation and erases
     // nothing.
-    OpenedFd target = ReplaceableTarget(to, true);
-    if (!target.fd) {
-        return target.error;
+    const UniqueFd target = ReplaceableTarget(to, true, error);
+    if (!target) {
+        return error;
     }
-    return CopyBytes(source.fd, target.fd);
+    return CopyBytes(source, target);
 }
 
 }  // namespace kestrel::common

@@ -13,13 +13,13 @@
 #include <algorithm>
 #include <utility>
 
-#include "serial/unique_handle_win32.h"
+#include "base/unique_handle_win32.h"
 
 namespace kestrel::common {
 
 namespace {
 
-using serial::UniqueHandle;
+using base::UniqueHandle;
 
 // One call moves at most this many bytes; larger spans take several.
 constexpr std::size_t kMaxChunk = 1u << 30;

@@ -13,7 +13,7 @@
 #include <thread>
 #include <utility>
 
-#include "common/ascii_case.h"
+#include "base/ascii_case.h"
 #include "common/tables/backoff.h"
 #include "common/library_state.h"
 #include "common/tables/table_pack.h"
@@ -148,7 +148,7 @@ std::string TableFileName(std::string_view name) {
     std::string path(name);
     const std::size_t start = NameStart(path);
     if (Library().tables.file_case == "UPPER") {
-        path = path.substr(0, start) + UpperAscii(path.substr(start));
+        path = path.substr(0, start) + base::UpperAscii(path.substr(start));
     }
     const std::size_t dot = path.find('.', start);
     if (dot == std::string::npos) {
@@ -817,7 +817,7 @@ bool WorkAreas::Use(bool new_area, std::string_view driver, std::string_view nam
     }
     Close();
     const std::string path = TableFileName(name);
-    const std::string chosen_alias = UpperAscii(alias ? *alias : Stem(path));
+    const std::string chosen_alias = base::UpperAscii(alias ? *alias : Stem(path));
     if (AreaOf(chosen_alias) != 0) {
         Fail(TableError(1001 /* report and abandon */, kSubAliasInUse, 0, chosen_alias,
                         "Alias gi\xE0 in uso"));
@@ -885,7 +885,7 @@ bool WorkAreas::Select(std::string_view alias) {
 }
 
 int WorkAreas::AreaOf(std::string_view alias) const {
-    const std::string wanted = UpperAscii(alias);
+    const std::string wanted = base::UpperAscii(alias);
     for (const auto& [area, table] : areas_) {
         if (table->Alias() == wanted) {
             return area;

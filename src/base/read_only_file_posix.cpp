@@ -1,21 +1,18 @@
 // ReadOnlyFile over POSIX file descriptors, for the native build and its tests.
-#include "ui/read_only_file.h"
+#include "base/read_only_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <limits>
 
-namespace kestrel::ui {
+#include "base/eintr_posix.h"
+#include "base/unique_fd_posix.h"
+
+namespace kestrel::base {
 
 struct ReadOnlyFile::Handle {
-    int fd;
-    explicit Handle(int descriptor) : fd(descriptor) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() { ::close(fd); }
+    UniqueFd fd;
 };
 
 ReadOnlyFile::ReadOnlyFile(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
@@ -24,21 +21,20 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&&) noexcept = default;
 ReadOnlyFile::~ReadOnlyFile() = default;
 
 std::optional<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
         return std::nullopt;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);  // a directory or a device is not a file to read whole
-        return std::nullopt;
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;  // a directory or a device is not a file to read whole
     }
-    return ReadOnlyFile(std::make_unique<Handle>(fd));
+    return ReadOnlyFile(std::make_unique<Handle>(Handle{std::move(fd)}));
 }
 
 std::optional<std::uint64_t> ReadOnlyFile::Size() const {
     struct stat info {};
-    if (::fstat(handle_->fd, &info) != 0 || info.st_size < 0) {
+    if (::fstat(handle_->fd.get(), &info) != 0 || info.st_size < 0) {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(info.st_size);
@@ -49,10 +45,8 @@ bool ReadOnlyFile::ReadAt(std::uint64_t offset, char* out, std::size_t count) co
         if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
             return false;
         }
-        ssize_t got = ::pread(handle_->fd, out, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t got =
+            PreadRetrying(handle_->fd.get(), out, count, static_cast<off_t>(offset));
         if (got <= 0) {
             return false;  // an error, or the file shrank under us
         }
@@ -63,4 +57,4 @@ bool ReadOnlyFile::ReadAt(std::uint64_t offset, char* out, std::size_t count) co
     return true;
 }
 
-}  // namespace kestrel::ui
+}  // namespace kestrel::base

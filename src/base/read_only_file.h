@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace kestrel::ui {
+namespace kestrel::base {
 
 // An existing file opened for reading while other programs may go on reading and
 // writing it. The platform's handle is owned here and closed on destruction.
@@ -32,4 +32,4 @@ class ReadOnlyFile {
     std::unique_ptr<Handle> handle_;
 };
 
-}  // namespace kestrel::ui
+}  // namespace kestrel::base

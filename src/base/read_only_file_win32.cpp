@@ -1,18 +1,16 @@
 // ReadOnlyFile over Win32 file handles.
-#include "ui/read_only_file.h"
+#include "base/read_only_file.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-namespace kestrel::ui {
+#include "base/unique_handle_win32.h"
+
+namespace kestrel::base {
 
 struct ReadOnlyFile::Handle {
-    HANDLE file;
-    explicit Handle(HANDLE h) : file(h) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() { CloseHandle(file); }
+    UniqueHandle file;
 };
 
 ReadOnlyFile::ReadOnlyFile(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
@@ -22,21 +20,20 @@ ReadOnlyFile::~ReadOnlyFile() = default;
 
 std::optional<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
     // Others may keep reading and writing the file while we hold it.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return std::nullopt;
     }
-    if (GetFileType(file) != FILE_TYPE_DISK) {
-        CloseHandle(file);  // a device or a pipe is not a file to read whole
-        return std::nullopt;
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+        return std::nullopt;  // a device or a pipe is not a file to read whole
     }
-    return ReadOnlyFile(std::make_unique<Handle>(file));
+    return ReadOnlyFile(std::make_unique<Handle>(Handle{std::move(file)}));
 }
 
 std::optional<std::uint64_t> ReadOnlyFile::Size() const {
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(handle_->file, &size) || size.QuadPart < 0) {
+    if (!GetFileSizeEx(handle_->file.get(), &size) || size.QuadPart < 0) {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(size.QuadPart);
@@ -49,7 +46,7 @@ bool ReadOnlyFile::ReadAt(std::uint64_t offset, char* out, std::size_t count) co
         position.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
         DWORD got = 0;
-        if (!ReadFile(handle_->file, out, chunk, &got, &position) || got == 0) {
+        if (!ReadFile(handle_->file.get(), out, chunk, &got, &position) || got == 0) {
             return false;  // an error, or the file shrank under us
         }
         out += got;
@@ -59,4 +56,4 @@ bool ReadOnlyFile::ReadAt(std::uint64_t offset, char* out, std::size_t count) co
     return true;
 }
 
-}  // namespace kestrel::ui
+}  // namespace kestrel::base

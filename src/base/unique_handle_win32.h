@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace kestrel::serial {
+namespace kestrel::base {
 
 // Owns one kernel handle (device, event, thread) and closes it once. Both null and
 // INVALID_HANDLE_VALUE count as no handle.
@@ -37,4 +37,4 @@ class UniqueHandle {
     HANDLE handle_ = nullptr;
 };
 
-}  // namespace kestrel::serial
+}  // namespace kestrel::base
