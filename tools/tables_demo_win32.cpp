@@ -35,6 +35,7 @@
 
 #include "common/library_state.h"
 #include "common/tables/shared_tables.h"
+#include "common/tables/shared_tables_startup.h"
 #include "common/tables/shared_tables_win32.h"
 #include "common/startup_procedures_win32.h"
 #include "common/tables/table_layer.h"
@@ -256,7 +257,11 @@ int main(int argc, char** argv) {
     int status = 1;
     HRESULT ole = E_FAIL;
     errors::RunProgram({
-        .initialize_module_values = [] { common::ResetLibrary(); },
+        .initialize_module_values =
+            [] {
+                common::ResetLibrary();
+                common::RegisterTables();
+            },
         .install_error_callback = [] { errors::ERRORSYS(); },
         .start_components = [&ole] { ole = OleInitialize(nullptr); },
         .stop_components =

@@ -7,6 +7,7 @@
 #include "app/module_state.h"
 #include "common/library_state.h"
 #include "common/startup_procedures_win32.h"
+#include "common/tables/shared_tables_startup.h"
 #include "errors/errorsys_win32.h"
 #include "errors/program_run.h"
 #include "ui/framework_startup_win32.h"
@@ -21,6 +22,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                 app::TheTapeImage();
                 app::TheReceiveBuffer();  // starts empty
                 common::ResetLibrary();
+                common::RegisterTables();
                 ui::Framework();
             },
         .install_error_callback = [] { errors::ERRORSYS(); },
