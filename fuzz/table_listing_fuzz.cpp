@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "common/library_state.h"
 #include "common/tables/memory_table_file.h"
 #include "common/tables/table_layer.h"
 #include "common/tables/table_listing.h"
+#include "common/tables/table_settings.h"
 #include "errors/raise.h"
 
 namespace {
@@ -75,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t table_size = std::min(wanted, size - 2);
     const std::uint8_t* table = data + 2;
     const std::uint8_t* memo = table + table_size;
-    ResetLibrary();
-    TableSettings& settings = Library().tables;
+    ResetTables();
+    TableSettings& settings = Tables().settings;
     settings.memo_extension = ".DBT";
     settings.deleted_hidden = true;
     ListTable({{"T.DBF", std::vector<unsigned char>(table, memo)},

@@ -35,6 +35,7 @@
 #include "app/program_start_win32.h"
 #include "common/library_state.h"
 #include "common/tables/shared_tables.h"
+#include "common/tables/shared_tables_startup.h"
 #include "common/tables/shared_tables_win32.h"
 #include "common/tables/table_layer.h"
 #include "common/tables/table_listing.h"
@@ -251,7 +252,11 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // Windows-1252 bytes, lines ended by LF
     const std::vector<std::string> args(argv + 1, argv + argc);
     int status = 1;
-    app::RunLibraryProgram([] { common::ResetLibrary(); },
+    app::RunLibraryProgram(
+        [] {
+            common::ResetLibrary();
+            common::RegisterTables();
+        },
                            [&] {
                                try {
                                    Run(args);

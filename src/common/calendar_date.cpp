@@ -1,5 +1,8 @@
 #include "common/calendar_date.h"
 
+#include <cctype>
+#include <vector>
+
 namespace kestrel::common {
 
 namespace {
@@ -58,6 +61,66 @@ Date AddDays(const Date& date, int days) {
     return MakeDate(static_cast<int>(static_cast<unsigned>(moved.day())),
                     static_cast<int>(static_cast<unsigned>(moved.month())),
                     static_cast<int>(moved.year()));
+}
+
+namespace {
+
+// The runs of digits of a text, with how many digits each had; at most three.
+struct Number {
+    int value = 0;
+    int digits = 0;
+};
+
+std::vector<Number> DigitRuns(std::string_view text) {
+    std::vector<Number> runs;
+    bool in_run = false;
+    for (char c : text) {
+        if (std::isdigit(static_cast<unsigned char>(c)) == 0) {
+            in_run = false;
+            continue;
+        }
+        if (!in_run) {
+            if (runs.size() == 3) {
+                return {};
+            }
+            runs.push_back({});
+            in_run = true;
+        }
+        Number& run = runs.back();
+        if (++run.digits > 4) {
+            return {};
+        }
+        run.value = run.value * 10 + (c - '0');
+    }
+    return runs;
+}
+
+}  // namespace
+
+Date CTOD(std::string_view text, std::string_view date_format, int epoch) {
+    const std::vector<Number> runs = DigitRuns(text);
+    if (runs.size() != 3) {
+        return {};
+    }
+    // The fields come in the order in which the format names them.
+    const std::size_t day_at = date_format.find_first_of("Dd");
+    const std::size_t month_at = date_format.find_first_of("Mm");
+    const std::size_t year_at = date_format.find_first_of("Yy");
+    auto rank = [](std::size_t at, std::size_t a, std::size_t b) {
+        return static_cast<int>(at > a) + static_cast<int>(at > b);
+    };
+    const Number day = runs[rank(day_at, month_at, year_at)];
+    const Number month = runs[rank(month_at, day_at, year_at)];
+    const Number year_run = runs[rank(year_at, day_at, month_at)];
+    int year = year_run.value;
+    if (year_run.digits <= 2) {
+        const int century = epoch - epoch % 100;
+        year += century;
+        if (year < epoch) {
+            year += 100;
+        }
+    }
+    return MakeDate(day.value, month.value, year);
 }
 
 }  // namespace kestrel::common

@@ -1,10 +1,17 @@
 #pragma once
 
 #include <chrono>
-
-#include "common/startup_procedures.h"
+#include <string_view>
 
 namespace kestrel::common {
+
+// A calendar date; all zero is the empty date.
+struct Date {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    friend bool operator==(const Date&, const Date&) = default;
+};
 
 // Day arithmetic on the library's `Date` (all zero is the empty date). Only dates
 // of the Gregorian calendar in the years 1 to 9999 are dates here: any other value
@@ -32,5 +39,11 @@ struct DateTime {
     Date date;
     std::chrono::milliseconds time_of_day{0};
 };
+
+// CTOD: reads a date written in `date_format` ("dd/mm/yy": the fields in the order
+// in which the format names its "d", "m" and "y"); a two-digit year falls in the
+// hundred years from `epoch`. A text that is not a date of the calendar reads as the
+// empty date.
+Date CTOD(std::string_view text, std::string_view date_format, int epoch);
 
 }  // namespace kestrel::common

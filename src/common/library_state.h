@@ -13,26 +13,12 @@
 
 namespace kestrel::common {
 
-// The table layer's process-wide settings, fixed by INIT, and its network-error flag.
-struct TableSettings {
-    std::string driver = "DBFNTX";  // default table driver; INIT: compound index files
-    int lock_scheme = 0;
-    int memo_type = 1;
-    std::string memo_extension = ".DBT";
-    int auto_share = 0;                    // automatic sharing of opened tables
-    std::string confirm = "OFF";           // confirm mode of text input fields
-    bool century = false;                  // century display
-    std::string date_format = "mm/dd/yy";  // how dates are written and read
-    bool deleted_hidden = false;           // deleted records are hidden
-    int epoch = 1900;                      // first year of the two-digit century window
-    std::string file_case = "MIXED";       // file names given to file operations
-    int printer_margin = 0;                // printer left margin, columns
-    bool NETERR = false;                   // the last open or append failed on a conflict
-};
-
-class WorkAreas;
-struct WorkAreasDeleter {
-    void operator()(WorkAreas* areas) const;
+// A module above the library that takes part in its start-up and shut-down (the
+// tables): INIT runs `at_init` before anything else it does, CLOSEALL runs
+// `at_closeall` before it deletes the view indexes.
+struct LibraryModule {
+    std::function<void()> at_init;
+    std::function<void()> at_closeall;
 };
 
 // A user variable's value: a text or an integer.
@@ -46,9 +32,9 @@ struct LibraryState {
     // first one shows, is refused.
     bool validating = false;
 
-    TableSettings tables;
-    // The table layer's work areas and the tables open in them (table_layer.h).
-    std::unique_ptr<WorkAreas, WorkAreasDeleter> work_areas;
+    // The modules registered with the start-up and shut-down procedures, in the
+    // order of their registration.
+    std::vector<LibraryModule> modules;
 
     // The one open please-wait window, or none; and the text it shows (CURMSG),
     // none while no window is open.

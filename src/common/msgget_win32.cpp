@@ -92,10 +92,7 @@ Date FieldTextDate(const std::string& text) {
     if (ui::IsEmptyDateText(text)) {
         return {};
     }
-    TableSettings field_reading;
-    field_reading.date_format = "dd/mm/yy";
-    field_reading.epoch = 1980;
-    return CTOD(text, field_reading);
+    return CTOD(text, "dd/mm/yy", 1980);
 }
 
 std::string NumberFieldText(double number, int decimals) {

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/startup_procedures.h"
+#include "common/calendar_date.h"
 
 namespace kestrel::common {
 

@@ -1,13 +1,10 @@
 #include "common/startup_procedures.h"
 
-#include <cctype>
 #include <chrono>
 #include <thread>
 
 #include "base/ascii_case.h"
 #include "base/blank.h"
-#include "common/calendar_date.h"
-#include "common/tables/table_layer.h"
 #include "common/wait_window.h"
 
 namespace kestrel::common {
@@ -43,20 +40,6 @@ bool IsViewIndex(const std::string& name) {
     const std::string upper = base::UpperAscii(name);
     const std::string head = std::string(1, kTempPrefix) + "VIEW";
     return upper.size() >= head.size() + 4 && upper.starts_with(head) && upper.ends_with(".NTX");
-}
-
-void FixTableSettings(TableSettings& tables) {
-    tables.driver = std::string(kTableDriver);
-    tables.lock_scheme = 2;
-    tables.memo_type = 2;
-    tables.memo_extension = ".DBT";
-    tables.auto_share = 0;
-    tables.confirm = "ON";
-    tables.date_format = tables.century ? "dd/mm/yyyy" : "dd/mm/yy";
-    tables.deleted_hidden = true;
-    tables.epoch = 1980;
-    tables.file_case = "UPPER";
-    tables.printer_margin = 5;
 }
 
 // Leftover temporary files of earlier runs in the current directory; directories,
@@ -102,7 +85,11 @@ bool DELDIR(LibraryFiles& files, const std::string& directory) {
 
 void INIT(LibraryFiles& files) {
     LibraryState& library = Library();
-    FixTableSettings(library.tables);
+    for (const LibraryModule& module : library.modules) {
+        if (module.at_init) {
+            module.at_init();
+        }
+    }
     library.user_variables.clear();
     SetUserVariable("ACS_USER", std::string("USER"));
     SetUserVariable("ACS_TEMP", std::string());
@@ -115,7 +102,11 @@ void INIT(LibraryFiles& files) {
 
 void CLOSEALL(LibraryFiles& files) {
     LibraryState& library = Library();
-    Areas().CloseAll();  // then area 1 is current
+    for (const LibraryModule& module : library.modules) {
+        if (module.at_closeall) {
+            module.at_closeall();
+        }
+    }
     const std::string& directory = library.temp_directory;
     for (const DirEntry& entry : files.List(directory)) {
         if (!entry.directory && IsViewIndex(entry.name)) {
@@ -164,6 +155,10 @@ void SetUserVariable(std::string_view name, UserValue value) {
     Library().user_variables[base::UpperAscii(name)] = std::move(value);
 }
 
+void RegisterLibraryModule(LibraryModule module) {
+    Library().modules.push_back(std::move(module));
+}
+
 std::string TempName(const ClockReading& moment) {
     const int date = moment.year * 10000 + moment.month * 100 + moment.day;
     std::string digits = std::to_string(date);
@@ -179,67 +174,6 @@ std::string GETNEWFNAME(const Clock& now) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return name;
-}
-
-namespace {
-
-// The runs of digits of a text, with how many digits each had; at most three.
-struct Number {
-    int value = 0;
-    int digits = 0;
-};
-
-std::vector<Number> DigitRuns(std::string_view text) {
-    std::vector<Number> runs;
-    bool in_run = false;
-    for (char c : text) {
-        if (std::isdigit(static_cast<unsigned char>(c)) == 0) {
-            in_run = false;
-            continue;
-        }
-        if (!in_run) {
-            if (runs.size() == 3) {
-                return {};
-            }
-            runs.push_back({});
-            in_run = true;
-        }
-        Number& run = runs.back();
-        if (++run.digits > 4) {
-            return {};
-        }
-        run.value = run.value * 10 + (c - '0');
-    }
-    return runs;
-}
-
-}  // namespace
-
-Date CTOD(std::string_view text, const TableSettings& settings) {
-    const std::vector<Number> runs = DigitRuns(text);
-    if (runs.size() != 3) {
-        return {};
-    }
-    // The fields come in the order in which the format names them.
-    const std::string format = base::UpperAscii(settings.date_format);
-    const std::size_t day_at = format.find('D');
-    const std::size_t month_at = format.find('M');
-    const std::size_t year_at = format.find('Y');
-    auto rank = [](std::size_t at, std::size_t a, std::size_t b) {
-        return static_cast<int>(at > a) + static_cast<int>(at > b);
-    };
-    const Number day = runs[rank(day_at, month_at, year_at)];
-    const Number month = runs[rank(month_at, day_at, year_at)];
-    const Number year_run = runs[rank(year_at, day_at, month_at)];
-    int year = year_run.value;
-    if (year_run.digits <= 2) {
-        const int century = settings.epoch - settings.epoch % 100;
-        year += century;
-        if (year < settings.epoch) {
-            year += 100;
-        }
-    }
-    return MakeDate(day.value, month.value, year);
 }
 
 }  // namespace kestrel::common

@@ -51,8 +51,9 @@ void INIT(LibraryFiles& files);
 // files, if any.
 void EXIT(LibraryFiles& files);
 
-// Closes every table and index, selects work area 1 and deletes the view indexes
-// (TempPrefix, "VIEW", anything, ".NTX") in the library's temporary directory.
+// Closes every table and index through the registered modules' steps (every work
+// area closed, area 1 selected) and deletes the view indexes (TempPrefix, "VIEW",
+// anything, ".NTX") in the library's temporary directory.
 void CLOSEALL(LibraryFiles& files);
 
 // Deletes every file in `directory`, hidden and read-only ones included; stops at the
@@ -79,17 +80,8 @@ std::string TempName(const ClockReading& moment);
 // returns, so two calls never give the same one.
 std::string GETNEWFNAME(const Clock& now);
 
-// A calendar date; all zero is the empty date.
-struct Date {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    friend bool operator==(const Date&, const Date&) = default;
-};
-
-// CTOD: reads a date written in the table layer's date format ("dd/mm/yy" after
-// INIT); a two-digit year falls in the hundred years from the epoch. A text that is
-// not a date of the calendar reads as the empty date.
-Date CTOD(std::string_view text, const TableSettings& settings = Library().tables);
+// Adds a module's steps to INIT and CLOSEALL (library_state.h). The start-up
+// code registers its modules once the state has its initial values.
+void RegisterLibraryModule(LibraryModule module);
 
 }  // namespace kestrel::common

@@ -6,6 +6,7 @@
 #include "common/library_state.h"
 #include "common/popmsg.h"
 #include "common/tables/shared_tables.h"
+#include "common/tables/table_settings.h"
 
 namespace kestrel::errors {
 
@@ -41,7 +42,7 @@ void PlatformErrorServices::OpenWithShell(const std::string& address) {
 }
 
 void PlatformErrorServices::SetNetworkError() {
-    common::Library().tables.NETERR = true;
+    common::Tables().settings.NETERR = true;
 }
 
 void PlatformErrorServices::PostQuit() {

@@ -1,7 +1,9 @@
 // The common library's start-up and shut-down procedures, the temporary names, the
 // user variables and the date routine, over an in-memory file system.
 #include "common/startup_procedures.h"
+#include "common/tables/shared_tables_startup.h"
 #include "common/tables/table_layer.h"
+#include "common/tables/table_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -68,14 +70,20 @@ class MemoryFiles final : public LibraryFiles {
 
 class LibraryProcedures : public ::testing::Test {
   protected:
-    void SetUp() override { ResetLibrary(); }
-    void TearDown() override { ResetLibrary(); }
+    void SetUp() override {
+        ResetLibrary();
+        RegisterTables();
+    }
+    void TearDown() override {
+        ResetLibrary();
+        ResetTables();
+    }
     MemoryFiles files;
 };
 
 TEST_F(LibraryProcedures, InitFixesTheTableAndDateSettings) {
     INIT(files);
-    const TableSettings& tables = Library().tables;
+    const TableSettings& tables = Tables().settings;
     EXPECT_EQ(tables.driver, "DBFMEMO");
     EXPECT_EQ(tables.lock_scheme, 2);
     EXPECT_EQ(tables.memo_type, 2);
@@ -92,9 +100,9 @@ TEST_F(LibraryProcedures, InitFixesTheTableAndDateSettings) {
 }
 
 TEST_F(LibraryProcedures, InitKeepsTheCenturyWhenItIsAlreadyShown) {
-    Library().tables.century = true;
+    Tables().settings.century = true;
     INIT(files);
-    EXPECT_EQ(Library().tables.date_format, "dd/mm/yyyy");
+    EXPECT_EQ(Tables().settings.date_format, "dd/mm/yyyy");
 }
 
 TEST_F(LibraryProcedures, InitCreatesTheFourUserVariablesReadableAndWritableByName) {
@@ -282,12 +290,14 @@ TEST(DateRoutine, ATextThatIsNotACalendarDateIsTheEmptyDate) {
 
 TEST(DateRoutine, FollowsTheFormatAndEpochThatInitSets) {
     ResetLibrary();
+    RegisterTables();
     MemoryFiles files;
     EXPECT_EQ(CTOD("01/02/15"), (Date{1915, 1, 2}));  // before INIT: mm/dd/yy, 1900
     INIT(files);
     EXPECT_EQ(CTOD("01/02/15"), (Date{2015, 2, 1}));
     EXPECT_EQ(CTOD("01/02/85"), (Date{1985, 2, 1}));
     ResetLibrary();
+    ResetTables();
 }
 
 }  // namespace

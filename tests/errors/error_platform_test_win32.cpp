@@ -12,6 +12,8 @@
 
 #include "common/library_state.h"
 #include "common/startup_procedures_win32.h"
+#include "common/tables/shared_tables_startup.h"
+#include "common/tables/table_settings.h"
 #include "errors/deferror.h"
 #include "errors/errorsys_win32.h"
 #include "errors/fake_error_services.h"
@@ -115,6 +117,7 @@ class StartupFolders : public ::testing::Test {
         here_.emplace(Root() / "cwd");
         SetEnvironmentVariableA("TEMP", (Root() / "temp").string().c_str());
         common::ResetLibrary();
+        common::RegisterTables();
     }
     void TearDown() override {
         here_.reset();
@@ -168,7 +171,7 @@ TEST_F(StartupFolders, InitClearsLeftoversButNotARunningInstancesDirectory) {
     EXPECT_TRUE(std::filesystem::exists(Temp(kTemp + "RUNNING") / "A.DBF"));
     EXPECT_TRUE(std::filesystem::exists(Temp(kTemp + "RUNNING") / "USER"));
     EXPECT_NE(SetErrorMode(0) & SEM_FAILCRITICALERRORS, 0u);
-    EXPECT_EQ(common::Library().tables.date_format, "dd/mm/yy");
+    EXPECT_EQ(common::Tables().settings.date_format, "dd/mm/yy");
 }
 
 TEST_F(StartupFolders, DeldirGivesAFileItCannotDeleteItsAttributesBack) {

@@ -8,7 +8,9 @@
 
 #include "common/library_state.h"
 #include "common/tables/shared_tables.h"
+#include "common/tables/shared_tables_startup.h"
 #include "common/tables/table_layer.h"
+#include "common/tables/table_settings.h"
 #include "errors/deferror.h"
 #include "errors/fake_error_services.h"
 #include "support/temp_dir.h"
@@ -22,11 +24,12 @@ class TableTest : public ::testing::Test {
   protected:
     void SetUp() override {
         common::ResetLibrary();
-        common::TableSettings& tables = common::Library().tables;
+        common::RegisterTables();
+        common::TableSettings& tables = common::Tables().settings;
         tables.deleted_hidden = true;
         tables.memo_extension = ".DBT";
         handler.on_release = [] { common::SUNLOCK(); };
-        handler.on_network_error = [] { common::Library().tables.NETERR = true; };
+        handler.on_network_error = [] { common::Tables().settings.NETERR = true; };
         errors::SetErrorCallback(
             [this](const errors::ErrorRecord& oErr) { return errors::DEFERROR(oErr, handler); });
     }
@@ -34,6 +37,7 @@ class TableTest : public ::testing::Test {
         common::Areas().CloseAll();
         errors::SetErrorCallback({});
         common::ResetLibrary();
+        common::ResetTables();
     }
 
     // A path in the test's folder.

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "common/startup_procedures.h"
+#include "common/calendar_date.h"
 
 namespace kestrel::common {
 

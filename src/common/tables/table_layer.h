@@ -46,11 +46,13 @@ namespace kestrel::common {
 // a lock or appends. A changed record is written back when the table moves off it,
 // commits, unlocks or closes.
 //
-// Failures go to the error callback as error records (errors/raise.h): an open the
-// platform refuses (GENCODE 21 with its OSCODE), a failed read or write (23 / 24),
-// a table that is no table of this family (32, corruption), an append lock that
-// another process holds (40, CANDEFAULT). The soft ones answer false; the others
-// leave through the error handler (Abandon).
+// Failures, one way per level. The platform's files answer a failure by a result
+// value (table_file.h); the layer turns every one it meets into an error record for
+// the error callback (errors/raise.h, table_io.h), and never passes a result code
+// up: an open the platform refuses (GENCODE 21 with its OSCODE), a failed read,
+// write or flush (23 / 24), a table that is no table of this family (32,
+// corruption), an append lock that another process holds (40, CANDEFAULT). The soft
+// ones answer false; the others leave through the error handler (Abandon).
 inline constexpr std::uint64_t kLockBase = std::uint64_t{1} << 62;
 inline constexpr std::uint64_t kTableLockLength = 0xFFFF'FFFF;  // records 1 to 2^32 - 1
 // No data lies at or beyond this offset: a table's header is at most 65535 bytes and
@@ -247,12 +249,7 @@ class WorkAreas {
     TableFileOpener open_;
 };
 
-// The process's work areas (the library's state).
+// The process's work areas (the tables' state, table_settings.h).
 WorkAreas& Areas();
-
-// The layer's errors for a file the platform would not create (GENCODE 20) or write
-// (24); both leave through the error handler.
-[[noreturn]] void FailTableCreate(const std::string& path, int os_error);
-[[noreturn]] void FailTableWrite(const std::string& path, int os_error);
 
 }  // namespace kestrel::common

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/tables/table_file.h"
+#include "common/tables/table_io.h"
 #include "common/tables/table_layer.h"
 #include "errors/raise.h"
 

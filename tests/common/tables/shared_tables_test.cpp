@@ -12,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "common/startup_procedures.h"
 #include "common/tables/table_file.h"
 #include "support/table_fixture.h"
 #include "support/working_directory.h"
@@ -362,7 +363,7 @@ std::vector<std::string> FilesEnding(const std::string& folder, std::string_view
 // ARCHIVIO, opened through the layer: complete, either as it was before the pack
 // (three records, the second deleted) or packed (two); answers its record count.
 std::uint32_t CheckArchivioComplete() {
-    Library().tables.deleted_hidden = false;
+    Tables().settings.deleted_hidden = false;
     EXPECT_TRUE(Areas().Use(true, "", "ARCHIVIO", std::nullopt, true, true));
     DbfTable& table = *Areas().Table();
     const std::uint32_t count = table.RecCount();
@@ -376,7 +377,7 @@ std::uint32_t CheckArchivioComplete() {
         EXPECT_EQ(std::get<std::string>(*table.Get("NOTE")), "nota " + codes[n - 1]);
     }
     Areas().CloseAll();
-    Library().tables.deleted_hidden = true;
+    Tables().settings.deleted_hidden = true;
     return count;
 }
 

@@ -52,7 +52,7 @@ class TableLayer : public TableTest {
 };
 
 TEST_F(TableLayer, NamesAreUpperCasedAndGetTheirExtension) {
-    Library().tables.file_case = "UPPER";
+    Tables().settings.file_case = "UPPER";
     EXPECT_EQ(TableFileName("c:\\dati\\clienti"), "c:\\dati\\CLIENTI.DBF");
     EXPECT_EQ(TableFileName("net."), "NET");
     EXPECT_EQ(TableFileName("archivio.dat"), "ARCHIVIO.DAT");
@@ -250,13 +250,13 @@ TEST_F(TableLayer, AnExclusiveHolderFailsTheOpenSoftlyWithTheNetworkError) {
     MakePeople();
     OpenPeople("A", false);
     EXPECT_FALSE(Areas().Use(true, "", File("people"), "B", true, false));
-    EXPECT_TRUE(Library().tables.NETERR);
+    EXPECT_TRUE(Tables().settings.NETERR);
     EXPECT_TRUE(handler.informed.empty());
     EXPECT_TRUE(handler.asked.empty());
     Areas().Select("A");
     Areas().Close();
     EXPECT_TRUE(Areas().Use(true, "", File("people"), "B", true, false));
-    EXPECT_FALSE(Library().tables.NETERR);
+    EXPECT_FALSE(Tables().settings.NETERR);
 }
 
 TEST_F(TableLayer, DeletedRecordsAreHiddenAndCopiesLeaveThemOut) {
@@ -369,6 +369,47 @@ TEST_F(TableLayer, ALockWhoseTableCannotBeReadAgainIsGivenBack) {
 
     EXPECT_FALSE(table.RecordLocked(1));
     EXPECT_TRUE(Other("people.DBF")->TryLock(kLockBase + 1, 1));
+}
+
+// A table file of the platform whose flush fails as a disk that went away does.
+class UnflushableFile final : public TableFile {
+  public:
+    explicit UnflushableFile(std::unique_ptr<TableFile> file) : file_(std::move(file)) {}
+    int Read(std::uint64_t offset, std::span<unsigned char> into, std::size_t& count) override {
+        return file_->Read(offset, into, count);
+    }
+    int Write(std::uint64_t offset, std::span<const unsigned char> from) override {
+        return file_->Write(offset, from);
+    }
+    int Size(std::uint64_t& size) override { return file_->Size(size); }
+    int Flush() override { return errors::kOsNotReady; }
+    int Truncate(std::uint64_t size) override { return file_->Truncate(size); }
+    bool TryLock(std::uint64_t offset, std::uint64_t length) override {
+        return file_->TryLock(offset, length);
+    }
+    void Unlock(std::uint64_t offset, std::uint64_t length) override {
+        file_->Unlock(offset, length);
+    }
+
+  private:
+    std::unique_ptr<TableFile> file_;
+};
+
+TEST_F(TableLayer, ACommitWhoseFilesCannotBePutOnTheDiskIsReportedNotTakenForDone) {
+    MakePeople();
+    WorkAreas areas([](const std::string& path, FileAccess access, FileShare share) {
+        OpenedFile opened = OpenTableFile(path, access, share);
+        if (opened.file) {
+            opened.file = std::make_unique<UnflushableFile>(std::move(opened.file));
+        }
+        return opened;
+    });
+    ASSERT_TRUE(areas.Use(true, "", File("people"), "A", true, false));
+    DbfTable& table = *areas.Table();
+    ASSERT_TRUE(table.Append());
+
+    EXPECT_THROW(table.Commit(), errors::Abandon);
+    EXPECT_FALSE(handler.trace.empty());  // the error handler was told
 }
 
 #ifndef _WIN32
