@@ -257,17 +257,16 @@ int main(int argc, char** argv) {
             common::ResetLibrary();
             common::RegisterTables();
         },
-                           [&] {
-                               try {
-                                   Run(args);
-                                   status = 0;
-                               } catch (const DemoFailure& failure) {
-                                   std::fprintf(stderr, "tables_demo: %s\n",
-                                                failure.message.c_str());
-                               } catch (const errors::Abandon& abandoned) {
-                                   std::fprintf(stderr, "tables_demo: %s\n",
-                                                errors::ERRORMESSAGE(abandoned.record).c_str());
-                               }
-                           });
+        [&] {
+            try {
+                Run(args);
+                status = 0;
+            } catch (const DemoFailure& failure) {
+                std::fprintf(stderr, "tables_demo: %s\n", failure.message.c_str());
+            } catch (const errors::Abandon& abandoned) {
+                std::fprintf(stderr, "tables_demo: %s\n",
+                             errors::ERRORMESSAGE(abandoned.record).c_str());
+            }
+        });
     return status;
 }
