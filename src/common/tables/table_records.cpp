@@ -6,6 +6,7 @@
 // written back.
 #include <algorithm>
 #include <exception>
+#include <limits>
 #include <utility>
 
 #include "common/tables/backoff.h"
