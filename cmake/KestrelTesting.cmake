@@ -79,10 +79,12 @@ function(kestrel_add_tests name)
 endfunction()
 
 # kestrel_add_probe(target source... LIBRARIES libs...)
-# A small Windows program (no console window) that an end-to-end test drives.
+# A small Windows program (no console window) that an end-to-end test drives, with the
+# probes' one entry point (tests/e2e/probe_program.h).
 function(kestrel_add_probe target)
     cmake_parse_arguments(ARG "" "" "LIBRARIES" ${ARGN})
-    add_executable(${target} ${ARG_UNPARSED_ARGUMENTS})
+    add_executable(${target} ${ARG_UNPARSED_ARGUMENTS}
+                             ${CMAKE_CURRENT_SOURCE_DIR}/e2e/probe_main_win32.cpp)
     target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES} kestrel_options)
     set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
     target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

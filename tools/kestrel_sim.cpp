@@ -21,22 +21,19 @@
 #include "app/command_loop.h"
 #include "app/module_state.h"
 #include "app/tape_file.h"
-#include "support/fake_session.h"
+#include "sim/simulated_session.h"
 
 namespace {
 
 using namespace kestrel;
 
-// The fake session with a remote machine and an operator that react to the tool, and
-// every byte, pause and log line printed as it happens; the pauses last as long as
-// they say.
-class SimulatedLine : public testing::FakeSession {
+// The simulated session with a remote machine and an operator that react to the
+// tool, and every byte, pause and log line printed as it happens; the pauses last as
+// long as they say.
+class SimulatedLine : public sim::SimulatedSession {
   public:
     SimulatedLine(app::ReceiveBuffer& received, std::string script, bool repeat_b)
-        : FakeSession(received),
-          received_(received),
-          script_(std::move(script)),
-          repeat_b_(repeat_b) {}
+        : SimulatedSession(received), script_(std::move(script)), repeat_b_(repeat_b) {}
 
     app::WriteOutcome Write(serial::PortHandle port, std::string_view bytes,
                             const Waiting& waiting) override {
@@ -47,27 +44,27 @@ class SimulatedLine : public testing::FakeSession {
         }
         std::printf("%s\n", bytes.size() > kShown ? " ..." : "");
         awaiting_answer_ = false;
-        return FakeSession::Write(port, bytes, waiting);
+        return SimulatedSession::Write(port, bytes, waiting);
     }
 
     void SysRefresh() override {
         RemoteAndOperator();
-        FakeSession::SysRefresh();
+        SimulatedSession::SysRefresh();
     }
 
     void Sleep(int milliseconds) override {
         std::printf("     pause %d ms\n", milliseconds);
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        FakeSession::Sleep(milliseconds);
+        SimulatedSession::Sleep(milliseconds);
     }
 
     void Append(std::string_view text) override {
         std::printf("log: %.*s", static_cast<int>(text.size()), text.data());
-        FakeSession::Append(text);
+        SimulatedSession::Append(text);
     }
     void EndWindow() override {
         std::printf("the session window ends\n");
-        FakeSession::EndWindow();
+        SimulatedSession::EndWindow();
     }
 
   private:
@@ -75,7 +72,7 @@ class SimulatedLine : public testing::FakeSession {
     // for a "B", started answering it; the operator presses Esc, and keeps it down,
     // once the remote has nothing more to say.
     void RemoteAndOperator() {
-        if (!received_.empty() || awaiting_answer_) {
+        if (!Received().empty() || awaiting_answer_) {
             return;
         }
         if (ScriptDone()) {
@@ -90,12 +87,11 @@ class SimulatedLine : public testing::FakeSession {
         awaiting_answer_ = command == 'B';
         std::printf("<-  remote sends %02X \"%c\"\n", static_cast<unsigned char>(command),
                     command >= 0x20 && command < 0x7F ? command : '.');
-        received_.Append(std::string_view(&command, 1));
+        Received().Append(std::string_view(&command, 1));
     }
 
     bool ScriptDone() const { return !repeat_b_ && next_ >= script_.size(); }
 
-    app::ReceiveBuffer& received_;
     std::string script_;
     std::size_t next_ = 0;
     bool repeat_b_;

@@ -25,7 +25,6 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <ole2.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,16 +32,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/program_start_win32.h"
 #include "common/library_state.h"
 #include "common/tables/shared_tables.h"
 #include "common/tables/shared_tables_win32.h"
-#include "common/startup_procedures_win32.h"
 #include "common/tables/table_layer.h"
 #include "common/tables/table_listing.h"
 #include "errors/error_message.h"
-#include "errors/errorsys_win32.h"
-#include "errors/program_run.h"
-#include "ui/framework_startup_win32.h"
+#include "errors/raise.h"
 
 namespace {
 
@@ -254,31 +251,18 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // Windows-1252 bytes, lines ended by LF
     const std::vector<std::string> args(argv + 1, argv + argc);
     int status = 1;
-    HRESULT ole = E_FAIL;
-    errors::RunProgram({
-        .initialize_module_values = [] { common::ResetLibrary(); },
-        .install_error_callback = [] { errors::ERRORSYS(); },
-        .start_components = [&ole] { ole = OleInitialize(nullptr); },
-        .stop_components =
-            [&ole] {
-                if (SUCCEEDED(ole)) {
-                    OleUninitialize();
-                }
-            },
-        .startup = {{"INIT", common::LibraryStartup}, {"framework", ui::FrameworkStartup}},
-        .main =
-            [&] {
-                try {
-                    Run(args);
-                    status = 0;
-                } catch (const DemoFailure& failure) {
-                    std::fprintf(stderr, "tables_demo: %s\n", failure.message.c_str());
-                } catch (const errors::Abandon& abandoned) {
-                    std::fprintf(stderr, "tables_demo: %s\n",
-                                 errors::ERRORMESSAGE(abandoned.record).c_str());
-                }
-            },
-        .shutdown = {{"EXIT", common::LibraryShutdown}, {"framework", ui::FrameworkShutdown}},
-    });
+    app::RunLibraryProgram([] { common::ResetLibrary(); },
+                           [&] {
+                               try {
+                                   Run(args);
+                                   status = 0;
+                               } catch (const DemoFailure& failure) {
+                                   std::fprintf(stderr, "tables_demo: %s\n",
+                                                failure.message.c_str());
+                               } catch (const errors::Abandon& abandoned) {
+                                   std::fprintf(stderr, "tables_demo: %s\n",
+                                                errors::ERRORMESSAGE(abandoned.record).c_str());
+                               }
+                           });
     return status;
 }

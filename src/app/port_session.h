@@ -7,10 +7,11 @@
 #include "app/receive_buffer.h"
 #include "serial/port_handle.h"
 #include "serial/port.h"
+#include "serial/tape_line.h"
 
 namespace kestrel::app {
 
-inline constexpr std::string_view kLineSettingsText = "115200,N,8,2";
+inline constexpr std::string_view kLineSettingsText = serial::kTapeLineSettings;
 inline constexpr int kPortQueueBytes = 16384;
 inline constexpr std::size_t kReceiveChunkBytes = 1000;
 

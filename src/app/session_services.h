@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "serial/port_handle.h"
+#include "serial/tape_line.h"
 
 namespace kestrel::app {
 
@@ -29,7 +30,8 @@ struct WriteOutcome {
 
 // WRITECOMM: writes the bytes and returns only when the write has completed. While
 // the write is under way, `waiting` runs on the same thread as messages arrive, and
-// at least every 50 ms, the first time within 50 ms of the write's start: it keeps the
+// at least every serial::kWriteWaitTickMs, the first time within that of the write's
+// start: it keeps the
 // windows alive and answers whether the write may go on. A write whose caller has
 // answered no for as long as a healthy line needs to take a whole write (the line has
 // stopped reading) is given up, and returns short.

@@ -8,10 +8,13 @@ namespace kestrel::errors {
 
 namespace {
 
+// The subcode of a failure that no layer anticipated: the program's own fault.
+constexpr int kSubUnanticipated = 9999;
+
 ErrorRecord UnanticipatedError(const char* what) {
     ErrorRecord record;
     record.SUBSYSTEM = "BASE";
-    record.SUBCODE = 9999;
+    record.SUBCODE = kSubUnanticipated;
     record.DESCRIPTION = what;
     return record;
 }

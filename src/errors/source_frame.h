@@ -12,8 +12,10 @@ namespace kestrel::errors {
 //
 //     void MAIN() {
 //         KESTREL_FRAME("MAIN");
-//         const std::string chosen_file = KESTREL_AT_LINE(ChosenTape());
-//         KESTREL_AT_LINE(TheTapeImage().Load(chosen_file));
+//         const std::optional<std::string> port_to_open =
+//             KESTREL_AT_LINE(StartSession(ProgramArguments(), services));
+//         ...
+//         KESTREL_AT_LINE(window.Activate(run));
 //
 // The frames of one thread form a stack, innermost first; a routine without one
 // (the library's, the framework's, the platform-facing ones, the error handler's

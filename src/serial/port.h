@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "serial/port_handle.h"
+#include "serial/tape_line.h"
 
 namespace kestrel::serial {
 
@@ -57,11 +58,9 @@ int WRITECOMM(PortHandle port, std::string_view bytes);
 
 // What the caller does while its write is under way, on the same thread: once the
 // write has taken kWriteFirstWaitMs, then as soon as a window message arrives for the
-// thread, and at least every kWriteWaitTickMs. Answering false gives the write up:
-// what the platform has not yet written is cancelled and the write returns.
+// thread, and at least every kWriteWaitTickMs (serial/tape_line.h). Answering false gives the write
+// up: what the platform has not yet written is cancelled and the write returns.
 using WriteWaiting = std::function<bool()>;
-inline constexpr int kWriteFirstWaitMs = 30;
-inline constexpr int kWriteWaitTickMs = 50;
 
 // WRITECOMM that keeps the thread's windows alive (through `waiting`) while a long
 // write goes out, and can be given up when the line has stopped taking bytes. The

@@ -12,6 +12,7 @@
 #include "base/eintr_posix.h"
 #include "base/unique_fd_posix.h"
 #include "serial/device_access_posix.h"
+#include "serial/tape_line.h"
 
 namespace kestrel::serial {
 namespace {
@@ -20,6 +21,9 @@ SerialLine::OpenError Failed(SerialLine::Failure failure, const std::string& dev
                              const std::string& cause) {
     return {failure, "cannot open " + device + ": " + cause};
 }
+
+static_assert(kTapeLineBaud == 115200 && kTapeLineBitsPerByte == 11,
+              "the termios settings below are the tape line's");
 
 // Raw 115200 8N2 without flow control: the bytes pass untouched both ways, a read
 // returns whatever has arrived (VMIN 0, VTIME 0), and the modem lines neither gate

@@ -23,6 +23,7 @@
 #include "app/command_loop.h"
 #include "app/receive_buffer.h"
 #include "app/tape_image.h"
+#include "serial/tape_line.h"
 #include "serve/deck_console_posix.h"
 #include "serve/serve_adapters_posix.h"
 #include "serve/serve_line_posix.h"
@@ -61,7 +62,8 @@ std::string StartUpLine(const serve::ServeOptions& options, const serve::ServeLi
     const bool network = options.connect_to || options.listen_on;
     return "serving " + options.tape + " (" + std::to_string(entries) +
            (entries == 1 ? " entry" : " entries") + ") on " + line.name() +
-           (network ? ", a raw TCP stream" : " at 115200 baud, 8N2");
+           (network ? ", a raw TCP stream"
+                    : " at " + std::to_string(serial::kTapeLineBaud) + " baud, 8N2");
 }
 
 int Serve(const serve::ServeOptions& options, std::string image, serve::TapeCatalog catalog) {

@@ -15,31 +15,34 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// 8N2: start, 8 data and 2 stop bits. A network bridge passes the bytes on to such a
-// line too, so its queue goes out no faster.
-constexpr int kLineBytesPerSecond = 115200 / 11;
+// A network bridge passes the bytes on to the same line, so its queue goes out no
+// faster.
+constexpr int kLineBytesPerSecond = serial::kTapeLineBytesPerSecond;
 
 }  // namespace
 
 app::WriteOutcome LineWriter::Write(serial::PortHandle port, std::string_view bytes,
                                     const Waiting& waiting) {
     // The caller hears of the write whenever something came and at least every
-    // kWaitingEveryMs; its "stop" gives the write up only once it has lasted
+    // serial::kWriteWaitTickMs; its "stop" gives the write up only once it has lasted
     // kStalledWrite, so an entry on a line that still reads is never cut short.
     Clock::time_point heard_at = Clock::now();
     app::StalledWriteRule rule(waiting);
     const auto go_on = [&](bool something_came) {
         const Clock::time_point now = Clock::now();
-        if (!something_came && now - heard_at < std::chrono::milliseconds(kWaitingEveryMs)) {
+        if (!something_came &&
+            now - heard_at < std::chrono::milliseconds(serial::kWriteWaitTickMs)) {
             return true;
         }
         heard_at = now;
         return rule.GoOn();
     };
     const auto until_heard = [&] {
-        const auto left = std::chrono::milliseconds(kWaitingEveryMs) - (Clock::now() - heard_at);
+        const auto left =
+            std::chrono::milliseconds(serial::kWriteWaitTickMs) - (Clock::now() - heard_at);
         return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
-            std::chrono::ceil<std::chrono::milliseconds>(left).count(), 1, kWaitingEveryMs));
+            std::chrono::ceil<std::chrono::milliseconds>(left).count(), 1,
+            serial::kWriteWaitTickMs));
     };
     const auto outcome = [&rule](std::size_t count) {
         return app::WriteOutcome{static_cast<int>(count), rule.GaveUp()};
@@ -107,7 +110,7 @@ bool LineWriter::Drain(int fd, const std::function<bool(bool)>& go_on, int& queu
         }
         const int line_ms = (queued - queue_.WaitOutBytes()) * 1000 / kLineBytesPerSecond;
         const SessionEvents::Woken woken =
-            events_.Pump(std::clamp(line_ms, 1, kWaitingEveryMs), false);
+            events_.Pump(std::clamp(line_ms, 1, serial::kWriteWaitTickMs), false);
         if (events_.LineLost() || !go_on(woken.came)) {
             return false;
         }

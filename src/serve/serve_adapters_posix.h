@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/session_services.h"
+#include "serial/tape_line.h"
 #include "serve/line_queue_posix.h"
 #include "serve/deck_console_posix.h"
 #include "serve/session_events_posix.h"
@@ -15,13 +16,10 @@ namespace kestrel::serve {
 // session's one poll() (SessionEvents), so received bytes, keys and signals are taken
 // in whichever seam happens to be waiting.
 
-// The loop hears from a write that is under way at least this often.
-inline constexpr int kWaitingEveryMs = 50;
-
 // WRITECOMM over the non-blocking line: the bytes go out as the line takes them, and
 // the write returns once they have left the machine (see Write's comment on
 // draining). Meanwhile `waiting` runs whenever something comes (bytes, a key, a
-// signal) and at least every kWaitingEveryMs. A write whose caller has answered no
+// signal) and at least every serial::kWriteWaitTickMs. A write whose caller has answered no
 // for kStalledWrite is given up and returns short; so does a write on a lost line.
 class LineWriter : public app::PortWriter {
   public:

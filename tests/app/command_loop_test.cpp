@@ -6,6 +6,7 @@
 
 #include "errors/source_frame.h"
 #include "support/fake_session.h"
+#include "support/hex.h"
 #include "support/tape_builder.h"
 
 namespace kestrel::app {

@@ -35,6 +35,7 @@
 
 #include "common/dialog_valid_win32.h"
 #include "common/msgget_win32.h"
+#include "e2e/probe_program.h"
 #include "e2e/probe_report.h"
 #include "support/dialog_watcher_win32.h"
 #include "support/probe_windows_win32.h"
@@ -298,23 +299,15 @@ class FolderProbe {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: kestrel_dialogs_probe msgget|folder REPORT ...\n");
-        return 2;
-    }
-    std::string command = argv[1];
-    Report report(argv[2]);
-    if (!report.ok()) {
-        return 2;
-    }
-    int status = 2;
-    if (command == "msgget") {
-        status = MsgGet(report, argc > 3 ? argv[3] : "");
-    } else if (command == "folder" && argc > 3) {
-        FolderProbe probe(report, std::string(argv[3]) == "cargo");
-        status = probe.Run();
-    }
-    report.Line("done", std::to_string(status));
-    return status;
+kestrel::testing::ProbeProgram kestrel::testing::TheProbeProgram() {
+    using Arguments = std::vector<std::string>;
+    return {"usage: kestrel_dialogs_probe msgget|folder REPORT ...",
+            {{"msgget", 0,
+              [](Report& report, const Arguments& words) {
+                  return MsgGet(report, words.empty() ? "" : words[0]);
+              }},
+             {"folder", 1, [](Report& report, const Arguments& words) {
+                  FolderProbe probe(report, words[0] == "cargo");
+                  return probe.Run();
+              }}}};
 }

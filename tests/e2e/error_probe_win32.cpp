@@ -1,11 +1,11 @@
 // A small Windows program that runs the real start-up and shut-down order with the
 // real error handler, for the end-to-end tests of the final error report:
 //
-//   kestrel_error_probe REPORT
+//   kestrel_error_probe error REPORT
 //       starts like the tool (ERRORSYS, OleInitialize, INIT, the framework's GDI+),
 //       then its main routine opens a dialog whose init callback raises a framework
 //       error. The handler's final report box waits for the test's keystroke.
-//   kestrel_error_probe REPORT wait
+//   kestrel_error_probe wait REPORT
 //       starts the same way; its main routine opens a please-wait window and
 //       returns with it still open. "wait_box_open" says whether it showed,
 //       "wait_box_after_exit" whether its window still exists once the library's
@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <string>
 
+#include "e2e/probe_program.h"
 #include "e2e/probe_report.h"
 #include "common/popmsg.h"
 #include "common/startup_procedures_win32.h"
@@ -87,15 +88,9 @@ HWND WAITMAIN(Report& report) {
     return box;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 2 && !(argc == 3 && std::string(argv[2]) == "wait")) {
-        return 2;
-    }
-    const bool leave_wait_window = argc == 3;
+// The start-up order around PROBEMAIN, or around WAITMAIN when `leave_wait_window`.
+int RunOrder(Report& report, bool leave_wait_window) {
     HWND wait_box = nullptr;
-    Report report(argv[1]);
     ProbeServices services(report);
     auto step = [&report](const char* name) { report.Line("step", name); };
     errors::RunProgram({
@@ -144,6 +139,13 @@ int main(int argc, char** argv) {
                           step("GDI+ off");
                       }}},
     });
-    report.Line("done", "0");
     return 0;
+}
+
+}  // namespace
+
+kestrel::testing::ProbeProgram kestrel::testing::TheProbeProgram() {
+    return {"usage: kestrel_error_probe error|wait REPORT",
+            {{"error", 0, [](Report& report, const auto&) { return RunOrder(report, false); }},
+             {"wait", 0, [](Report& report, const auto&) { return RunOrder(report, true); }}}};
 }

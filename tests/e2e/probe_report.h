@@ -8,11 +8,13 @@
 #include <mutex>
 #include <string>
 
+#include "support/hex.h"
+
 namespace kestrel::testing {
 
 class ProbeReport {
   public:
-    explicit ProbeReport(const char* path) : file_(std::fopen(path, "wb")) {}
+    explicit ProbeReport(const char* path) : path_(path), file_(std::fopen(path, "wb")) {}
     ProbeReport(const ProbeReport&) = delete;
     ProbeReport& operator=(const ProbeReport&) = delete;
     ~ProbeReport() {
@@ -21,6 +23,7 @@ class ProbeReport {
         }
     }
     bool ok() const { return file_ != nullptr; }
+    const std::string& path() const { return path_; }
 
     void Line(const std::string& name, const std::string& value) {
         std::lock_guard<std::mutex> hold(lock_);
@@ -31,17 +34,8 @@ class ProbeReport {
     }
     void Bytes(const std::string& name, const std::string& bytes) { Line(name, Hex(bytes)); }
 
-    static std::string Hex(const std::string& bytes) {
-        static const char digits[] = "0123456789abcdef";
-        std::string hex;
-        for (unsigned char byte : bytes) {
-            hex += digits[byte >> 4];
-            hex += digits[byte & 15];
-        }
-        return hex;
-    }
-
   private:
+    std::string path_;
     std::FILE* file_;
     std::mutex lock_;
 };

@@ -25,7 +25,7 @@ MAIL_HEAD = b"mailto:?subject=Rapporto di errore&body=Applicazione: "
 class FinalReportUnderWine(ProbeTestCase):
     def answer_report(self, label, key):
         with self.desk.scene(label):
-            program = self.desk.start(PROBE, self.report.windows_path, cwd=self.folder)
+            program = self.desk.start(PROBE, "error", self.report.windows_path, cwd=self.folder)
             self.report.wait_for("box")
             window = self.desk.find_window(BOX_TITLE)
             self.desk.screenshot(label)
@@ -54,7 +54,7 @@ class FinalReportUnderWine(ProbeTestCase):
 
     def test_a_wait_window_left_open_closes_in_the_librarys_shut_down_before_the_framework_goes(self):
         with self.desk.scene("error-probe-wait-left-open"):
-            program = self.desk.start(PROBE, self.report.windows_path, "wait", cwd=self.folder)
+            program = self.desk.start(PROBE, "wait", self.report.windows_path, cwd=self.folder)
             self.assertEqual(self.report.wait_for("done"), "0", self.report.lines())
             self.desk.wait_exit(program)
         self.assertEqual(self.report.values("step"), ORDER_BEFORE + ["EXIT", "GDI+ off", "OLE off"])

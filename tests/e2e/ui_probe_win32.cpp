@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "common/popmsg.h"
+#include "e2e/probe_program.h"
 #include "e2e/probe_report.h"
 #include "support/dialog_watcher_win32.h"
 #include "support/probe_windows_win32.h"
@@ -312,24 +313,17 @@ class EventsDialog {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: kestrel_ui_probe getfile|popmsg|events REPORT ...\n");
-        return 2;
-    }
-    std::string command = argv[1];
-    Report report(argv[2]);
-    if (!report.ok()) {
-        return 2;
-    }
-    int status = 2;
-    if (command == "getfile" && argc > 3) {
-        status = GetFile(report, argv[3], argc > 4 ? argv[4] : nullptr);
-    } else if (command == "events") {
-        status = EventsDialog(report).Run();
-    } else if (command == "popmsg" && argc > 4) {
-        status = PopMsg(report, std::atoi(argv[3]), argv[4]);
-    }
-    report.Line("done", std::to_string(status));
-    return status;
+kestrel::testing::ProbeProgram kestrel::testing::TheProbeProgram() {
+    using Arguments = std::vector<std::string>;
+    return {
+        "usage: kestrel_ui_probe getfile|popmsg|events REPORT ...",
+        {{"getfile", 1,
+          [](Report& report, const Arguments& words) {
+              return GetFile(report, words[0].c_str(),
+                             words.size() > 1 ? words[1].c_str() : nullptr);
+          }},
+         {"events", 0, [](Report& report, const Arguments&) { return EventsDialog(report).Run(); }},
+         {"popmsg", 2, [](Report& report, const Arguments& words) {
+              return PopMsg(report, std::atoi(words[0].c_str()), words[1].c_str());
+          }}}};
 }

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/probe_program.h"
 #include "e2e/probe_report.h"
 #include "support/dialog_watcher_win32.h"
 #include "support/probe_windows_win32.h"
@@ -121,7 +122,7 @@ HWND ChildOfClass(HWND parent, const std::string& class_name) {
 
 void ReportCurmsg(Report& report, const std::string& name) {
     const std::optional<std::string> text = CURMSG();
-    report.Line(name, text ? "text:" + Report::Hex(*text) : "none");
+    report.Line(name, text ? "text:" + kestrel::testing::Hex(*text) : "none");
 }
 
 void ReportRect(Report& report, const std::string& name, const RECT& rect) {
@@ -461,25 +462,16 @@ int Printing(Report& report, Handshake& test) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: kestrel_wait_probe progress|blank|printing REPORT\n");
-        return 2;
-    }
-    const std::string command = argv[1];
-    Report report(argv[2]);
-    if (!report.ok()) {
-        return 2;
-    }
-    Handshake test(report, argv[2]);
-    int status = 2;
-    if (command == "progress") {
-        status = Progress(report, test);
-    } else if (command == "blank") {
-        status = Blank(report, test);
-    } else if (command == "printing") {
-        status = Printing(report, test);
-    }
-    report.Line("done", std::to_string(status));
-    return status;
+kestrel::testing::ProbeProgram kestrel::testing::TheProbeProgram() {
+    // Each command waits on the test through the folder of the report file.
+    const auto with_handshake = [](int (*command)(Report&, Handshake&)) {
+        return [command](Report& report, const std::vector<std::string>&) {
+            Handshake test(report, report.path());
+            return command(report, test);
+        };
+    };
+    return {"usage: kestrel_wait_probe progress|blank|printing REPORT",
+            {{"progress", 0, with_handshake(Progress)},
+             {"blank", 0, with_handshake(Blank)},
+             {"printing", 0, with_handshake(Printing)}}};
 }

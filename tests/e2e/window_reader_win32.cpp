@@ -96,7 +96,7 @@ int ReadTexts(const char* caption, const char* seconds, const char* desktop_name
         Sleep(50);  // polls for the window, which appears in another process
     }
     for (const std::string& text : kestrel::testing::StaticTexts(found)) {
-        std::printf("text=%s\n", kestrel::testing::ProbeReport::Hex(text).c_str());
+        std::printf("text=%s\n", kestrel::testing::Hex(text).c_str());
     }
     return 0;
 }
@@ -189,7 +189,7 @@ int ReadLog(const char* prefix, const char* desktop_name) {
         return 1;
     }
     text.resize(std::min<std::size_t>(copied, length));
-    std::printf("log=%s\n", kestrel::testing::ProbeReport::Hex(text).c_str());
+    std::printf("log=%s\n", kestrel::testing::Hex(text).c_str());
     return 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "errors/fake_error_services.h"
 #include "errors/raise.h"
 #include "support/temp_dir.h"
+#include "support/working_directory.h"
 #include "ui/dialog_win32.h"
 #include "ui/framework_errors.h"
 
@@ -105,18 +107,17 @@ TEST(ErrorServices, TheProgramPathIsThisProgramsFullPath) {
 class StartupFolders : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_dir_ = std::filesystem::current_path();
         char temp[MAX_PATH] = {};
         had_temp_ = GetEnvironmentVariableA("TEMP", temp, MAX_PATH) > 0;
         previous_temp_ = temp;
         std::filesystem::create_directory(Root() / "cwd");
         std::filesystem::create_directory(Root() / "temp");
-        std::filesystem::current_path(Root() / "cwd");
+        here_.emplace(Root() / "cwd");
         SetEnvironmentVariableA("TEMP", (Root() / "temp").string().c_str());
         common::ResetLibrary();
     }
     void TearDown() override {
-        std::filesystem::current_path(previous_dir_);
+        here_.reset();
         SetEnvironmentVariableA("TEMP", had_temp_ ? previous_temp_.c_str() : nullptr);
         common::ResetLibrary();
     }
@@ -127,7 +128,7 @@ class StartupFolders : public ::testing::Test {
     std::filesystem::path Root() const { return std::filesystem::path(work_.path()); }
 
     testing::TempDir work_;
-    std::filesystem::path previous_dir_;
+    std::optional<testing::WorkingDirectory> here_;
     std::string previous_temp_;
     bool had_temp_ = false;
 };

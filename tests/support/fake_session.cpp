@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "support/hex.h"
+
 namespace kestrel::testing {
 
 namespace {
@@ -12,17 +14,6 @@ namespace {
 constexpr int kIdlePassesBeforeFailure = 100000;
 
 }  // namespace
-
-std::string Hex(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : bytes) {
-        auto byte = static_cast<unsigned char>(c);
-        out.push_back(kDigits[byte >> 4]);
-        out.push_back(kDigits[byte & 0x0F]);
-    }
-    return out;
-}
 
 std::string FakeSession::Wire() const {
     std::string wire;
@@ -62,16 +53,13 @@ app::WriteOutcome FakeSession::Write(serial::PortHandle port, std::string_view b
 }
 
 bool FakeSession::IsHeld(int virtual_key) {
-    if (virtual_key != app::kVkEscape) {
-        throw std::logic_error("the command loop only ever polls Esc");
-    }
+    const bool held_by_pass = SimulatedSession::IsHeld(virtual_key);
     if (!esc_answers_.empty()) {
         bool held = esc_answers_.front();
         esc_answers_.pop_front();
         return held;
     }
-    if (esc_from_refresh_ >= 0 && refreshes_ >= esc_from_refresh_ &&
-        refreshes_ < esc_until_refresh_) {
+    if (held_by_pass) {
         return true;
     }
     // Idle means the wait has pumped twice in a row with nothing left to deliver: a
@@ -86,26 +74,26 @@ bool FakeSession::IsHeld(int virtual_key) {
 }
 
 void FakeSession::SysRefresh() {
-    ++refreshes_;
-    auto arrival = arrivals_.find(refreshes_);
+    SimulatedSession::SysRefresh();
+    auto arrival = arrivals_.find(Refreshes());
     if (arrival != arrivals_.end()) {
-        received_.Append(arrival->second);
+        Received().Append(arrival->second);
     }
-    idle_refreshes_ = RemoteDone() && received_.empty() ? idle_refreshes_ + 1 : 0;
-    if (refreshes_ == end_at_refresh_) {
+    idle_refreshes_ = RemoteDone() && Received().empty() ? idle_refreshes_ + 1 : 0;
+    if (Refreshes() == end_at_refresh_) {
         window_ended_ = true;
         timeline_.push_back("window ended");
     }
 }
 
 bool FakeSession::WaitForMessages(int timeout_ms) {
+    const bool esc_coming = SimulatedSession::WaitForMessages(timeout_ms);
     ++waits_;
     longest_wait_ms_ = std::max(longest_wait_ms_, timeout_ms);
     wait_timeouts_.push_back(timeout_ms);
     // A message is on its way while the script still has something to deliver at a
     // later pump pass; otherwise the wait runs out with nothing.
-    const bool scripted =
-        !RemoteDone() || end_at_refresh_ > refreshes_ || esc_from_refresh_ > refreshes_;
+    const bool scripted = esc_coming || !RemoteDone() || end_at_refresh_ > Refreshes();
     if (!scripted) {
         ++idle_refreshes_;
     }

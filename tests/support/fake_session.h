@@ -9,6 +9,7 @@
 
 #include "app/receive_buffer.h"
 #include "app/session_services.h"
+#include "sim/simulated_session.h"
 
 namespace kestrel::testing {
 
@@ -25,17 +26,12 @@ namespace kestrel::testing {
 // land in the ReceiveBuffer during the n-th SysRefresh (counting from 1), as the
 // receive notification would deliver them.
 // A misuse by the code under test (a key other than Esc polled, a loop that never
-// stops) throws std::logic_error, which fails the test: the fake needs no test
-// framework, and kestrel-sim runs on it too.
-class FakeSession : public app::PortWriter,
-                    public app::KeyState,
-                    public app::MessagePump,
-                    public app::Pause,
-                    public app::LogView {
+// stops) throws std::logic_error, which fails the test. The simulated session of the
+// tools (kestrel-sim's) counts the passes and holds Esc; this fake adds the
+// scripted remote, the timeline and the line's faults.
+class FakeSession : public sim::SimulatedSession {
   public:
-    explicit FakeSession(app::ReceiveBuffer& received) : received_(received) {}
-
-    app::SessionServices Services() { return {*this, *this, *this, *this}; }
+    explicit FakeSession(app::ReceiveBuffer& received) : SimulatedSession(received) {}
 
     void ArriveAtRefresh(int refresh, std::string bytes) { arrivals_[refresh] += bytes; }
 
@@ -44,11 +40,6 @@ class FakeSession : public app::PortWriter,
     // that keeps waiting on a quiet remote without it is a misuse.
     void EscAnswers(std::vector<bool> answers) {
         esc_answers_.assign(answers.begin(), answers.end());
-    }
-    // Esc is held from the n-th SysRefresh on, and released again at the `until`-th.
-    void HoldEscFromRefresh(int refresh, int until = std::numeric_limits<int>::max()) {
-        esc_from_refresh_ = refresh;
-        esc_until_refresh_ = until;
     }
     // The operator gives up once the remote has sent everything it was scripted to.
     void HoldEscWhenIdle() { esc_when_idle_ = true; }
@@ -59,7 +50,6 @@ class FakeSession : public app::PortWriter,
     const std::vector<std::string>& Timeline() const { return timeline_; }
     const std::string& LogText() const { return log_text_; }
     int EndRequests() const { return end_requests_; }
-    int Refreshes() const { return refreshes_; }
 
     // Each write handles messages this many times while it is under way (the window
     // kept alive by the write's wait), before it completes.
@@ -89,7 +79,6 @@ class FakeSession : public app::PortWriter,
     const std::string& ShownLog() const { return shown_log_; }
     // Each catch-up of the log is noted on the timeline as "show".
     void RecordShows() { record_shows_ = true; }
-    void GoBottom() override {}
     void EndWindow() override;
     bool WindowEnded() override { return window_ended_; }
 
@@ -109,15 +98,13 @@ class FakeSession : public app::PortWriter,
     serial::PortHandle seen_port = serial::kNoPort;
 
   private:
-    bool RemoteDone() const { return arrivals_.empty() || arrivals_.rbegin()->first <= refreshes_; }
+    bool RemoteDone() const {
+        return arrivals_.empty() || arrivals_.rbegin()->first <= Refreshes();
+    }
 
-    app::ReceiveBuffer& received_;
     std::map<int, std::string> arrivals_;
     std::deque<bool> esc_answers_;
-    int esc_from_refresh_ = -1;
-    int esc_until_refresh_ = std::numeric_limits<int>::max();
     bool esc_when_idle_ = false;
-    int refreshes_ = 0;
     int idle_refreshes_ = 0;
     std::vector<std::string> timeline_;
     std::vector<std::string> writes_;
@@ -138,7 +125,5 @@ class FakeSession : public app::PortWriter,
     int stalled_writes_ = 0;
     int refused_write_ = 0;
 };
-
-std::string Hex(std::string_view bytes);
 
 }  // namespace kestrel::testing

@@ -8,8 +8,8 @@
 
 #include "common/oem_text_win32.h"
 #include "support/temp_dir.h"
+#include "support/working_directory.h"
 #include "ui/current_dir.h"
-#include "ui/working_directory_win32.h"
 
 namespace kestrel::ui {
 namespace {

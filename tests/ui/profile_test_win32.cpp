@@ -7,8 +7,8 @@
 #include <string>
 
 #include "support/temp_dir.h"
+#include "support/working_directory.h"
 #include "ui/profile.h"
-#include "ui/working_directory_win32.h"
 
 namespace kestrel::ui {
 namespace {

@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 #include "common/tables/table_file.h"
 #include "support/table_fixture.h"
+#include "support/working_directory.h"
 
 namespace kestrel::common {
 namespace {
@@ -91,11 +93,11 @@ class SharedTables : public testing::TableTest {
   protected:
     void SetUp() override {
         TableTest::SetUp();
-        std::filesystem::current_path(folder.path());
+        here.emplace(folder.path());
     }
     void TearDown() override {
         TableTest::TearDown();
-        std::filesystem::current_path(previous_folder);
+        here.reset();
     }
 
     // A table with a CODICE field and, when asked, a memo field, holding these codes.
@@ -154,7 +156,7 @@ class SharedTables : public testing::TableTest {
         };
     }
 
-    std::filesystem::path previous_folder = std::filesystem::current_path();
+    std::optional<testing::WorkingDirectory> here;
     std::unique_ptr<TableFile> other;
     FakeServices services;
 };
