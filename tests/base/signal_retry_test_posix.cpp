@@ -75,12 +75,21 @@ class Interrupter {
     std::thread thread_;
 };
 
-TEST(SignalRetry, AReadGoesOnThroughSignalsUntilItsBytesCome) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    const UniqueFd read_end(ends[0]);
-    const UniqueFd write_end(ends[1]);
-    g_signals_caught.store(0);
+// A pipe to wait on, and no signal caught yet.
+class SignalRetry : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        read_end_.reset(ends[0]);
+        write_end_.reset(ends[1]);
+        g_signals_caught.store(0);
+    }
+    UniqueFd read_end_;
+    UniqueFd write_end_;
+};
+
+TEST_F(SignalRetry, AReadGoesOnThroughSignalsUntilItsBytesCome) {
     Interrupter interrupter(pthread_self());
     std::thread writer([&] {
         // Several signals come while the read waits before its byte is written.
@@ -88,22 +97,17 @@ TEST(SignalRetry, AReadGoesOnThroughSignalsUntilItsBytesCome) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         const char byte = 'B';
-        ASSERT_EQ(WriteRetrying(write_end.get(), &byte, 1), 1);
+        ASSERT_EQ(WriteRetrying(write_end_.get(), &byte, 1), 1);
     });
     char got = 0;
-    const ssize_t count = ReadRetrying(read_end.get(), &got, 1);
+    const ssize_t count = ReadRetrying(read_end_.get(), &got, 1);
     writer.join();
     EXPECT_EQ(count, 1);
     EXPECT_EQ(got, 'B');
 }
 
-TEST(SignalRetry, APollWithATimeoutEndsAtItsOwnDeadlineWhateverSignalsCome) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    const UniqueFd read_end(ends[0]);
-    const UniqueFd write_end(ends[1]);
-    g_signals_caught.store(0);
-    pollfd wanted{read_end.get(), POLLIN, 0};
+TEST_F(SignalRetry, APollWithATimeoutEndsAtItsOwnDeadlineWhateverSignalsCome) {
+    pollfd wanted{read_end_.get(), POLLIN, 0};
     const auto started = std::chrono::steady_clock::now();
     int ready = -1;
     {
