@@ -56,7 +56,8 @@ struct LibraryState {
 
 LibraryState& Library();
 
-// The state's initial values, as at the start of the process.
+// The state's initial values, as at the start of the process: no module registered
+// yet (RegisterLibraryModule).
 void ResetLibrary();
 
 }  // namespace kestrel::common
