@@ -35,7 +35,6 @@
 #include "app/program_start_win32.h"
 #include "common/library_state.h"
 #include "common/tables/shared_tables.h"
-#include "common/tables/shared_tables_startup.h"
 #include "common/tables/shared_tables_win32.h"
 #include "common/tables/table_layer.h"
 #include "common/tables/table_listing.h"
@@ -252,21 +251,17 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // Windows-1252 bytes, lines ended by LF
     const std::vector<std::string> args(argv + 1, argv + argc);
     int status = 1;
-    app::RunLibraryProgram(
-        [] {
-            common::ResetLibrary();
-            common::RegisterTables();
-        },
-        [&] {
-            try {
-                Run(args);
-                status = 0;
-            } catch (const DemoFailure& failure) {
-                std::fprintf(stderr, "tables_demo: %s\n", failure.message.c_str());
-            } catch (const errors::Abandon& abandoned) {
-                std::fprintf(stderr, "tables_demo: %s\n",
-                             errors::ERRORMESSAGE(abandoned.record).c_str());
-            }
-        });
+    const auto demo = [&] {
+        try {
+            Run(args);
+            status = 0;
+        } catch (const DemoFailure& failure) {
+            std::fprintf(stderr, "tables_demo: %s\n", failure.message.c_str());
+        } catch (const errors::Abandon& abandoned) {
+            std::fprintf(stderr, "tables_demo: %s\n",
+                         errors::ERRORMESSAGE(abandoned.record).c_str());
+        }
+    };
+    app::RunLibraryProgram([] {}, demo);  // no module values of its own
     return status;
 }

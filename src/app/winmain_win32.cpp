@@ -7,8 +7,6 @@
 #include "app/main_win32.h"
 #include "app/module_state.h"
 #include "app/program_start_win32.h"
-#include "common/library_state.h"
-#include "common/tables/shared_tables_startup.h"
 #include "ui/framework_state_win32.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -17,8 +15,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         [] {
             app::TheTapeImage();
             app::TheReceiveBuffer();  // starts empty
-            common::ResetLibrary();
-            common::RegisterTables();
             ui::Framework();
         },
         app::MAIN);

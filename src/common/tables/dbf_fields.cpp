@@ -17,11 +17,7 @@ namespace kestrel::common {
 
 namespace {
 
-using dbf_text::IsDigit;
-using dbf_text::IsPadding;
-using dbf_text::LeftAligned;
-using dbf_text::RightAligned;
-using dbf_text::Trimmed;
+using namespace dbf_text;  // the field bytes' text rules
 
 // --- Field values ----------------------------------------------------------------
 

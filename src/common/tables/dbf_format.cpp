@@ -26,11 +26,7 @@ namespace kestrel::common {
 
 namespace {
 
-using dbf_text::IsDigit;
-using dbf_text::IsPadding;
-using dbf_text::LeftAligned;
-using dbf_text::RightAligned;
-using dbf_text::Trimmed;
+using namespace dbf_text;  // the field bytes' text rules
 
 constexpr std::size_t kFieldDescriptorSize = 32;
 constexpr std::size_t kFieldNameBytes = 11;
